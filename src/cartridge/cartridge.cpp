@@ -1,0 +1,171 @@
+#include "cartridge/cartridge.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string Cartridge_save_path(const Cartridge* cartridge) {
+    if (!cartridge->path) return {};
+    return std::string(cartridge->path) + ".sav";
+}
+
+namespace {
+
+// Only regular files count as ROM images: a directory or a device is treated
+// as a file that cannot be opened.
+FILE* open_regular_file(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+void load_image(Cartridge* cartridge, FILE* file) {
+    uint64_t length = ROM_MAX_SIZE;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long end = std::ftell(file);
+        if (end >= 0 && static_cast<uint64_t>(end) < ROM_MAX_SIZE) length = static_cast<uint64_t>(end);
+    }
+    std::fseek(file, 0, SEEK_SET);
+    // One byte more than needed, so that an empty file still gets a buffer.
+    auto* buffer = static_cast<uint8_t*>(std::malloc(length + 1));
+    if (!buffer) return;
+    cartridge->image = buffer;
+    cartridge->image_size = std::fread(buffer, 1, length, file);
+}
+
+void load_save(Cartridge* cartridge) {
+    std::string save_path = Cartridge_save_path(cartridge);
+    if (save_path.empty()) return;
+    auto* save = static_cast<uint8_t*>(std::calloc(SAVE_SIZE, 1));
+    if (!save) return;
+    cartridge->save = save;
+    cartridge->save_size = SAVE_SIZE;
+    // A missing save file is the first run of a ROM; an unreadable one (or a
+    // directory) reads as nothing, leaving the save RAM zero.
+    FILE* file = std::fopen(save_path.c_str(), "rb");
+    if (!file) return;
+    std::size_t got = std::fread(save, 1, SAVE_SIZE, file);
+    if (got < SAVE_SIZE) std::memset(save + got, 0, SAVE_SIZE - got);
+    std::fclose(file);
+}
+
+mode_t current_umask() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+bool write_all(int fd, const uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+void Cartridge_load(Cartridge* cartridge, const char* path) {
+    cartridge->image = nullptr;
+    cartridge->image_size = 0;
+    cartridge->save = nullptr;
+    cartridge->save_size = 0;
+    cartridge->path = path;
+    cartridge->bank = 1;
+
+    FILE* file = open_regular_file(path);
+    if (!file) {
+        std::printf("File could not be opened: %s\n", path);
+        return;
+    }
+    load_image(cartridge, file);
+    std::fclose(file);
+    load_save(cartridge);
+}
+
+bool Cartridge_write_save(const Cartridge* cartridge) {
+    if (!cartridge->save) return true;
+    std::string save_path = Cartridge_save_path(cartridge);
+    std::string temp_path = save_path + ".tmp-XXXXXX";
+    int fd = mkstemp(temp_path.data());
+    const char* failed_step = nullptr;
+    int error = 0;
+    if (fd < 0) {
+        failed_step = "cannot create a file beside it";
+        error = errno;
+    } else {
+        if (!write_all(fd, cartridge->save, cartridge->save_size)) {
+            failed_step = "cannot write";
+        } else if (fsync(fd) != 0) {
+            failed_step = "cannot flush";
+        }
+        error = errno;
+        // mkstemp makes the file private; a save file is an ordinary file.
+        fchmod(fd, 0666 & ~current_umask());
+        if (::close(fd) != 0 && !failed_step) {
+            failed_step = "cannot write";
+            error = errno;
+        }
+        if (!failed_step && std::rename(temp_path.c_str(), save_path.c_str()) != 0) {
+            failed_step = "cannot replace";
+            error = errno;
+        }
+        if (failed_step) ::unlink(temp_path.c_str());
+    }
+    if (failed_step) {
+        std::fprintf(stderr, "Could not write save %s: %s (%s)\n", save_path.c_str(), failed_step,
+                     std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
+void Cartridge_free(Cartridge* cartridge) {
+    std::free(cartridge->image);
+    cartridge->image = nullptr;
+    cartridge->image_size = 0;
+    if (cartridge->save) {
+        std::printf("Writing save to %s\n", Cartridge_save_path(cartridge).c_str());
+        std::fflush(stdout);
+        Cartridge_write_save(cartridge);
+        std::free(cartridge->save);
+        cartridge->save = nullptr;
+        cartridge->save_size = 0;
+    }
+    cartridge->path = nullptr;
+}
+
+uint8_t Cartridge_read_rom(Cartridge* cartridge, uint16_t address) {
+    uint64_t offset = address;
+    if (address >= BANK_SIZE) offset = address - BANK_SIZE + uint64_t{cartridge->bank} * BANK_SIZE;
+    return offset < cartridge->image_size ? cartridge->image[offset] : 0;
+}
+
+void Cartridge_write_rom(Cartridge* cartridge, uint16_t address, uint8_t value) {
+    if (address < BANK_SIZE || value == 0) return;
+    std::printf("Bank switched to: %d\n", value);
+    cartridge->bank = value;
+}
+
+uint8_t Cartridge_read_storage(Cartridge* cartridge, uint16_t address) {
+    return cartridge->save ? cartridge->save[address - STORAGE_FIRST] : 0;
+}
+
+void Cartridge_write_storage(Cartridge* cartridge, uint16_t address, uint8_t value) {
+    if (cartridge->save) cartridge->save[address - STORAGE_FIRST] = value;
+}

@@ -1,0 +1,74 @@
+#include "display/display.h"
+
+#include <SDL.h>
+#include <cstdio>
+
+#include "gpu/gpu.h"
+
+int Display_create(Display* display, int window_width, int window_height, int texture_width,
+                   int texture_height) {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::printf("SDL_Init Error: %s\n", SDL_GetError());
+        return -1;
+    }
+    SDL_Window* window =
+        SDL_CreateWindow("lumacor", 100, 100, window_width, window_height, SDL_WINDOW_SHOWN);
+    if (!window) {
+        std::printf("SDL_CreateWindow Error: %s\n", SDL_GetError());
+        SDL_Quit();
+        return -1;
+    }
+    SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
+    if (!renderer) {
+        std::printf("SDL_CreateRenderer Error: %s\n", SDL_GetError());
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+        return -1;
+    }
+    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
+                                             SDL_TEXTUREACCESS_STREAMING, texture_width, texture_height);
+    if (!texture) {
+        std::printf("SDL_CreateTexture Error: %s\n", SDL_GetError());
+        // Nothing else will ever release these two.
+        SDL_DestroyRenderer(renderer);
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+        return -1;
+    }
+    display->texture = texture;
+    display->window = window;
+    display->renderer = renderer;
+    return 0;
+}
+
+void Display_render(const GPU* gpu, Display* display) {
+    // A display without a texture has no memory to compose into.
+    if (!display->texture) return;
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(display->texture, nullptr, &pixels, &pitch) != 0 || !pixels) return;
+    GPU_compose(gpu, static_cast<uint8_t*>(pixels));
+    SDL_UnlockTexture(display->texture);
+}
+
+void Display_present(Display* display) {
+    SDL_RenderClear(display->renderer);
+    SDL_RenderCopy(display->renderer, display->texture, nullptr, nullptr);
+    SDL_RenderPresent(display->renderer);
+}
+
+void Display_destroy(Display* display) {
+    display->video = nullptr;
+    if (display->texture) {
+        SDL_DestroyTexture(display->texture);
+        display->texture = nullptr;
+    }
+    if (display->renderer) {
+        SDL_DestroyRenderer(display->renderer);
+        display->renderer = nullptr;
+    }
+    if (display->window) {
+        SDL_DestroyWindow(display->window);
+        display->window = nullptr;
+    }
+}

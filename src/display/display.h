@@ -1,0 +1,24 @@
+// The host display: a 512 x 384 window titled "lumacor", an accelerated
+// renderer and a 256 x 192 ARGB8888 streaming texture that the video unit
+// composes into once per frame and that is drawn scaled 2 x over the window.
+// A display whose creation failed keeps null handles; rendering and
+// presenting it then change nothing.
+#pragma once
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+struct GPU;
+
+struct Display {
+    GPU* video;
+    SDL_Window* window;
+    SDL_Renderer* renderer;
+    SDL_Texture* texture;
+};
+
+int Display_create(Display* display, int window_width, int window_height, int texture_width,
+                   int texture_height);
+void Display_render(const GPU* gpu, Display* display);
+void Display_present(Display* display);
+void Display_destroy(Display* display);

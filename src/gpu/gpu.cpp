@@ -1,0 +1,125 @@
+#include "gpu/gpu.h"
+
+#include <cstdlib>
+#include <cstring>
+
+bool GPU_init(GPU* gpu) {
+    gpu->vram = static_cast<uint8_t*>(std::calloc(VRAM_SIZE, 1));
+    gpu->refresh_rate = 0;
+    return gpu->vram != nullptr;
+}
+
+void GPU_free(GPU* gpu) {
+    std::free(gpu->vram);
+    gpu->vram = nullptr;
+}
+
+uint8_t GPU_read(GPU* gpu, uint16_t address) { return gpu->vram[address - GPU_FIRST]; }
+
+void GPU_write(GPU* gpu, uint16_t address, uint8_t value) { gpu->vram[address - GPU_FIRST] = value; }
+
+namespace {
+
+struct Block {
+    uint8_t tile;
+    uint8_t colors;
+    uint8_t attr;
+};
+
+// A texel as the 32-bit value whose little-endian bytes are B, G, R, A.
+inline uint32_t palette_texel(const uint8_t* vram, int index) {
+    const uint8_t* entry = vram + VRAM_PALETTE + 3 * index;
+    return 0xFF000000u | uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
+}
+
+inline void store_texel(uint8_t* at, uint32_t texel) { std::memcpy(at, &texel, 4); }
+
+// The pattern row for block row r, with bit 7 always the leftmost texel:
+// a horizontal flip reverses the bits once per row rather than per texel.
+struct PatternRow {
+    uint8_t select;
+    uint8_t cover;
+};
+
+inline uint8_t reverse_bits(uint8_t b) {
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+inline PatternRow pattern_row(const uint8_t* vram, const Block& block, int r) {
+    int q = (block.attr & ATTR_FLIP_V) ? 7 - r : r;
+    uint8_t a = vram[VRAM_PLANE_A + 8 * block.tile + q];
+    uint8_t b = vram[VRAM_PLANE_B + 8 * block.tile + q];
+    if (block.attr & ATTR_FLIP_H) return {reverse_bits(a), reverse_bits(b)};
+    return {a, b};
+}
+
+inline void draw_row(uint8_t* row, PatternRow p, const uint32_t colours[2]) {
+    for (int k = 0; k < 8; ++k) {
+        uint8_t mask = static_cast<uint8_t>(0x80 >> k);
+        if (p.cover & mask) store_texel(row + 4 * k, colours[(p.select & mask) ? 1 : 0]);
+    }
+}
+
+// Draws a block whose 64 texels all lie inside the frame, rows FRAME_PITCH apart.
+void draw_block(const uint8_t* vram, uint8_t* top_left, const Block& block) {
+    const uint32_t colours[2] = {palette_texel(vram, block.colors & 0x0F),
+                                 palette_texel(vram, block.colors >> 4)};
+    for (int r = 0; r < 8; ++r) {
+        PatternRow p = pattern_row(vram, block, r);
+        if (p.cover) draw_row(top_left + r * FRAME_PITCH, p, colours);
+    }
+}
+
+// A sprite sits at texel index x + 256 y; texel (r, k) of its block goes to
+// index + 256 r + k, so columns past 255 carry over into the next row. Texels
+// past the end of the frame are cut.
+void draw_sprite_clipped(const uint8_t* vram, uint8_t* pixels, int index, const Block& block) {
+    const uint32_t colours[2] = {palette_texel(vram, block.colors & 0x0F),
+                                 palette_texel(vram, block.colors >> 4)};
+    constexpr int texels = FRAME_WIDTH * FRAME_HEIGHT;
+    for (int r = 0; r < 8; ++r) {
+        PatternRow p = pattern_row(vram, block, r);
+        for (int k = 0; k < 8; ++k) {
+            uint8_t mask = static_cast<uint8_t>(0x80 >> k);
+            int at = index + FRAME_WIDTH * r + k;
+            if ((p.cover & mask) && at < texels)
+                store_texel(pixels + 4 * at, colours[(p.select & mask) ? 1 : 0]);
+        }
+    }
+}
+
+} // namespace
+
+void GPU_draw_tiles(const GPU* gpu, uint8_t* pixels, int layer) {
+    const uint8_t* vram = gpu->vram;
+    for (int n = 0; n < MAP_COLUMNS * MAP_ROWS; ++n) {
+        const uint8_t* cell = vram + VRAM_TILE_MAP + 3 * n;
+        if ((cell[2] >> 7) != layer) continue;
+        uint8_t* top_left = pixels + 8 * (n / MAP_COLUMNS) * FRAME_PITCH + 32 * (n % MAP_COLUMNS);
+        draw_block(vram, top_left, Block{cell[0], cell[1], cell[2]});
+    }
+}
+
+void GPU_draw_sprites(const GPU* gpu, uint8_t* pixels) {
+    const uint8_t* vram = gpu->vram;
+    for (int s = 0; s < SPRITE_COUNT; ++s) {
+        const uint8_t* entry = vram + VRAM_SPRITES + 5 * s;
+        if (!(entry[4] & ATTR_VISIBLE)) continue;
+        int x = entry[0];
+        int y = entry[1];
+        Block block{entry[2], entry[3], entry[4]};
+        if (x <= FRAME_WIDTH - 8 && y <= FRAME_HEIGHT - 8)
+            draw_block(vram, pixels + y * FRAME_PITCH + 4 * x, block);
+        else
+            draw_sprite_clipped(vram, pixels, x + FRAME_WIDTH * y, block);
+    }
+}
+
+void GPU_compose(const GPU* gpu, uint8_t* pixels) {
+    std::memset(pixels, 0, FRAME_BYTES);
+    GPU_draw_tiles(gpu, pixels, 0);
+    GPU_draw_sprites(gpu, pixels);
+    GPU_draw_tiles(gpu, pixels, 1);
+}

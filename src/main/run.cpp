@@ -1,0 +1,56 @@
+#include "main/run.h"
+
+#include <SDL.h>
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "computer/computer.h"
+#include "controller/gamepad.h"
+#include "display/display.h"
+#include "main/pacing.h"
+#include "main/timer.h"
+
+namespace {
+
+void handle_events(Computer* computer) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        switch (event.type) {
+        case SDL_QUIT: computer->cpu.running = 0; break;
+        case SDL_CONTROLLERBUTTONDOWN:
+        case SDL_CONTROLLERBUTTONUP: GamePad_handle_event(computer, &event.cbutton); break;
+        default: break;
+        }
+    }
+}
+
+} // namespace
+
+void Computer_run(Computer* computer) {
+    Display* display = computer->display;
+    CPU* cpu = &computer->cpu;
+    Timer_init();
+    CPU_set_pc(cpu, 0x0100);
+    CPU_start(cpu);
+    int32_t cycles_per_frame = Computer_cycles_per_frame(computer);
+    FramePacer pacer;
+    FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
+    std::printf("CPU clock rate: %ld Hz\n", static_cast<long>(cpu->clock_rate));
+    std::printf("Video refresh rate: %ld Hz\n", static_cast<long>(computer->gpu.refresh_rate));
+    std::printf("CPU cycles per frame: %ld\n", static_cast<long>(cycles_per_frame));
+    std::printf("Refresh time: %lld ms\n", static_cast<long long>(pacer.refresh_ms));
+    std::fflush(stdout);
+
+    do {
+        Computer_run_instructions(computer, cycles_per_frame);
+        if (display) {
+            Display_render(&computer->gpu, display);
+            CPU_interrupt(cpu, 0);
+        }
+        handle_events(computer);
+        if (display) Display_present(display);
+        int64_t sleep_ms = FramePacer_next(&pacer, Timer_now_ms());
+        if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));
+    } while (CPU_is_running(cpu));
+}

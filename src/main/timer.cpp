@@ -1,0 +1,18 @@
+#include "main/timer.h"
+
+#include <SDL.h>
+
+namespace {
+int64_t start_ticks = 0;
+int64_t ticks_per_ms = 1;
+} // namespace
+
+void Timer_init() {
+    int64_t frequency = static_cast<int64_t>(SDL_GetPerformanceFrequency());
+    ticks_per_ms = frequency / 1000 > 0 ? frequency / 1000 : 1;
+    start_ticks = static_cast<int64_t>(SDL_GetPerformanceCounter());
+}
+
+int64_t Timer_now_ms() {
+    return (static_cast<int64_t>(SDL_GetPerformanceCounter()) - start_ticks) / ticks_per_ms;
+}
