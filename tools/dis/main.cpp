@@ -1,0 +1,71 @@
+// lumacor-dis: prints a ROM image as assembly source that lumacor-asm turns
+// back into the same bytes.
+#include "disassembler.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+static void usage() { std::fprintf(stderr, "usage: lumacor-dis ROM [--start ADDR] [--bank N] [-o FILE]\n"); }
+
+static bool parse_number(const char* text, long long low, long long high, long long& value) {
+    char* end = nullptr;
+    value = std::strtoll(text, &end, 0);
+    return end != text && *end == '\0' && value >= low && value <= high;
+}
+
+int main(int argc, char** argv) {
+    const char* rom = nullptr;
+    const char* output = nullptr;
+    DisOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        long long value = 0;
+        bool has_value = i + 1 < argc;
+        if (std::strcmp(arg, "--start") == 0 && has_value && parse_number(argv[i + 1], 0, 0x7FFF, value)) {
+            options.start = value;
+            ++i;
+        } else if (std::strcmp(arg, "--bank") == 0 && has_value && parse_number(argv[i + 1], 0, 976, value)) {
+            options.bank = static_cast<int>(value);
+            ++i;
+        } else if (std::strcmp(arg, "-o") == 0 && has_value) {
+            output = argv[++i];
+        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            usage();
+            return 0;
+        } else if (arg[0] != '-' && !rom) {
+            rom = arg;
+        } else {
+            usage();
+            return 1;
+        }
+    }
+    if (!rom) {
+        usage();
+        return 1;
+    }
+
+    std::FILE* f = std::fopen(rom, "rb");
+    if (!f) {
+        std::fprintf(stderr, "%s: error: cannot open file\n", rom);
+        return 1;
+    }
+    std::vector<uint8_t> image;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) image.insert(image.end(), buf, buf + n);
+    std::fclose(f);
+
+    std::string text = Disassembler_disassemble_image(image, options);
+    std::FILE* out = output ? std::fopen(output, "wb") : stdout;
+    if (!out) {
+        std::fprintf(stderr, "%s: error: cannot write file\n", output);
+        return 1;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (output) ok = std::fclose(out) == 0 && ok;
+    else ok = std::fflush(out) == 0 && ok;
+    return ok ? 0 : 1;
+}
