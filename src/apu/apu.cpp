@@ -85,24 +85,26 @@ void APU_render(APU* apu, float* out, int count) {
     const int waveform = apu->waveform.load(std::memory_order_relaxed) & 3;
     const int note = apu->note.load(std::memory_order_relaxed);
     const int32_t rate = apu->sample_rate.load(std::memory_order_relaxed);
+    float step = 0.0f;
+    if (note < NOTE_COUNT && rate > 0 && wavetables && note_table)
+        step = note_table[note] / (static_cast<float>(rate) * 0.0009765625f);
     // Notes past the table, a stream without a rate yet and missing tables
-    // are all silence, and the phase stays where it is.
-    if (note >= NOTE_COUNT || rate <= 0 || !wavetables || !note_table) {
+    // are silence, and so is a rate so low that one sample would skip a whole
+    // table, which one subtraction could not wrap; the phase stays put.
+    if (!(step > 0.0f && step < 1024.0f)) {
         for (int i = 0; i < count; ++i) out[i] = 0.0f;
         return;
     }
-    const float step = note_table[note] / (static_cast<float>(rate) * 0.0009765625f);
     const float gain = static_cast<float>(apu->volume.load(std::memory_order_relaxed)) / 255.0f;
     const float* table = wavetables + waveform * WAVETABLE_SIZE;
     float p = apu->phase;
     for (int i = 0; i < count; ++i) {
-        float s = table[static_cast<int>(p) & (WAVETABLE_SIZE - 1)];
+        // p stays in 0..1024, so the mask changes nothing but keeps every read
+        // inside the table whatever rounding does at the very edge.
+        const float s = table[static_cast<int>(p) & (WAVETABLE_SIZE - 1)];
         p += step;
         if (p >= 1024.0f) p -= 1024.0f;
         out[i] = s * gain;
     }
-    // Only a host rate far below any real device's could leave the phase
-    // past the table after one subtraction.
-    if (!(p < 1024.0f)) p = std::fmod(p, 1024.0f);
     apu->phase = p;
 }

@@ -19,6 +19,17 @@ constexpr std::array<ButtonBit, 8> button_bits{{
     {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, PAD_RIGHT},
 }};
 
+// The entry's two records, one per slot, kept by GamePad_discover so that a
+// controller plugged in later can be opened into the record of its slot.
+GamePad* slot_records[2] = {nullptr, nullptr};
+
+bool holds_instance(const Computer* computer, SDL_JoystickID id) {
+    for (const GamePad* pad : computer->pads) {
+        if (pad && pad->instance_id == id) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int GamePad_init_subsystem() { return SDL_Init(SDL_INIT_GAMECONTROLLER); }
@@ -36,6 +47,7 @@ bool GamePad_open(GamePad* pad, int index) {
     pad->bytes = nullptr;
     pad->slot = -1;
     pad->instance_id = -1;
+    pad->held = 0;
     if (!SDL_IsGameController(index)) return false;
     SDL_GameController* controller = SDL_GameControllerOpen(index);
     if (!controller) return false;
@@ -71,6 +83,7 @@ int GamePad_button_bit(uint8_t button) {
 void GamePad_set_button(GamePad* pad, uint8_t bit, bool pressed) {
     uint8_t& byte = pad->bytes[pad->slot];
     byte = static_cast<uint8_t>(pressed ? (byte | bit) : (byte & ~bit));
+    pad->held = static_cast<uint8_t>(pressed ? (pad->held | bit) : (pad->held & ~bit));
 }
 
 // Events carry the joystick's instance id, which differs from the device
@@ -80,6 +93,46 @@ void GamePad_handle_event(Computer* computer, const SDL_ControllerButtonEvent* e
         if (!pad || pad->instance_id != event->which) continue;
         int bit = GamePad_button_bit(event->button);
         if (bit != -1) GamePad_set_button(pad, static_cast<uint8_t>(bit), event->state == SDL_PRESSED);
+    }
+}
+
+void GamePad_discover(Computer* computer, GamePad* pad0, GamePad* pad1) {
+    slot_records[0] = pad0;
+    slot_records[1] = pad1;
+    GamePad_init_subsystem();
+    if (GamePad_open(pad0, GamePad_find_next(0)) && GamePad_attach(computer, pad0, 0))
+        GamePad_log(pad0);
+    // The search resumes after the device tried for slot 0, opened or not.
+    if (GamePad_open(pad1, GamePad_find_next(pad0->joystick_index + 1)) &&
+        GamePad_attach(computer, pad1, 1))
+        GamePad_log(pad1);
+}
+
+void GamePad_handle_added(Computer* computer, const SDL_ControllerDeviceEvent* event) {
+    const int index = event->which;
+    if (index < 0 || index >= SDL_NumJoysticks() || !SDL_IsGameController(index)) return;
+    if (holds_instance(computer, SDL_JoystickGetDeviceInstanceID(index))) return;
+    for (int slot = 0; slot < 2; ++slot) {
+        GamePad* pad = slot_records[slot];
+        if (computer->pads[slot] || !pad) continue;
+        if (GamePad_open(pad, index) && GamePad_attach(computer, pad, slot)) {
+            GamePad_log(pad);
+            std::fflush(stdout);
+        } else {
+            GamePad_close(pad);
+        }
+        return;
+    }
+}
+
+void GamePad_handle_removed(Computer* computer, const SDL_ControllerDeviceEvent* event) {
+    for (GamePad*& pad : computer->pads) {
+        if (!pad || pad->instance_id != event->which) continue;
+        // Buttons held at the moment of unplugging would otherwise stay down.
+        pad->bytes[pad->slot] = static_cast<uint8_t>(pad->bytes[pad->slot] & ~pad->held);
+        pad->held = 0;
+        GamePad_close(pad);
+        pad = nullptr;
     }
 }
 

@@ -1,6 +1,12 @@
 // Host game pads: up to two SDL game controllers, each bound to one of the
 // controller port's bytes. Their button events set and clear the bits of
 // that byte.
+//
+// The entry runs GamePad_discover once at start: slot 0 takes the first game
+// controller that opens, slot 1 the next one after the device tried for slot
+// 0. While the machine runs, a controller that is plugged in takes the first
+// free slot (GamePad_handle_added), and one that is unplugged gives its slot
+// back and releases the buttons it held (GamePad_handle_removed).
 #pragma once
 
 #include <SDL.h>
@@ -14,8 +20,12 @@ struct GamePad {
     int32_t joystick_index;
     SDL_GameController* controller;
     int32_t slot;
-    // The host's instance id of the opened joystick, which its events carry.
+    // The host's instance id of the opened joystick, which its events carry;
+    // it stays the same while the device is plugged in, unlike the index.
     SDL_JoystickID instance_id;
+    // The bits this pad's own events have set and not yet cleared, released
+    // when the pad is unplugged.
+    uint8_t held;
 };
 
 struct ButtonBit {
@@ -32,3 +42,13 @@ int GamePad_button_bit(uint8_t button);
 void GamePad_set_button(GamePad* pad, uint8_t bit, bool pressed);
 void GamePad_handle_event(Computer* computer, const SDL_ControllerButtonEvent* event);
 void GamePad_close(GamePad* pad);
+
+// Start-up discovery into pad0 (slot 0) and pad1 (slot 1). The two records
+// are also the ones later plugged-in controllers are opened into, record n
+// for slot n, so they must live as long as the machine runs.
+void GamePad_discover(Computer* computer, GamePad* pad0, GamePad* pad1);
+// SDL_CONTROLLERDEVICEADDED: `which` is a device index. Devices already held
+// by a slot (SDL announces those present at start too) are ignored.
+void GamePad_handle_added(Computer* computer, const SDL_ControllerDeviceEvent* event);
+// SDL_CONTROLLERDEVICEREMOVED: `which` is an instance id.
+void GamePad_handle_removed(Computer* computer, const SDL_ControllerDeviceEvent* event);

@@ -12,21 +12,6 @@
 #include "display/display.h"
 #include "main/run.h"
 
-namespace {
-
-// Discovery at start: slot 0 takes the first game controller that opens,
-// slot 1 the next one after the device tried for slot 0.
-void attach_pads(Computer* computer, GamePad* pad0, GamePad* pad1) {
-    GamePad_init_subsystem();
-    if (GamePad_open(pad0, GamePad_find_next(0)) && GamePad_attach(computer, pad0, 0))
-        GamePad_log(pad0);
-    if (GamePad_open(pad1, GamePad_find_next(pad0->joystick_index + 1)) &&
-        GamePad_attach(computer, pad1, 1))
-        GamePad_log(pad1);
-}
-
-} // namespace
-
 int main(int argc, char* argv[]) {
     if (argc < 2) return -1;
 
@@ -53,7 +38,7 @@ int main(int argc, char* argv[]) {
     computer.apu.sample_rate.store(audio.spec.freq, std::memory_order_relaxed);
     computer.audio = &audio;
 
-    attach_pads(&computer, &pads[0], &pads[1]);
+    GamePad_discover(&computer, &pads[0], &pads[1]);
 
     Cartridge_load(&cartridge, argv[1]);
     Computer_attach_cartridge(&computer, &cartridge);

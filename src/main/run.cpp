@@ -7,22 +7,29 @@
 
 #include "computer/computer.h"
 #include "controller/gamepad.h"
+#include "controller/keyboard.h"
 #include "display/display.h"
 #include "main/pacing.h"
 #include "main/timer.h"
+
+void Host_handle_event(Computer* computer, const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_QUIT: computer->cpu.running = 0; break;
+    case SDL_CONTROLLERBUTTONDOWN:
+    case SDL_CONTROLLERBUTTONUP: GamePad_handle_event(computer, &event.cbutton); break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: Keyboard_handle_event(computer, &event.key); break;
+    case SDL_CONTROLLERDEVICEADDED: GamePad_handle_added(computer, &event.cdevice); break;
+    case SDL_CONTROLLERDEVICEREMOVED: GamePad_handle_removed(computer, &event.cdevice); break;
+    default: break;
+    }
+}
 
 namespace {
 
 void handle_events(Computer* computer) {
     SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        switch (event.type) {
-        case SDL_QUIT: computer->cpu.running = 0; break;
-        case SDL_CONTROLLERBUTTONDOWN:
-        case SDL_CONTROLLERBUTTONUP: GamePad_handle_event(computer, &event.cbutton); break;
-        default: break;
-        }
-    }
+    while (SDL_PollEvent(&event)) Host_handle_event(computer, event);
 }
 
 } // namespace

@@ -3,6 +3,11 @@
 // until the CPU stops.
 #pragma once
 
+#include <SDL.h>
+
 struct Computer;
 
 void Computer_run(Computer* computer);
+
+// One polled host event: quit, pad buttons, keys, pads plugged in or out.
+void Host_handle_event(Computer* computer, const SDL_Event& event);
