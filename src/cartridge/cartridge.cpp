@@ -50,10 +50,26 @@ void load_save(Cartridge* cartridge) {
     if (!save) return;
     cartridge->save = save;
     cartridge->save_size = SAVE_SIZE;
-    // A missing save file is the first run of a ROM; an unreadable one (or a
-    // directory) reads as nothing, leaving the save RAM zero.
+    // A missing save file is the first run of a ROM. One that is there but
+    // cannot be read (no permission, a directory, a device) leaves the save
+    // RAM zero and is kept as it is: writing this run's save RAM over it would
+    // lose data the player never saw.
     FILE* file = std::fopen(save_path.c_str(), "rb");
-    if (!file) return;
+    if (!file && errno == ENOENT) return;
+    const char* problem = nullptr;
+    if (!file) {
+        problem = std::strerror(errno);
+    } else {
+        struct stat info {};
+        if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) problem = "not a regular file";
+    }
+    if (problem) {
+        if (file) std::fclose(file);
+        cartridge->keep_save_file = true;
+        std::fprintf(stderr, "Could not read save %s: %s; it is left as it is\n", save_path.c_str(),
+                     problem);
+        return;
+    }
     std::size_t got = std::fread(save, 1, SAVE_SIZE, file);
     if (got < SAVE_SIZE) std::memset(save + got, 0, SAVE_SIZE - got);
     std::fclose(file);
@@ -85,6 +101,8 @@ void Cartridge_load(Cartridge* cartridge, const char* path) {
     cartridge->image_size = 0;
     cartridge->save = nullptr;
     cartridge->save_size = 0;
+    cartridge->save_changes = 0;
+    cartridge->keep_save_file = false;
     cartridge->path = path;
     cartridge->bank = 1;
 
@@ -99,37 +117,47 @@ void Cartridge_load(Cartridge* cartridge, const char* path) {
 }
 
 bool Cartridge_write_save(const Cartridge* cartridge) {
+    std::string error;
+    if (Cartridge_store_save(cartridge, &error)) return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+}
+
+bool Cartridge_store_save(const Cartridge* cartridge, std::string* error) {
     if (!cartridge->save) return true;
     std::string save_path = Cartridge_save_path(cartridge);
+    if (cartridge->keep_save_file) {
+        *error = "Could not write save " + save_path + ": it could not be read at start and is left as it is";
+        return false;
+    }
     std::string temp_path = save_path + ".tmp-XXXXXX";
     int fd = mkstemp(temp_path.data());
     const char* failed_step = nullptr;
-    int error = 0;
+    int error_number = 0;
     if (fd < 0) {
         failed_step = "cannot create a file beside it";
-        error = errno;
+        error_number = errno;
     } else {
         if (!write_all(fd, cartridge->save, cartridge->save_size)) {
             failed_step = "cannot write";
         } else if (fsync(fd) != 0) {
             failed_step = "cannot flush";
         }
-        error = errno;
+        error_number = errno;
         // mkstemp makes the file private; a save file is an ordinary file.
         fchmod(fd, 0666 & ~current_umask());
         if (::close(fd) != 0 && !failed_step) {
             failed_step = "cannot write";
-            error = errno;
+            error_number = errno;
         }
         if (!failed_step && std::rename(temp_path.c_str(), save_path.c_str()) != 0) {
             failed_step = "cannot replace";
-            error = errno;
+            error_number = errno;
         }
         if (failed_step) ::unlink(temp_path.c_str());
     }
     if (failed_step) {
-        std::fprintf(stderr, "Could not write save %s: %s (%s)\n", save_path.c_str(), failed_step,
-                     std::strerror(error));
+        *error = "Could not write save " + save_path + ": " + failed_step + " (" + std::strerror(error_number) + ")";
         return false;
     }
     return true;
@@ -167,5 +195,9 @@ uint8_t Cartridge_read_storage(Cartridge* cartridge, uint16_t address) {
 }
 
 void Cartridge_write_storage(Cartridge* cartridge, uint16_t address, uint8_t value) {
-    if (cartridge->save) cartridge->save[address - STORAGE_FIRST] = value;
+    if (!cartridge->save) return;
+    uint8_t& cell = cartridge->save[address - STORAGE_FIRST];
+    if (cell == value) return;
+    cell = value;
+    ++cartridge->save_changes;
 }

@@ -26,6 +26,12 @@ struct Cartridge {
     uint8_t bank;
     uint8_t* save;
     uint64_t save_size;
+    // Counts storage writes that changed a byte, so the host can tell when
+    // the save RAM differs from what it last wrote to the file.
+    uint64_t save_changes;
+    // Set when a save file exists but could not be read at load: it is then
+    // never replaced, so data this run could not see is not lost.
+    bool keep_save_file;
 };
 
 void Cartridge_load(Cartridge* cartridge, const char* path);
@@ -43,3 +49,7 @@ std::string Cartridge_save_path(const Cartridge* cartridge);
 // replaces the save file. On failure prints one line with the reason on
 // standard error and returns false. Returns true when there is nothing to save.
 bool Cartridge_write_save(const Cartridge* cartridge);
+
+// The same write without printing: on failure `error` receives the reason,
+// as one line without its newline.
+bool Cartridge_store_save(const Cartridge* cartridge, std::string* error);

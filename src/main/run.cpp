@@ -4,11 +4,14 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
+#include "cartridge/cartridge.h"
 #include "computer/computer.h"
 #include "controller/gamepad.h"
 #include "controller/keyboard.h"
 #include "display/display.h"
+#include "main/autosave.h"
 #include "main/pacing.h"
 #include "main/timer.h"
 
@@ -32,6 +35,20 @@ void handle_events(Computer* computer) {
     while (SDL_PollEvent(&event)) Host_handle_event(computer, event);
 }
 
+// Save RAM that changed goes to its file while the machine runs, silently, so
+// a crash or a kill loses at most about a second of it. The write at exit
+// still happens as before.
+void save_if_due(const Computer* computer, SaveSchedule* schedule) {
+    const Cartridge* cartridge = computer->cartridge;
+    if (!cartridge || !cartridge->save) return;
+    int64_t now = Timer_now_ms();
+    if (!SaveSchedule_due(schedule, now, cartridge->save_changes)) return;
+    std::string error;
+    bool written = Cartridge_store_save(cartridge, &error);
+    if (SaveSchedule_done(schedule, now, cartridge->save_changes, written))
+        std::fprintf(stderr, "%s\n", error.c_str());
+}
+
 } // namespace
 
 void Computer_run(Computer* computer) {
@@ -43,6 +60,8 @@ void Computer_run(Computer* computer) {
     int32_t cycles_per_frame = Computer_cycles_per_frame(computer);
     FramePacer pacer;
     FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
+    SaveSchedule saves;
+    SaveSchedule_start(&saves, Timer_now_ms(), computer->cartridge ? computer->cartridge->save_changes : 0);
     std::printf("CPU clock rate: %ld Hz\n", static_cast<long>(cpu->clock_rate));
     std::printf("Video refresh rate: %ld Hz\n", static_cast<long>(computer->gpu.refresh_rate));
     std::printf("CPU cycles per frame: %ld\n", static_cast<long>(cycles_per_frame));
@@ -57,6 +76,7 @@ void Computer_run(Computer* computer) {
         }
         handle_events(computer);
         if (display) Display_present(display);
+        if (CPU_is_running(cpu)) save_if_due(computer, &saves);
         int64_t sleep_ms = FramePacer_next(&pacer, Timer_now_ms());
         if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));
     } while (CPU_is_running(cpu));
