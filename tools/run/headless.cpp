@@ -8,7 +8,7 @@
 #include "computer/computer.h"
 #include "controller/controller.h"
 #include "cpu/cpu.h"
-#include "cpu/isa.h"
+#include "disassembler.h"
 
 namespace {
 
@@ -75,19 +75,6 @@ bool parse_buttons(std::string_view text, uint8_t* buttons, std::string* error) 
     return true;
 }
 
-// Stand-in until the disassembler library lands.
-int Dis_format_instruction(const std::array<uint8_t, MAX_INSTRUCTION_BYTES>& bytes, uint16_t, std::string* text) {
-    const InstructionInfo* info = instruction_for(bytes[0]);
-    if (!info) {
-        char b[16];
-        std::snprintf(b, sizeof b, ".byte 0x%02X", bytes[0]);
-        *text = b;
-        return 1;
-    }
-    *text = std::string(info->mnemonic);
-    return instruction_size(*info);
-}
-
 } // namespace
 
 bool Headless_parse_press(const std::string& text, HeadlessPress* press, std::string* error) {
@@ -122,8 +109,9 @@ std::string Headless_trace_line(CPU* cpu) {
     for (int i = 0; i < MAX_INSTRUCTION_BYTES; ++i)
         bytes[static_cast<size_t>(i)] = Bus_read(cpu->bus, static_cast<uint16_t>(pc + i));
 
-    std::string text;
-    int length = Dis_format_instruction(bytes, pc, &text);
+    char text_buffer[48];
+    int length = Disassembler_format(bytes, 0, text_buffer, sizeof text_buffer);
+    std::string_view text(text_buffer);
 
     char line[160];
     int n = std::snprintf(line, sizeof line, "%04X ", pc);
