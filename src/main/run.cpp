@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cartridge/cartridge.h"
 #include "computer/computer.h"
@@ -14,8 +15,28 @@
 #include "main/autosave.h"
 #include "main/pacing.h"
 #include "main/timer.h"
+#include "screenshot/screenshot.h"
+
+namespace {
+
+// F12: the picture as it stands, composed afresh from video memory so it does
+// not depend on reading the texture back, saved beside the ROM.
+void save_screenshot(Computer* computer) {
+    const Cartridge* cartridge = computer->cartridge;
+    if (!cartridge || !cartridge->path) return;
+    std::vector<uint8_t> pixels(FRAME_BYTES);
+    GPU_compose(&computer->gpu, pixels.data());
+    std::string path = Screenshot_save_next(cartridge->path, pixels.data());
+    if (path.empty()) return;
+    std::printf("Screenshot saved to %s\n", path.c_str());
+    std::fflush(stdout);
+}
+
+} // namespace
 
 void Host_handle_event(Computer* computer, const SDL_Event& event) {
+    if (event.type == SDL_KEYDOWN && event.key.keysym.scancode == SDL_SCANCODE_F12 && !event.key.repeat)
+        save_screenshot(computer);
     switch (event.type) {
     case SDL_QUIT: computer->cpu.running = 0; break;
     case SDL_CONTROLLERBUTTONDOWN:
