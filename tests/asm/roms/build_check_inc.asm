@@ -1,0 +1,1 @@
+TEST_PORT = 0x80
