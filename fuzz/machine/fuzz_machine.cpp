@@ -1,0 +1,88 @@
+// Runs an arbitrary ROM image with arbitrary save RAM for a few frames
+// through the steps of the frame loop: the frame's instructions, each with
+// its DMA check, the picture composed into a frame buffer, the frame
+// interrupt, and a buffer of sound rendered from the audio registers.
+//
+// Input: byte 0 picks the number of frames (1 to 4), bytes 1 and 2 the length
+// of the save RAM that follows (big-endian, cut to 4096 and to what is there),
+// and the rest is the ROM image.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "apu/apu.h"
+#include "cartridge/cartridge.h"
+#include "computer/computer.h"
+#include "gpu/gpu.h"
+
+namespace {
+
+constexpr int MAX_FRAMES = 4;
+constexpr int AUDIO_BUFFER = 1024;
+
+uint8_t picture[FRAME_BYTES];
+float samples[AUDIO_BUFFER];
+
+// The cartridge as Cartridge_load would leave it, filled from memory.
+void load_cartridge(Cartridge* cartridge, const uint8_t* image, size_t image_size, const uint8_t* save,
+                    size_t save_size) {
+    *cartridge = Cartridge{};
+    cartridge->bank = 1;
+    cartridge->image = static_cast<uint8_t*>(std::malloc(image_size + 1));
+    std::memcpy(cartridge->image, image, image_size);
+    cartridge->image_size = image_size;
+    cartridge->save = static_cast<uint8_t*>(std::calloc(SAVE_SIZE, 1));
+    std::memcpy(cartridge->save, save, save_size);
+    cartridge->save_size = SAVE_SIZE;
+}
+
+// Cartridge_free would write a save file; here the buffers only go.
+void drop_cartridge(Cartridge* cartridge) {
+    std::free(cartridge->image);
+    std::free(cartridge->save);
+    *cartridge = Cartridge{};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The machine prints its map, bank switches and test-port traffic; none
+    // of that matters here and it would drown the fuzzer's own output.
+    if (!std::freopen("/dev/null", "w", stdout)) return 0;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
+    int frames = 1 + data[0] % MAX_FRAMES;
+    size_t save_size = static_cast<size_t>(data[1]) << 8 | data[2];
+    data += 3;
+    size -= 3;
+    if (save_size > SAVE_SIZE) save_size = SAVE_SIZE;
+    if (save_size > size) save_size = size;
+
+    Computer computer{};
+    if (!Computer_init(&computer)) std::abort();
+    computer.apu.sample_rate.store(48000, std::memory_order_relaxed);
+    Cartridge cartridge;
+    load_cartridge(&cartridge, data + save_size, size - save_size, data, save_size);
+    Computer_attach_cartridge(&computer, &cartridge);
+
+    CPU* cpu = &computer.cpu;
+    CPU_set_pc(cpu, 0x0100);
+    CPU_start(cpu);
+    int32_t cycles_per_frame = Computer_cycles_per_frame(&computer);
+    for (int frame = 0; frame < frames && CPU_is_running(cpu); ++frame) {
+        Computer_run_instructions(&computer, cycles_per_frame);
+        GPU_compose(&computer.gpu, picture);
+        CPU_interrupt(cpu, 0);
+        APU_render(&computer.apu, samples, AUDIO_BUFFER);
+    }
+
+    Computer_detach_cartridge(&computer);
+    drop_cartridge(&cartridge);
+    Computer_free(&computer);
+    return 0;
+}
