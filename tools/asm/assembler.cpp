@@ -658,6 +658,7 @@ struct Assembler {
     // is not defined yet gives Unknown (its column in unknown_col); after it,
     // an error.
     Eval evaluate(Expr e, int64_t here, const Site& site, int64_t& result, uint32_t& unknown_col) {
+        if (e.count == 0) return Eval::Failed;
         size_t base = stack.size();
         Eval status = Eval::Ok;
         for (uint32_t i = e.first; i < e.first + e.count && status == Eval::Ok; ++i) {
@@ -1138,14 +1139,16 @@ struct Assembler {
     }
 
     void constant(const Token& name_tok, Cursor& c, std::string_view line) {
-        Expr e;
-        if (!parse_expression(c, e) || !expect_end(c)) return;
         int64_t index = define(name_tok, SymKind::Constant);
+        Expr e;
+        bool ok = parse_expression(c, e) && expect_end(c);
         if (index >= 0) {
             Symbol& s = symbols[static_cast<size_t>(index)];
             s.expr = e;
             s.here = static_cast<int64_t>(pc);
+            if (!ok) s.state = SymState::Failed; // already reported; uses stay quiet
         }
+        if (!ok) return;
         if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, name_tok.col);
     }
 
@@ -1501,7 +1504,7 @@ struct Assembler {
     void write_listing(const std::vector<uint8_t>& image) {
         std::string& l = out.listing;
         l.reserve(statements.size() * 64);
-        l += "OFFSET  ADDR  BYTES                     LINE  SOURCE\n";
+        l += "OFFSET  ADDR  BYTES                        LINE  SOURCE\n";
         uint32_t current_file = UINT32_MAX;
         char buf[96];
         for (const Statement& st : statements) {
@@ -1516,7 +1519,7 @@ struct Assembler {
                 bytes += buf;
             }
             if (st.placed && st.size > 8) bytes += "...";
-            std::snprintf(buf, sizeof buf, "%06llX  %04X  %-24s %5u  ", static_cast<unsigned long long>(st.offset), st.address,
+            std::snprintf(buf, sizeof buf, "%06llX  %04X  %-27s %5u  ", static_cast<unsigned long long>(st.offset), st.address,
                           bytes.c_str(), st.site.line);
             l += buf;
             l += st.text;
