@@ -34,10 +34,12 @@ void Bus_free(Bus* bus);
 
 // The walk is inline: it runs for every fetch and operand, millions of times
 // a second, and its callers are few.
+// The four conditions are tested upper bound first: the map runs in address
+// order, so every slot below the one that answers fails on that single test.
 inline const BusRegion* Bus_find(const Bus* bus, uint32_t kind, uint16_t address) {
     for (const BusRegion& region : bus->regions) {
-        if (region.context != nullptr && region.kind == kind && region.first <= address &&
-            address <= region.last)
+        if (address <= region.last && region.first <= address && region.kind == kind &&
+            region.context != nullptr)
             return &region;
     }
     return nullptr;
