@@ -1,0 +1,3 @@
+; Stops itself at once with HALT.
+.start
+        HALT
