@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the audio tests (the
+# one place two threads share state) under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
@@ -8,8 +9,8 @@ jobs=${JOBS:-2}
 run_suite() {
   local dir=$1; shift
   cmake -S . -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+  cmake --build "$dir" -j"$jobs" ${targets:+--target $targets}
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" ${tests:+-R "$tests"}
 }
 
 echo "== plain build =="
@@ -17,3 +18,8 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DLUMACOR_SANITIZE=ON -DLUMACOR_BENCH=OFF
+echo "== ThreadSanitizer: audio =="
+TSAN_OPTIONS=halt_on_error=1 \
+targets="lumacor_apu_tests lumacor_audio_stream_tests lumacor_audio_e2e_tests" \
+tests='^(Apu|ApuRegisters|NoiseGenerator|AudioStream|AudioEndToEnd|AudioEndToEndFailure)\.' \
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMACOR_TSAN=ON -DLUMACOR_BENCH=OFF
