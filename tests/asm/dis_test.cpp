@@ -71,7 +71,8 @@ void expect_round_trip(const Bytes& image, const DisOptions& options = {}) {
 TEST(DisImage, ReadableOutputForAProgram) {
     Bytes image = bytes_of(".vector 0, irq\n.start\nLD r0, 'A'\nOUT 0x80, r0\nHALT\nirq: RETI\n.byte 0x71, 0x01\n.fill 20, 0xFF");
     std::string source = Disassembler_disassemble_image(image);
-    EXPECT_NE(source.find(".word 0x0107            ; 0000: 01 07  vector 0\n"), std::string::npos) << source;
+    EXPECT_NE(source.find(".word L0107             ; 0000: 01 07  vector 0\n"), std::string::npos) << source;
+    EXPECT_NE(source.find("L0107:\n        RETI"), std::string::npos) << source;
     EXPECT_NE(source.find("        LD r0, 0x41             ; 0100: 10 00 41\n"), std::string::npos) << source;
     EXPECT_NE(source.find("        .byte 0x71, 0x01        ; 0108:  no instruction\n"), std::string::npos) << source;
     EXPECT_NE(source.find("        .fill 20, 0xFF          ; 010A:\n"), std::string::npos) << source;
@@ -81,7 +82,8 @@ TEST(DisImage, ReadableOutputForAProgram) {
 TEST(DisImage, BanksComeOutUnderTheirOwnDirective) {
     Bytes image = bytes_of(".start\nNOP\n.bank 3\nentry: JMP entry");
     std::string source = Disassembler_disassemble_image(image);
-    EXPECT_NE(source.find("\n.bank 3\n        JMP 0x4000              ; 03:4000: 30 40 00\n"), std::string::npos) << source;
+    EXPECT_NE(source.find("\n.bank 3\nB3_4000:\n        JMP B3_4000             ; 03:4000: 30 40 00\n"), std::string::npos)
+        << source;
     expect_round_trip(image);
     DisOptions only;
     only.bank = 3;
@@ -90,6 +92,20 @@ TEST(DisImage, BanksComeOutUnderTheirOwnDirective) {
     Assembly a = assemble(bank);
     ASSERT_TRUE(Assembly_ok(a));
     EXPECT_EQ(Bytes(a.image.begin() + 0xC000, a.image.end()), (Bytes{0x30, 0x40, 0x00}));
+}
+
+TEST(DisImage, JumpTargetsGetLabelsOnlyWhereAnInstructionStarts) {
+    Bytes image = bytes_of(".start\nloop: CALL sub\nJNZ loop\nJMP 0x0102\nJMP 0x7000\nsub: RET\n.bank 2\nfar: JZ far\nJMP 0x0100");
+    std::string source = Disassembler_disassemble_image(image);
+    EXPECT_NE(source.find("L0100:\n        CALL L010C "), std::string::npos) << source;
+    EXPECT_NE(source.find("JNZ L0100 "), std::string::npos) << source;
+    EXPECT_NE(source.find("JMP 0x0102 "), std::string::npos) << source; // inside CALL's bytes
+    EXPECT_NE(source.find("JMP 0x7000 "), std::string::npos) << source; // nothing there
+    EXPECT_NE(source.find("L010C:\n        RET"), std::string::npos) << source;
+    EXPECT_NE(source.find("B2_4000:\n        JZ B2_4000 "), std::string::npos) << source;
+    // From a bank, addresses below 0x4000 are the fixed window.
+    EXPECT_NE(source.find("JMP L0100 "), std::string::npos) << source;
+    expect_round_trip(image);
 }
 
 TEST(DisImage, InstructionsCutOffAtTheEndOfTheImageOrOfAWindowAreData) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
+#include <vector>
 
 namespace {
 
@@ -33,24 +36,68 @@ int format_operand(char* text, size_t capacity, Operand kind, Access access, con
     return 0;
 }
 
-void format_instruction(const InstructionInfo& info, const uint8_t* p, char* text, size_t capacity) {
+// `word_text`, when given, replaces the word operand (a label for a target).
+void format_instruction(const InstructionInfo& info, const uint8_t* p, char* text, size_t capacity,
+                        const char* word_text = nullptr) {
     char a[16] = "", b[16] = "";
     const uint8_t* operand = p + 1;
     format_operand(a, sizeof a, info.a, info.a_access, operand);
     format_operand(b, sizeof b, info.b, info.b_access, operand + operand_size(info.a));
+    if (word_text && info.a == Operand::Imm16) std::snprintf(a, sizeof a, "%s", word_text);
     int name_length = static_cast<int>(info.mnemonic.size());
     if (info.b != Operand::None) std::snprintf(text, capacity, "%.*s %s, %s", name_length, info.mnemonic.data(), a, b);
     else if (info.a != Operand::None) std::snprintf(text, capacity, "%.*s %s", name_length, info.mnemonic.data(), a);
     else std::snprintf(text, capacity, "%.*s", name_length, info.mnemonic.data());
 }
 
+// Jump, call and interrupt vector targets that land on a shown instruction
+// get a label. Windows
+// are named by bank, -1 for the first 32 KiB; a target in 0x4000-0x7FFF is
+// taken to lie in the bank of the code that jumps there.
+struct Labels {
+    bool collecting = true;
+    std::map<int, std::vector<bool>> starts; // instruction starts by window, indexed by address
+    std::vector<std::pair<int, uint16_t>> jumps;
+    std::set<std::pair<int, uint16_t>> targets;
+
+    int window_of(int from, uint16_t target) const {
+        std::vector<int> candidates;
+        if (target < BANK_SIZE) candidates = {-1, 0};
+        else if (target < FIRST_32K_END) candidates = {from == 0 ? 1 : from};
+        for (int window : candidates) {
+            auto it = starts.find(window);
+            if (it != starts.end() && target < it->second.size() && it->second[target]) return window;
+        }
+        return INT32_MIN;
+    }
+
+    void resolve() {
+        for (auto [from, target] : jumps) {
+            int window = window_of(from, target);
+            if (window != INT32_MIN) targets.insert({window, target});
+        }
+        collecting = false;
+    }
+
+    static void name(char* text, size_t capacity, int window, uint16_t address) {
+        if (window < 0) std::snprintf(text, capacity, "L%04X", address);
+        else std::snprintf(text, capacity, "B%d_%04X", window, address);
+    }
+};
+
+bool is_jump(const InstructionInfo& info) {
+    return info.a == Operand::Imm16 && (info.mnemonic[0] == 'J' || info.mnemonic == "CALL");
+}
+
 struct Writer {
     std::string& out;
     int bank; // -1 for the first 32 KiB
+    Labels& labels;
 
     // One line: the statement, then a comment with its address, up to four of
     // its bytes and an optional note.
     void line(std::string_view statement, size_t address, const uint8_t* bytes, size_t count, std::string_view note = {}) {
+        if (labels.collecting) return;
         size_t start = out.size();
         out += "        ";
         out += statement;
@@ -107,7 +154,16 @@ void disassemble_window(Writer& w, std::span<const uint8_t> window, size_t base_
         if (address < decode_from) {
             size_t limit = std::min(window.size(), decode_from - base_address);
             if (address < VECTOR_TABLE_END && address % 2 == 0 && at + 2 <= limit) {
-                std::snprintf(text, sizeof text, ".word 0x%02X%02X", window[at], window[at + 1]);
+                uint16_t handler = static_cast<uint16_t>(window[at] << 8 | window[at + 1]);
+                int handler_window = w.labels.collecting ? INT32_MIN : w.labels.window_of(w.bank, handler);
+                if (w.labels.collecting) w.labels.jumps.push_back({w.bank, handler});
+                if (w.labels.targets.count({handler_window, handler})) {
+                    char label[32];
+                    Labels::name(label, sizeof label, handler_window, handler);
+                    std::snprintf(text, sizeof text, ".word %s", label);
+                } else {
+                    std::snprintf(text, sizeof text, ".word 0x%04X", handler);
+                }
                 w.line(text, address, &window[at], 2, "vector " + std::to_string(address / 2));
                 at += 2;
                 continue;
@@ -122,7 +178,29 @@ void disassemble_window(Writer& w, std::span<const uint8_t> window, size_t base_
         }
         DisInstruction d = Disassembler_decode(window, at);
         if (d.info && d.exact) {
-            format_instruction(*d.info, &window[at], text, sizeof text);
+            Labels& labels = w.labels;
+            uint16_t target = is_jump(*d.info) ? static_cast<uint16_t>(window[at + 1] << 8 | window[at + 2]) : 0;
+            if (labels.collecting) {
+                labels.starts[w.bank][address] = true;
+                if (is_jump(*d.info)) labels.jumps.push_back({w.bank, target});
+                at += static_cast<size_t>(d.length);
+                continue;
+            }
+            char label[32];
+            if (labels.targets.count({w.bank, static_cast<uint16_t>(address)})) {
+                Labels::name(label, sizeof label, w.bank, static_cast<uint16_t>(address));
+                w.out += label;
+                w.out += ":\n";
+            }
+            const char* word_text = nullptr;
+            if (is_jump(*d.info)) {
+                int target_window = labels.window_of(w.bank, target);
+                if (labels.targets.count({target_window, target})) {
+                    Labels::name(label, sizeof label, target_window, target);
+                    word_text = label;
+                }
+            }
+            format_instruction(*d.info, &window[at], text, sizeof text, word_text);
             w.line(text, address, &window[at], static_cast<size_t>(d.length));
             at += static_cast<size_t>(d.length);
             continue;
@@ -187,39 +265,58 @@ int Disassembler_format(std::span<const uint8_t> bytes, size_t at, char* text, s
 }
 
 std::string Disassembler_disassemble_image(std::span<const uint8_t> image, const DisOptions& options) {
+    struct Window {
+        int bank; // -1 for the first 32 KiB
+        std::span<const uint8_t> bytes;
+        size_t base_address;
+        size_t decode_from;
+    };
+    std::vector<Window> windows;
+    size_t decode_from = options.start >= 0 ? static_cast<size_t>(options.start) : VECTOR_TABLE_END;
+    if (options.bank >= 0) {
+        size_t bank = static_cast<size_t>(options.bank);
+        size_t first = bank * BANK_SIZE;
+        if (first < image.size())
+            windows.push_back({options.bank, image.subspan(first, std::min(BANK_SIZE, image.size() - first)), bank == 0 ? 0 : BANK_SIZE,
+                               bank == 0 ? decode_from : 0});
+    } else {
+        // The first 32 KiB read as one piece, the way the machine shows them
+        // at power-on (fixed window and bank 1); every later bank on its own.
+        windows.push_back({-1, image.first(std::min(FIRST_32K_END, image.size())), 0, decode_from});
+        for (size_t bank = 2; bank * BANK_SIZE < image.size(); ++bank) {
+            size_t first = bank * BANK_SIZE;
+            windows.push_back({static_cast<int>(bank), image.subspan(first, std::min(BANK_SIZE, image.size() - first)), BANK_SIZE, 0});
+        }
+    }
+
+    // First walk: where the instructions start and where jumps go; second walk: the text.
     std::string out;
+    Labels labels;
+    for (const Window& window : windows) {
+        labels.starts[window.bank].assign(window.base_address + window.bytes.size(), false);
+        Writer w{out, window.bank, labels};
+        disassemble_window(w, window.bytes, window.base_address, window.decode_from);
+    }
+    labels.resolve();
+
     out.reserve(image.size() * 12 + 256);
     char buf[128];
     std::snprintf(buf, sizeof buf, "; %zu bytes of ROM image\n", image.size());
     out += buf;
-    size_t decode_from = options.start >= 0 ? static_cast<size_t>(options.start) : VECTOR_TABLE_END;
-
     if (options.bank >= 0) {
-        size_t bank = static_cast<size_t>(options.bank);
-        size_t first = bank * BANK_SIZE;
-        size_t base = bank == 0 ? 0 : BANK_SIZE;
-        std::snprintf(buf, sizeof buf, ".bank %zu\n", bank);
+        std::snprintf(buf, sizeof buf, ".bank %d\n", options.bank);
         out += buf;
-        if (first >= image.size()) {
-            out += "; this bank lies past the end of the image\n";
-            return out;
-        }
-        Writer w{out, static_cast<int>(bank)};
-        disassemble_window(w, image.subspan(first, std::min(BANK_SIZE, image.size() - first)), base, bank == 0 ? decode_from : 0);
-        return out;
+        if (windows.empty()) out += "; this bank lies past the end of the image\n";
+    } else {
+        out += ".org 0x0000\n";
     }
-
-    // The first 32 KiB read as one piece, the way the machine shows them at
-    // power-on (fixed window and bank 1); every later bank on its own.
-    out += ".org 0x0000\n";
-    Writer first32k{out, -1};
-    disassemble_window(first32k, image.first(std::min(FIRST_32K_END, image.size())), 0, decode_from);
-    for (size_t bank = 2; bank * BANK_SIZE < image.size(); ++bank) {
-        std::snprintf(buf, sizeof buf, "\n.bank %zu\n", bank);
-        out += buf;
-        Writer w{out, static_cast<int>(bank)};
-        size_t first = bank * BANK_SIZE;
-        disassemble_window(w, image.subspan(first, std::min(BANK_SIZE, image.size() - first)), BANK_SIZE, 0);
+    for (const Window& window : windows) {
+        if (window.bank >= 0 && options.bank < 0) {
+            std::snprintf(buf, sizeof buf, "\n.bank %d\n", window.bank);
+            out += buf;
+        }
+        Writer w{out, window.bank, labels};
+        disassemble_window(w, window.bytes, window.base_address, window.decode_from);
     }
     return out;
 }
