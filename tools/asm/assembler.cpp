@@ -531,8 +531,6 @@ struct Assembler {
         size_t pos = 0;
     };
 
-    const Token& peek(const Cursor& c) const { return toks[c.pos]; }
-
     bool parse_primary(Cursor& c) {
         const Token& t = toks[c.pos];
         switch (t.kind) {
