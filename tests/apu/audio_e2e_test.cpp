@@ -30,7 +30,8 @@ Recording play(const std::string& rom, const TempDir& dir, const std::string& fi
     recording.result = Process_run({LUMACOR_BIN, std::string(AUDIO_ROM_DIR) + "/" + rom}, options);
     std::vector<unsigned char> bytes = read_bytes(file);
     recording.samples.resize(bytes.size() / sizeof(float));
-    std::memcpy(recording.samples.data(), bytes.data(), recording.samples.size() * sizeof(float));
+    if (!recording.samples.empty())
+        std::memcpy(recording.samples.data(), bytes.data(), recording.samples.size() * sizeof(float));
     return recording;
 }
 

@@ -28,7 +28,7 @@ size_t buffers_written(const std::string& path) {
 std::vector<float> read_floats(const std::string& path) {
     std::vector<unsigned char> bytes = read_bytes(path);
     std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
     return samples;
 }
 
