@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
+#include <cstdio>
 #include <string_view>
 
 #include "computer/computer.h"
