@@ -66,6 +66,13 @@ TEST(AsmSymbols, ConstantsMayUseLaterSymbolsAndEachOther) {
     EXPECT_EQ(code(".equ A, B + 1\nB = 4\nLD r0, A"), (Bytes{0x10, 0x00, 0x05}));
 }
 
+TEST(AsmSource, WindowsLineEndsAndAByteOrderMarkAreAccepted) {
+    EXPECT_EQ(bytes_of("\xEF\xBB\xBF.byte 1\r\n.byte 2\r\n"), (Bytes{1, 2}));
+    std::vector<std::string> errors = errors_of("\xEF\xBB\xBFNOP\r\n  BAD\r\n");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "test.asm:2:3: error: unknown mnemonic 'BAD'");
+}
+
 TEST(AsmDirectives, DataDirectives) {
     EXPECT_EQ(code(".byte 1, -1, 'a', \"bc\"\n.db 0xFF"), (Bytes{1, 0xFF, 'a', 'b', 'c', 0xFF}));
     EXPECT_EQ(code(".word 0x1234, -1\n.dw 5"), (Bytes{0x12, 0x34, 0xFF, 0xFF, 0x00, 0x05}));

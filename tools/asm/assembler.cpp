@@ -1150,183 +1150,233 @@ struct Assembler {
         if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, name_tok.col);
     }
 
-    void directive(Cursor& c, std::string_view line) {
-        const Token& d = toks[c.pos++];
-        std::string_view name = d.text;
-        auto is = [&](std::string_view n) { return iequals(name, n); };
-        uint32_t count = 0;
-        uint64_t size = 0;
-        int64_t value = 0;
+    // ------------------------------------------------------------ directives
 
-        if (is(".byte") || is(".db") || is(".word") || is(".dw")) {
-            bool bytes = is(".byte") || is(".db");
-            Statement st = new_statement(bytes ? StmtKind::Bytes : StmtKind::Words, line);
-            if (!value_list(c, bytes, count, size, bytes ? 1 : 2)) return;
-            st.arg_count = count;
-            place(st, size, d.col);
-        } else if (is(".ascii") || is(".asciz") || is(".string")) {
-            Statement st = new_statement(StmtKind::Text, line);
-            st.zero_end = !is(".ascii");
-            if (toks[c.pos].kind != Tok::String) {
-                error_at(toks[c.pos].col, "expected a string in double quotes");
-                return;
-            }
-            bool ok = true;
-            Arg arg{};
-            arg.kind = ArgKind::String;
-            arg.col = toks[c.pos].col;
-            arg.string_index = add_string(toks[c.pos++], ok);
-            if (!ok || !expect_end(c)) return;
-            args.push_back(arg);
-            st.arg_count = 1;
-            place(st, strings[arg.string_index].size() + (st.zero_end ? 1 : 0), d.col);
-        } else if (is(".org")) {
-            uint32_t col = toks[c.pos].col;
-            if (!layout_value(c, value, "the .org address") || !expect_end(c)) return;
-            if (value < static_cast<int64_t>(window_start()) || value > static_cast<int64_t>(window_end())) {
-                error_at(col, "address " + hex(static_cast<uint64_t>(value)) + " lies outside " + window_name());
-                return;
-            }
-            pc = static_cast<uint64_t>(value);
-            overflow_reported = false;
-            if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, d.col);
-        } else if (is(".start")) {
-            if (!expect_end(c)) return;
-            switch_bank(FIRST_32K);
-            pc = START_ADDRESS;
-            if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, d.col);
-        } else if (is(".vector")) {
-            uint32_t col = toks[c.pos].col;
-            if (!layout_value(c, value, "the vector number")) return;
-            if (value < 0 || value > 15) {
-                error_at(col, "vector " + std::to_string(value) + " is out of range (0..15)");
-                return;
-            }
-            if (toks[c.pos].kind != Tok::Comma) {
-                error_at(toks[c.pos].col, "expected ',' and the handler's address");
-                return;
-            }
-            ++c.pos;
-            Statement st = new_statement(StmtKind::Vector, line);
-            Arg arg{};
-            arg.kind = ArgKind::Imm;
-            arg.col = toks[c.pos].col;
-            if (!parse_expression(c, arg.expr) || !expect_end(c)) return;
-            args.push_back(arg);
-            st.arg_count = 1;
-            // The vector table sits at the start of the image, wherever this line stands.
-            int saved_bank = bank;
-            uint64_t saved_pc = pc;
-            bool saved_overflow = overflow_reported;
-            bank = FIRST_32K;
-            pc = static_cast<uint64_t>(value) * 2;
-            place(st, 2, d.col);
-            bank = saved_bank;
-            pc = saved_pc;
-            overflow_reported = saved_overflow;
-        } else if (is(".fill")) {
-            uint32_t col = toks[c.pos].col;
-            if (!layout_value(c, value, "the .fill count")) return;
-            if (value < 0 || static_cast<uint64_t>(value) > ASM_MAX_IMAGE_SIZE) {
-                error_at(col, "fill count " + std::to_string(value) + " is out of range");
-                return;
-            }
-            Statement st = new_statement(StmtKind::Fill, line);
-            Arg arg{};
-            arg.kind = ArgKind::Imm;
-            if (toks[c.pos].kind == Tok::Comma) {
-                ++c.pos;
-                arg.col = toks[c.pos].col;
-                if (!parse_expression(c, arg.expr)) return;
-            } else {
-                arg.expr = constant_expr(0, d.col);
-            }
-            if (!expect_end(c)) return;
-            args.push_back(arg);
-            st.arg_count = 1;
-            place(st, static_cast<uint64_t>(value), d.col);
-        } else if (is(".res") || is(".align")) {
-            bool align = is(".align");
-            uint32_t col = toks[c.pos].col;
-            if (!layout_value(c, value, align ? "the alignment" : "the .res count")) return;
-            if (align ? (value < 1 || value > 0x10000) : (value < 0 || static_cast<uint64_t>(value) > ASM_MAX_IMAGE_SIZE)) {
-                error_at(col, (align ? "alignment " : "reserve count ") + std::to_string(value) + " is out of range");
-                return;
-            }
-            uint64_t skip = align ? (static_cast<uint64_t>(value) - pc % static_cast<uint64_t>(value)) % static_cast<uint64_t>(value)
-                                  : static_cast<uint64_t>(value);
-            if (align && toks[c.pos].kind == Tok::Comma) {
-                ++c.pos;
-                Statement st = new_statement(StmtKind::Fill, line);
-                Arg arg{};
-                arg.kind = ArgKind::Imm;
-                arg.col = toks[c.pos].col;
-                if (!parse_expression(c, arg.expr) || !expect_end(c)) return;
-                args.push_back(arg);
-                st.arg_count = 1;
-                place(st, skip, d.col);
-                return;
-            }
-            if (!expect_end(c)) return;
-            if (pc + skip > window_end()) {
-                error_at(d.col, "this runs past the end of " + window_name());
-                overflow_reported = true;
-            }
-            // Reserved bytes are skipped, not written: they do not lengthen the image.
-            if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, d.col);
-            pc += skip;
-        } else if (is(".include")) {
-            if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, d.col);
-            include(c, d.col);
-        } else if (is(".incbin")) {
-            incbin(c, line, d.col);
-        } else if (is(".bank")) {
-            uint32_t col = toks[c.pos].col;
-            if (!layout_value(c, value, "the bank number") || !expect_end(c)) return;
-            if (value < 0 || value > MAX_BANK) {
-                error_at(col, "bank " + std::to_string(value) + " is out of range (0.." + std::to_string(MAX_BANK) +
-                                  ", the banks of a 16,000,000-byte image)");
-                return;
-            }
-            switch_bank(static_cast<int>(value));
-            if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, d.col);
-        } else if (is(".equ")) {
-            if (toks[c.pos].kind != Tok::Ident || toks[c.pos + 1].kind != Tok::Comma) {
-                error_at(toks[c.pos].col, "expected a name, ',' and a value");
-                return;
-            }
-            const Token& name_tok = toks[c.pos];
-            c.pos += 2;
-            constant(name_tok, c, line);
-        } else if (is(".assert")) {
-            Statement st = new_statement(StmtKind::Assert, line);
-            Arg cond{};
-            cond.kind = ArgKind::Imm;
-            cond.col = toks[c.pos].col;
-            if (!parse_expression(c, cond.expr)) return;
-            args.push_back(cond);
-            st.arg_count = 1;
-            if (toks[c.pos].kind == Tok::Comma) {
-                ++c.pos;
-                if (toks[c.pos].kind != Tok::String) {
-                    error_at(toks[c.pos].col, "expected a message in double quotes");
-                    return;
-                }
-                bool ok = true;
-                Arg message{};
-                message.kind = ArgKind::String;
-                message.col = toks[c.pos].col;
-                message.string_index = add_string(toks[c.pos++], ok);
-                if (!ok) return;
-                args.push_back(message);
-                st.arg_count = 2;
-            }
-            if (!expect_end(c)) return;
-            st.site.col = d.col;
-            place(st, 0, d.col);
-        } else {
-            error_at(d.col, "unknown directive '" + std::string(name) + "'");
+    // For the listing: lines that place nothing still show where they stand.
+    void list_line(std::string_view line, uint32_t col) {
+        if (options.make_listing) place(new_statement(StmtKind::Line, line), 0, col);
+    }
+
+    bool string_operand(Cursor& c, Arg& arg) {
+        if (toks[c.pos].kind != Tok::String) {
+            error_at(toks[c.pos].col, "expected a string in double quotes");
+            return false;
         }
+        bool ok = true;
+        arg = Arg{};
+        arg.kind = ArgKind::String;
+        arg.col = toks[c.pos].col;
+        arg.string_index = add_string(toks[c.pos++], ok);
+        return ok;
+    }
+
+    // .byte, .db, .word, .dw
+    void data_directive(Cursor& c, const Token& d, std::string_view line) {
+        bool bytes = iequals(d.text, ".byte") || iequals(d.text, ".db");
+        Statement st = new_statement(bytes ? StmtKind::Bytes : StmtKind::Words, line);
+        uint64_t size = 0;
+        if (!value_list(c, bytes, st.arg_count, size, bytes ? 1 : 2)) return;
+        place(st, size, d.col);
+    }
+
+    // .ascii, and .asciz or .string with a terminating 0
+    void text_directive(Cursor& c, const Token& d, std::string_view line) {
+        Statement st = new_statement(StmtKind::Text, line);
+        st.zero_end = !iequals(d.text, ".ascii");
+        Arg arg;
+        if (!string_operand(c, arg) || !expect_end(c)) return;
+        args.push_back(arg);
+        st.arg_count = 1;
+        place(st, strings[arg.string_index].size() + (st.zero_end ? 1 : 0), d.col);
+    }
+
+    void org_directive(Cursor& c, const Token& d, std::string_view line) {
+        uint32_t col = toks[c.pos].col;
+        int64_t value = 0;
+        if (!layout_value(c, value, "the .org address") || !expect_end(c)) return;
+        if (value < static_cast<int64_t>(window_start()) || value > static_cast<int64_t>(window_end())) {
+            error_at(col, "address " + hex(static_cast<uint64_t>(value)) + " lies outside " + window_name());
+            return;
+        }
+        pc = static_cast<uint64_t>(value);
+        overflow_reported = false;
+        list_line(line, d.col);
+    }
+
+    void start_directive(Cursor& c, const Token& d, std::string_view line) {
+        if (!expect_end(c)) return;
+        switch_bank(FIRST_32K);
+        pc = START_ADDRESS;
+        list_line(line, d.col);
+    }
+
+    void vector_directive(Cursor& c, const Token& d, std::string_view line) {
+        uint32_t col = toks[c.pos].col;
+        int64_t vector = 0;
+        if (!layout_value(c, vector, "the vector number")) return;
+        if (vector < 0 || vector > 15) {
+            error_at(col, "vector " + std::to_string(vector) + " is out of range (0..15)");
+            return;
+        }
+        if (toks[c.pos].kind != Tok::Comma) {
+            error_at(toks[c.pos].col, "expected ',' and the handler's address");
+            return;
+        }
+        ++c.pos;
+        Statement st = new_statement(StmtKind::Vector, line);
+        Arg arg{};
+        arg.kind = ArgKind::Imm;
+        arg.col = toks[c.pos].col;
+        if (!parse_expression(c, arg.expr) || !expect_end(c)) return;
+        args.push_back(arg);
+        st.arg_count = 1;
+        // The vector table sits at the start of the image, wherever this line stands.
+        int saved_bank = bank;
+        uint64_t saved_pc = pc;
+        bool saved_overflow = overflow_reported;
+        bank = FIRST_32K;
+        pc = static_cast<uint64_t>(vector) * 2;
+        place(st, 2, d.col);
+        bank = saved_bank;
+        pc = saved_pc;
+        overflow_reported = saved_overflow;
+    }
+
+    // The optional fill value of .fill and .align; 0 when absent.
+    bool fill_value(Cursor& c, const Token& d, Arg& arg) {
+        arg = Arg{};
+        arg.kind = ArgKind::Imm;
+        arg.col = d.col;
+        if (toks[c.pos].kind != Tok::Comma) {
+            arg.expr = constant_expr(0, d.col);
+            return expect_end(c);
+        }
+        ++c.pos;
+        arg.col = toks[c.pos].col;
+        return parse_expression(c, arg.expr) && expect_end(c);
+    }
+
+    void fill_directive(Cursor& c, const Token& d, std::string_view line) {
+        uint32_t col = toks[c.pos].col;
+        int64_t count = 0;
+        if (!layout_value(c, count, "the .fill count")) return;
+        if (count < 0 || static_cast<uint64_t>(count) > ASM_MAX_IMAGE_SIZE) {
+            error_at(col, "fill count " + std::to_string(count) + " is out of range");
+            return;
+        }
+        Statement st = new_statement(StmtKind::Fill, line);
+        Arg arg;
+        if (!fill_value(c, d, arg)) return;
+        args.push_back(arg);
+        st.arg_count = 1;
+        place(st, static_cast<uint64_t>(count), d.col);
+    }
+
+    // .res skips bytes; .align skips to a multiple, or fills up to it when given a value.
+    void skip_directive(Cursor& c, const Token& d, std::string_view line) {
+        bool align = iequals(d.text, ".align");
+        uint32_t col = toks[c.pos].col;
+        int64_t value = 0;
+        if (!layout_value(c, value, align ? "the alignment" : "the .res count")) return;
+        if (align ? (value < 1 || value > 0x10000) : (value < 0 || static_cast<uint64_t>(value) > ASM_MAX_IMAGE_SIZE)) {
+            error_at(col, (align ? "alignment " : "reserve count ") + std::to_string(value) + " is out of range");
+            return;
+        }
+        uint64_t n = static_cast<uint64_t>(value);
+        uint64_t skip = align ? (n - pc % n) % n : n;
+        if (align && toks[c.pos].kind == Tok::Comma) {
+            Statement st = new_statement(StmtKind::Fill, line);
+            Arg arg;
+            if (!fill_value(c, d, arg)) return;
+            args.push_back(arg);
+            st.arg_count = 1;
+            place(st, skip, d.col);
+            return;
+        }
+        if (!expect_end(c)) return;
+        if (pc + skip > window_end()) {
+            error_at(d.col, "this runs past the end of " + window_name());
+            overflow_reported = true;
+        }
+        // Skipped bytes are not written: they do not lengthen the image.
+        list_line(line, d.col);
+        pc += skip;
+    }
+
+    void include_directive(Cursor& c, const Token& d, std::string_view line) {
+        list_line(line, d.col);
+        include(c, d.col);
+    }
+
+    void incbin_directive(Cursor& c, const Token& d, std::string_view line) { incbin(c, line, d.col); }
+
+    void bank_directive(Cursor& c, const Token& d, std::string_view line) {
+        uint32_t col = toks[c.pos].col;
+        int64_t value = 0;
+        if (!layout_value(c, value, "the bank number") || !expect_end(c)) return;
+        if (value < 0 || value > MAX_BANK) {
+            error_at(col, "bank " + std::to_string(value) + " is out of range (0.." + std::to_string(MAX_BANK) +
+                              ", the banks of a 16,000,000-byte image)");
+            return;
+        }
+        switch_bank(static_cast<int>(value));
+        list_line(line, d.col);
+    }
+
+    void equ_directive(Cursor& c, const Token&, std::string_view line) {
+        if (toks[c.pos].kind != Tok::Ident || toks[c.pos + 1].kind != Tok::Comma) {
+            error_at(toks[c.pos].col, "expected a name, ',' and a value");
+            return;
+        }
+        const Token& name_tok = toks[c.pos];
+        c.pos += 2;
+        constant(name_tok, c, line);
+    }
+
+    void assert_directive(Cursor& c, const Token& d, std::string_view line) {
+        Statement st = new_statement(StmtKind::Assert, line);
+        Arg condition{};
+        condition.kind = ArgKind::Imm;
+        condition.col = toks[c.pos].col;
+        if (!parse_expression(c, condition.expr)) return;
+        args.push_back(condition);
+        st.arg_count = 1;
+        if (toks[c.pos].kind == Tok::Comma) {
+            ++c.pos;
+            Arg message;
+            if (!string_operand(c, message)) return;
+            args.push_back(message);
+            st.arg_count = 2;
+        }
+        if (!expect_end(c)) return;
+        place(st, 0, d.col);
+    }
+
+    void directive(Cursor& c, std::string_view line) {
+        using Handler = void (Assembler::*)(Cursor&, const Token&, std::string_view);
+        struct Entry {
+            std::string_view name;
+            Handler handle;
+        };
+        static const std::array<Entry, 18> table = {{
+            {".byte", &Assembler::data_directive},     {".db", &Assembler::data_directive},
+            {".word", &Assembler::data_directive},     {".dw", &Assembler::data_directive},
+            {".ascii", &Assembler::text_directive},    {".asciz", &Assembler::text_directive},
+            {".string", &Assembler::text_directive},   {".org", &Assembler::org_directive},
+            {".start", &Assembler::start_directive},   {".vector", &Assembler::vector_directive},
+            {".fill", &Assembler::fill_directive},     {".res", &Assembler::skip_directive},
+            {".align", &Assembler::skip_directive},    {".include", &Assembler::include_directive},
+            {".incbin", &Assembler::incbin_directive}, {".bank", &Assembler::bank_directive},
+            {".equ", &Assembler::equ_directive},       {".assert", &Assembler::assert_directive},
+        }};
+        const Token& d = toks[c.pos++];
+        for (const Entry& e : table) {
+            if (iequals(d.text, e.name)) {
+                (this->*e.handle)(c, d, line);
+                return;
+            }
+        }
+        error_at(d.col, "unknown directive '" + std::string(d.text) + "'");
     }
 
     void read_line(std::string_view line) {
@@ -1368,7 +1418,7 @@ struct Assembler {
         include_stack.push_back(id);
         std::string_view text = files[file_index].text;
         uint32_t line_number = 0;
-        size_t pos = 0;
+        size_t pos = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0; // editors may start UTF-8 files with a byte order mark
         while (pos < text.size()) {
             size_t end = text.find('\n', pos);
             if (end == std::string_view::npos) end = text.size();
