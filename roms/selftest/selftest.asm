@@ -816,6 +816,7 @@ interrupts:
         LD    r0, [p4]
         CMP   r0, 2
         JC    .wait1
+.wait1_end:
         LD    r2, 131
         LD    r1, 2
         CALL  expect
@@ -828,7 +829,7 @@ interrupts:
         LD    r2, 132
         CALL  expect_word
 
-        LDW   p4, irq_return    ; 133: the return address lies in the wait loop
+        LDW   p4, irq_return    ; 133: the interrupt returned into the wait loop
         LD    r6, [p4]
         INCW  p4
         LD    r7, [p4]
@@ -851,8 +852,6 @@ interrupts:
         LD    r1, 0
         CALL  expect
         JMP   dma
-
-.wait1_end:
 
 ; Runs about three frames' worth of instructions.
 spin_frames:
