@@ -79,6 +79,7 @@ V_SHARDC      = 40              ; their colors byte
 V_FLASH       = 41              ; frames left of the background flash
 V_HITS        = 42              ; paddle hits, for speeding up
 V_NEWHI       = 43
+V_SPIN        = 46              ; counts ball steps; turns the ball
 
 ; --- game states
 ST_TITLE      = 0
@@ -90,7 +91,7 @@ ST_OVER       = 5
 
 ; --- playfield geometry (texels)
 PADDLE_Y      = 168
-PADDLE_SPEED  = 4
+PADDLE_SPEED  = 5
 PAD_MIN       = 4               ; the paddle may slide half a tile under the walls
 PAD_MAX       = 220
 BALL_MIN_X    = 4               ; the ball bounces once half of it is under a wall
@@ -103,6 +104,9 @@ BRICK_ROWS    = 6
 BRICK_COLUMNS = 15
 BRICK_MAP_ROW = 4
 MESSAGE_ROW   = 14
+SLOW_STEPS    = 2               ; ball steps a frame: a new ball
+FAST_STEPS    = 3               ; after HITS_TO_SPEED_UP paddle hits
+HITS_TO_SPEED_UP = 16
 
 ; --- tiles (the font sits at the tile numbers of its ASCII codes)
 T_EMPTY       = 0

@@ -79,7 +79,7 @@ start_game:
         JNZ   .clear
         LD    r(V_LIVES), 3
         LD    r(V_LEVEL), 0
-        LD    r(V_STEPS), 2
+        LD    r(V_STEPS), SLOW_STEPS
         LD    r(V_HITS), 0
         LD    r(V_NEWHI), 0
         LD    r(V_PAUSED), 0
@@ -103,17 +103,23 @@ start_level:
 enter_serve:
         LD    r(V_STATE), ST_SERVE
         LD    r(V_TIMER), 100
+        CALL  ball_on_paddle
         LDW   p0, msg_ready
         LD    r3, 12
         CALL  show_message
         RET
 
-serve_frame:
-        CALL  move_paddle
+; The waiting ball sits on the middle of the paddle.
+ball_on_paddle:
         MOV   r0, r(V_PADX)
         ADD   r0, 12
         MOV   r(V_BALLX), r0
         LD    r(V_BALLY), BALL_ON_PADDLE - 1
+        RET
+
+serve_frame:
+        CALL  move_paddle
+        CALL  ball_on_paddle
         MOV   r0, r(V_PRESSED)
         AND   r0, PAD_BACK
         JZ    .launch
@@ -246,6 +252,7 @@ wall_sound:
 ; Moves the ball one step: across first, then up or down, bouncing off the
 ; walls, the bricks and the paddle; a ball that falls past the paddle is lost.
 ball_step:
+        INC   r(V_SPIN)
         ADD   r(V_BALLX), r(V_DX)
         MOV   r0, r(V_DX)
         AND   r0, 0x80
@@ -287,6 +294,7 @@ ball_step:
         JZ    .down
         CMP   r(V_BALLY), BALL_MIN_Y
         JNC   .probe_up
+        LD    r(V_BALLY), BALL_MIN_Y
         LD    r(V_DY), 1
         CALL  wall_sound
         RET
@@ -337,14 +345,11 @@ ball_step:
         LD    r1, 60
         LD    r2, 4
         CALL  sfx
-        ; every 12 paddle hits the ball speeds up, to at most 4 steps a frame
+        ; a long rally speeds the ball up
         INC   r(V_HITS)
-        CMP   r(V_HITS), 12
+        CMP   r(V_HITS), HITS_TO_SPEED_UP
         JC    .done
-        LD    r(V_HITS), 0
-        CMP   r(V_STEPS), 4
-        JNC   .done
-        INC   r(V_STEPS)
+        LD    r(V_STEPS), FAST_STEPS
         RET
 .fall:  CMP   r(V_BALLY), BALL_LOST_Y
         JC    .done
@@ -461,6 +466,8 @@ lose_life:
         LD    r2, 20
         CALL  sfx
         LD    r(V_FLASH), 12
+        LD    r(V_STEPS), SLOW_STEPS    ; the next ball starts slow again
+        LD    r(V_HITS), 0
         DEC   r(V_LIVES)
         CALL  draw_lives
         CMP   r(V_LIVES), 0
@@ -477,9 +484,7 @@ level_clear:
         LD    r(V_STATE), ST_CLEAR
         LD    r(V_TIMER), 120
         INC   r(V_LEVEL)
-        CMP   r(V_STEPS), 4
-        JNC   .msg
-        INC   r(V_STEPS)
+        LD    r(V_STEPS), FAST_STEPS    ; later walls start fast
 .msg:   LDW   p0, msg_clear
         LD    r3, 10
         CALL  show_message

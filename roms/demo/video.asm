@@ -183,8 +183,8 @@ draw_sprites:
         JZ    .spin
         CMP   r(V_STATE), ST_PLAY
         JNZ   .put_ball
-.spin:  MOV   r8, r(V_FRAME)            ; the flips turn the ball's highlight
-        SHL   r8, 3
+.spin:  MOV   r8, r(V_SPIN)             ; the flips turn the ball's highlight
+        SHL   r8, 2
         AND   r8, ATTR_VFLIP | ATTR_HFLIP
         OR    r8, ATTR_VISIBLE
 .put_ball:
