@@ -37,6 +37,7 @@ void Bus_free(Bus* bus);
 // The four conditions are tested upper bound first: the map runs in address
 // order, so every slot below the one that answers fails on that single test.
 inline const BusRegion* Bus_find(const Bus* bus, uint32_t kind, uint16_t address) {
+#pragma GCC unroll 16
     for (const BusRegion& region : bus->regions) {
         if (address <= region.last && region.first <= address && region.kind == kind &&
             region.context != nullptr)
