@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config
   libsdl2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do
