@@ -20,7 +20,7 @@ palette:
         .byte 0x28, 0xC8, 0xFF          ; C_CYCLE      starts gold
 
 flash_colour:
-        .byte 0x18, 0x10, 0x70          ; the background after a lost ball
+        .byte 0x1C, 0x10, 0x48          ; the background after a lost ball
 
 rainbow:
         .byte 0x3C, 0x3C, 0xE6

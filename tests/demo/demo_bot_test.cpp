@@ -1,9 +1,10 @@
 // The demo cartridge played in process by a bot that follows the ball, for
-// as long as it takes to clear walls: every frame's work must end inside the
-// frame with the stack empty, the ball must stay in the playfield, and a
-// cleared wall must be followed by the next layout.
+// as long as it takes to clear two walls: every frame's work must end inside
+// the frame with the stack empty, the ball must stay in the playfield, a
+// cleared wall must be followed by the next layout, and sounds must stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -114,6 +115,9 @@ TEST(DemoBot, ClearsTheFirstWallsWithinTheFrameBudget) {
     int64_t frame = 0;
     std::vector<int> bricks_at_level_start;
     Bot bot;
+    int sounding_frames = 0;
+    int longest_sound = 0;
+    int sound_run = 0;
     for (; frame < 40000 && level < 3; ++frame) {
         machine.run_burst(bot.buttons(computer, frame));
         ASSERT_TRUE(CPU_is_running(&computer->cpu)) << "frame " << frame;
@@ -121,6 +125,12 @@ TEST(DemoBot, ClearsTheFirstWallsWithinTheFrameBudget) {
         // frame's work that ran past the budget would be caught elsewhere.
         ASSERT_EQ(CPU_pc(&computer->cpu), idle) << "frame " << frame;
         ASSERT_EQ(CPU_sp(&computer->cpu), 0xFFFF) << "frame " << frame;
+        if (Bus_read(&computer->bus, 0xFF09) != 0) {
+            ++sounding_frames;
+            longest_sound = std::max(longest_sound, ++sound_run);
+        } else {
+            sound_run = 0;
+        }
         Sprite ball = sprite(computer, 0);
         if (ball.attr & 0x80) {
             ASSERT_GE(ball.x, 4) << "frame " << frame;
@@ -146,6 +156,10 @@ TEST(DemoBot, ClearsTheFirstWallsWithinTheFrameBudget) {
     }
     ASSERT_EQ(level, 3) << "the bot did not clear two walls in " << frame << " frames";
     EXPECT_EQ(bricks_at_level_start, (std::vector<int>{54, 53}));
+    // Effects and tunes play, and each one ends: the volume goes back to 0
+    // (the longest tune lasts under two seconds).
+    EXPECT_GT(sounding_frames, 200);
+    EXPECT_LT(longest_sound, 125);
 }
 
 } // namespace
