@@ -1,0 +1,3 @@
+; Stops at the first instruction.
+.start
+        HALT

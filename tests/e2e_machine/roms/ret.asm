@@ -1,0 +1,3 @@
+; Returns from the outermost level, which stops the machine.
+.start
+        RET
