@@ -101,6 +101,14 @@ TEST_F(BusMap, CartridgeRegionsAreInactiveUntilAttached) {
     EXPECT_EQ(read(0xE000), 0);
 }
 
+TEST_F(BusMap, FreeReleasesMemoryAndClearsItsPointers) {
+    Computer_free(&computer);
+    EXPECT_EQ(computer.ram.buffer, nullptr);
+    EXPECT_EQ(computer.gpu.vram, nullptr);
+    EXPECT_EQ(wavetables, nullptr);
+    EXPECT_EQ(note_table, nullptr);
+}
+
 TEST_F(BusMap, MemoryAndPortsAreSeparateSpaces) {
     MemoryCartridge cart(0x100);
     cart.image[0x80] = 0x42;

@@ -89,6 +89,14 @@ TEST_F(CpuCycle, WordFetchWrapsFromFFFFToZero) {
     EXPECT_EQ(pc(), 0x0001);
 }
 
+TEST_F(CpuCycle, PcWrapsAfterAnOpcodeAtFFFF) {
+    stack()[0xFF] = 0x00; // NOP at bus 0xFFFF
+    CPU_set_pc(cpu(), 0xFFFF);
+    CPU_start(cpu());
+    step();
+    EXPECT_EQ(pc(), 0x0000);
+}
+
 TEST_F(CpuCycle, InstructionLengthsFollowTheTable) {
     for (const InstructionInfo& info : instruction_set) {
         if (info.opcode == 0x41 || info.opcode == 0x42 || info.opcode == 0xFF) continue;
@@ -192,6 +200,8 @@ TEST_F(CpuMoves, WritingPcJumps) {
     EXPECT_EQ(run_one({0x16, 0x0C, 0x00}), 0xC123); // MOVW PC, p0
     // A pair operand keeps only its low nibble: 0x1C is PC as well.
     EXPECT_EQ(run_one({0x15, 0x1C, 0xB4, 0x56}), 0xB456);
+    // r13 alone is PC's low byte, written after the operands were fetched.
+    EXPECT_EQ(run_one({0x10, 0x0D, 0x80}), 0xA080);
     EXPECT_EQ(run_one({0x15, 0xF2, 0x01, 0x02}), PROGRAM + 4); // 0xF2 is p2
     EXPECT_EQ(pair(2), 0x0102);
 }
