@@ -1,6 +1,7 @@
 #include "robustness_util.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -51,8 +52,6 @@ std::vector<int> test_port_values(const std::string& out) {
     return values;
 }
 
-namespace {
-
 std::string find_in_path(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path ? path : "");
@@ -62,6 +61,32 @@ std::string find_in_path(const std::string& name) {
     }
     return {};
 }
+
+XServer::XServer() {
+    std::string xvfb = find_in_path("Xvfb");
+    if (xvfb.empty()) {
+        error = "Xvfb is not installed";
+        return;
+    }
+    // Xvfb picks a free display number and writes it to the given descriptor.
+    if (!Process_start(&process, {xvfb, "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"})) {
+        error = "Xvfb did not start";
+        return;
+    }
+    if (!wait_for_output(&process, "\n", 30s)) {
+        error = "Xvfb gave no display: " + process.err;
+        return;
+    }
+    display = ":" + process.out.substr(0, process.out.find('\n'));
+}
+
+XServer::~XServer() {
+    if (process.pid <= 0) return;
+    Process_signal(&process, SIGTERM);
+    Process_wait(&process, 10s);
+}
+
+namespace {
 
 Unprivileged find_unprivileged() {
     Unprivileged runner;

@@ -31,6 +31,21 @@ inline const std::string LOOP_RUNNING = "Refresh time: 16 ms\n";
 // The values of the "out[0x80] <- 0xNN" lines, in order.
 std::vector<int> test_port_values(const std::string& out);
 
+// The full path of a program found on PATH; empty when there is none.
+std::string find_in_path(const std::string& name);
+
+// A private X server (Xvfb) for tests that need a real window; `display` is
+// empty when none could be started, with the reason in `error`.
+struct XServer {
+    XServer();
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    ChildProcess process;
+    std::string display; // ":N"
+    std::string error;
+};
+
 // Runs programs so that file permissions apply: directly when the tests do
 // not run as root, else through setpriv as the user nobody. `reason` tells
 // why that is impossible here when `available` is false.

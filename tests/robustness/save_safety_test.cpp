@@ -75,6 +75,32 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalEnding, testing::Values(SIGINT, SIGTERM)
                              return std::string(info.param == SIGINT ? "Interrupt" : "Terminate");
                          });
 
+TEST(SaveSafety, ClosingTheWindowExitsNormallyWithTheLastSaveRamWritten) {
+    XServer x;
+    if (x.display.empty()) GTEST_SKIP() << x.error;
+    TempDir dir;
+    std::string rom = dir.file("game.rom");
+    copy_test_rom("save_loop", rom);
+    ProcessOptions options;
+    options.env = {{"DISPLAY", x.display}, {"SDL_AUDIODRIVER", "dummy"}};
+    ChildProcess child;
+    ASSERT_TRUE(Process_start(&child, {LUMACOR_BIN, rom}, options));
+    ASSERT_TRUE(wait_until([&] { return holds_signature(read_bytes(rom + ".sav")); }, 15s));
+
+    ProcessOptions close_options;
+    close_options.env = {{"DISPLAY", x.display}};
+    ProcessResult close = Process_run({CLOSE_WINDOW_BIN, "lumacor", "30"}, close_options);
+    EXPECT_EQ(close.exit_code, 0) << close.err;
+    ProcessResult result = Process_wait(&child, 30s);
+    ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::vector<int> reported = test_port_values(result.out);
+    ASSERT_FALSE(reported.empty());
+    std::vector<unsigned char> saved = read_bytes(rom + ".sav");
+    ASSERT_TRUE(holds_signature(saved));
+    EXPECT_EQ(saved[COUNTER], reported.back());
+}
+
 TEST(SaveSafety, ProgramThatHaltsLeavesItsSaveRam) {
     TempDir dir;
     std::string rom = dir.file("game.rom");
