@@ -1,5 +1,6 @@
 #include "gpu/gpu.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,13 +27,17 @@ struct Block {
     uint8_t attr;
 };
 
-// A texel as the 32-bit value whose little-endian bytes are B, G, R, A.
-inline uint32_t palette_texel(const uint8_t* vram, int index) {
+// A texel's bytes in memory order: blue, green, red, alpha. Palette entries
+// are stored blue first too, so a colour is its entry plus an opaque alpha;
+// spelling the bytes out keeps the layout independent of the host's byte order.
+using Texel = std::array<uint8_t, 4>;
+
+inline Texel palette_texel(const uint8_t* vram, int index) {
     const uint8_t* entry = vram + VRAM_PALETTE + 3 * index;
-    return 0xFF000000u | uint32_t{entry[2]} << 16 | uint32_t{entry[1]} << 8 | entry[0];
+    return {entry[0], entry[1], entry[2], 0xFF};
 }
 
-inline void store_texel(uint8_t* at, uint32_t texel) { std::memcpy(at, &texel, 4); }
+inline void store_texel(uint8_t* at, const Texel& texel) { std::memcpy(at, texel.data(), 4); }
 
 // The pattern row for block row r, with bit 7 always the leftmost texel:
 // a horizontal flip reverses the bits once per row rather than per texel.
@@ -55,7 +60,7 @@ inline PatternRow pattern_row(const uint8_t* vram, const Block& block, int r) {
     return {a, b};
 }
 
-inline void draw_row(uint8_t* row, PatternRow p, const uint32_t colours[2]) {
+inline void draw_row(uint8_t* row, PatternRow p, const Texel colours[2]) {
     for (int k = 0; k < 8; ++k) {
         uint8_t mask = static_cast<uint8_t>(0x80 >> k);
         if (p.cover & mask) store_texel(row + 4 * k, colours[(p.select & mask) ? 1 : 0]);
@@ -64,7 +69,7 @@ inline void draw_row(uint8_t* row, PatternRow p, const uint32_t colours[2]) {
 
 // Draws a block whose 64 texels all lie inside the frame, rows FRAME_PITCH apart.
 void draw_block(const uint8_t* vram, uint8_t* top_left, const Block& block) {
-    const uint32_t colours[2] = {palette_texel(vram, block.colors & 0x0F),
+    const Texel colours[2] = {palette_texel(vram, block.colors & 0x0F),
                                  palette_texel(vram, block.colors >> 4)};
     for (int r = 0; r < 8; ++r) {
         PatternRow p = pattern_row(vram, block, r);
@@ -76,7 +81,7 @@ void draw_block(const uint8_t* vram, uint8_t* top_left, const Block& block) {
 // index + 256 r + k, so columns past 255 carry over into the next row. Texels
 // past the end of the frame are cut.
 void draw_sprite_clipped(const uint8_t* vram, uint8_t* pixels, int index, const Block& block) {
-    const uint32_t colours[2] = {palette_texel(vram, block.colors & 0x0F),
+    const Texel colours[2] = {palette_texel(vram, block.colors & 0x0F),
                                  palette_texel(vram, block.colors >> 4)};
     constexpr int texels = FRAME_WIDTH * FRAME_HEIGHT;
     for (int r = 0; r < 8; ++r) {
