@@ -171,13 +171,14 @@ put_sprite:
         INCW  p0
         RET
 
-; Sprite 0 is the ball, 1-4 the paddle, 5-8 the shards.
+; Sprites 0-3 are the paddle, 4-7 the shards and 8 the ball, which the
+; highest number puts in front of the others.
 draw_sprites:
         CMP   r(V_STATE), ST_TITLE
         JNZ   .ball
         CALL  hide_sprites
         RET
-.ball:  LDW   p0, OAM_SHADOW
+.ball:  LDW   p0, OAM_SHADOW + 5 * 8
         LD    r8, 0
         CMP   r(V_STATE), ST_SERVE
         JZ    .spin
@@ -194,6 +195,7 @@ draw_sprites:
         LD    r7, BALL_COLORS
         CALL  put_sprite
         ; paddle: end, middle, middle, end flipped
+        LDW   p0, OAM_SHADOW
         MOV   r4, r(V_PADX)
         LD    r5, PADDLE_Y
         LD    r6, T_PAD_END

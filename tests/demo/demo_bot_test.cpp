@@ -22,6 +22,8 @@
 namespace {
 
 constexpr uint16_t SPRITES = 0x9900;
+constexpr int PADDLE_SPRITE = 0; // its left end
+constexpr int BALL_SPRITE = 8;
 
 std::map<std::string, uint32_t> read_symbols(const std::string& path) {
     std::map<std::string, uint32_t> symbols;
@@ -48,8 +50,8 @@ struct Bot {
     Sprite last_ball{};
 
     uint8_t buttons(Computer* computer, int64_t frame) {
-        Sprite ball = sprite(computer, 0);
-        Sprite paddle = sprite(computer, 1);
+        Sprite ball = sprite(computer, BALL_SPRITE);
+        Sprite paddle = sprite(computer, PADDLE_SPRITE);
         Sprite last = last_ball;
         last_ball = ball;
         if (!(paddle.attr & 0x80)) return (frame & 1) ? PAD_START : 0; // the title
@@ -131,7 +133,7 @@ TEST(DemoBot, ClearsTheFirstWallsWithinTheFrameBudget) {
         } else {
             sound_run = 0;
         }
-        Sprite ball = sprite(computer, 0);
+        Sprite ball = sprite(computer, BALL_SPRITE);
         if (ball.attr & 0x80) {
             ASSERT_GE(ball.x, 4) << "frame " << frame;
             ASSERT_LE(ball.x, 244) << "frame " << frame;
