@@ -97,11 +97,13 @@ TEST_F(CartridgeFiles, A32KiBImageReadsInOrder) {
 
 TEST_F(CartridgeFiles, ShortAndEmptyImagesReadZeroPastTheirEnd) {
     TempDir dir;
-    write_bytes(dir.file("short.rom"), pattern(100));
-    write_bytes(dir.file("empty.rom"), {});
+    // The cartridge borrows its path: keep both alive.
+    const std::string short_rom = dir.file("short.rom"), empty_rom = dir.file("empty.rom");
+    write_bytes(short_rom, pattern(100));
+    write_bytes(empty_rom, {});
     Cartridge cart{};
     std::string printed;
-    load(&cart, dir.file("short.rom"), &printed);
+    load(&cart, short_rom, &printed);
     Computer_attach_cartridge(&computer, &cart);
     EXPECT_EQ(read(0x0063), pattern(100)[99]);
     EXPECT_EQ(read(0x0064), 0);
@@ -109,7 +111,7 @@ TEST_F(CartridgeFiles, ShortAndEmptyImagesReadZeroPastTheirEnd) {
     EXPECT_EQ(read(0x4000), 0);
     free_cartridge(&cart);
 
-    load(&cart, dir.file("empty.rom"), &printed);
+    load(&cart, empty_rom, &printed);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(cart.image_size, 0u);
     EXPECT_EQ(read(0x0000), 0);

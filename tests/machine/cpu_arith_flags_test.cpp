@@ -18,6 +18,8 @@ struct FlagCase {
     uint8_t r0_after, flags_after;
 };
 
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.what; }
+
 class CpuFlags : public MachineTest, public testing::WithParamInterface<FlagCase> {};
 
 TEST_P(CpuFlags, ResultAndFlags) {
