@@ -46,10 +46,18 @@ enter_title:
         RET
 
 title_frame:
-        ; the title letters and "PRESS START" cycle through the rainbow
+        CALL  cycle_palette
+        MOV   r0, r(V_PRESSED)
+        AND   r0, PAD_START | PAD_A
+        JZ    .done
+        CALL  start_game
+.done:  RET
+
+; Every fourth frame palette entry C_CYCLE takes the next rainbow colour.
+cycle_palette:
         MOV   r0, r(V_FRAME)
         AND   r0, 3
-        JNZ   .input
+        JNZ   .done
         MOV   r0, r(V_FRAME)
         SHR   r0, 2
         AND   r0, 7
@@ -62,10 +70,6 @@ title_frame:
         ADDW  p2, p4
         LD    r0, C_CYCLE
         CALL  set_palette
-.input: MOV   r0, r(V_PRESSED)
-        AND   r0, PAD_START | PAD_A
-        JZ    .done
-        CALL  start_game
 .done:  RET
 
 ; --- a game
@@ -200,7 +204,10 @@ clear_frame:
 .done:  RET
 
 over_frame:
-        DEC   r(V_TIMER)
+        CMP   r(V_NEWHI), 0
+        JZ    .timer
+        CALL  cycle_palette
+.timer: DEC   r(V_TIMER)
         JZ    .title
         CMP   r(V_TIMER), 200           ; ignore the buttons for a moment
         JNC   .done
@@ -508,7 +515,8 @@ game_over:
         LDW   p0, msg_new_high
         LD    r2, MESSAGE_ROW + 2
         LD    r3, 9
-        CALL  show_message_at
+        LD    r5, C_CYCLE << 4 | C_BG
+        CALL  show_text
         LD    r0, 0x07
         OUT   TEST_PORT, r0
         LDW   p2, tune_high
@@ -703,15 +711,15 @@ draw_lives:
 
 ; --- messages in the playfield (front layer)
 
-; p0 = text, r3 = column: shows it on the message row (r2 = row for
-; show_message_at).
+; p0 = text, r3 = column: shows it in white on the message row.
 show_message:
         LD    r2, MESSAGE_ROW
-show_message_at:
+        LD    r5, MSG_COLORS
+; p0 = text, r2 = row, r3 = column, r5 = colors.
+show_text:
         PUSH  p0
         CALL  cell_addr
         POP   p2
-        LD    r5, MSG_COLORS
         LD    r6, ATTR_FRONT
         CALL  print
         RET
