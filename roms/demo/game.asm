@@ -31,6 +31,11 @@ next_random:
 enter_title:
         LD    r(V_STATE), ST_TITLE
         LD    r(V_SHARDS), 0
+        ; a ball wanders over the title, behind its text and frame
+        LD    r(V_BALLX), 24
+        LD    r(V_BALLY), 132
+        LD    r(V_DX), 1
+        LD    r(V_DY), 0xFF
         CALL  select_bank2
         CALL  build_title
         CALL  select_bank1
@@ -47,10 +52,32 @@ enter_title:
 
 title_frame:
         CALL  cycle_palette
+        CALL  title_ball
         MOV   r0, r(V_PRESSED)
         AND   r0, PAD_START | PAD_A
         JZ    .done
         CALL  start_game
+.done:  RET
+
+; The title's ball bounces off the inside of the frame.
+title_ball:
+        INC   r(V_SPIN)
+        ADD   r(V_BALLX), r(V_DX)
+        CMP   r(V_BALLX), BALL_MIN_X
+        JZ    .flip_x
+        CMP   r(V_BALLX), BALL_MAX_X
+        JNZ   .y
+.flip_x:
+        CALL  negate_dx
+.y:     ADD   r(V_BALLY), r(V_DY)
+        CMP   r(V_BALLY), 4
+        JZ    .flip_y
+        CMP   r(V_BALLY), 180
+        JNZ   .done
+.flip_y:
+        LD    r0, 0
+        SUB   r0, r(V_DY)
+        MOV   r(V_DY), r0
 .done:  RET
 
 ; Every fourth frame palette entry C_CYCLE takes the next rainbow colour.

@@ -177,7 +177,8 @@ draw_sprites:
         CMP   r(V_STATE), ST_TITLE
         JNZ   .ball
         CALL  hide_sprites
-        RET
+        LDW   p0, OAM_SHADOW + 5 * 8
+        JMP   .spin
 .ball:  LDW   p0, OAM_SHADOW + 5 * 8
         LD    r8, 0
         CMP   r(V_STATE), ST_SERVE
@@ -194,6 +195,10 @@ draw_sprites:
         LD    r6, T_BALL
         LD    r7, BALL_COLORS
         CALL  put_sprite
+        CMP   r(V_STATE), ST_TITLE
+        JNZ   .paddle
+        RET
+.paddle:
         ; paddle: end, middle, middle, end flipped
         LDW   p0, OAM_SHADOW
         MOV   r4, r(V_PADX)

@@ -146,7 +146,7 @@ TEST(DemoTitle, FirstRunShowsTheNameAndAZeroHighScore) {
     EXPECT_EQ(Picture_at(run.picture, 7 * 8 + 4, 3 * 8 + 3), demo_colour::red);
     EXPECT_EQ(Picture_at(run.picture, 7 * 8 + 4, 7 * 8 + 3), demo_colour::cyan);
     EXPECT_EQ(run.title_high(), "00000");
-    EXPECT_EQ(Picture_paddle_left(run.picture), -1) << "no sprites on the title";
+    EXPECT_EQ(Picture_paddle_left(run.picture), -1) << "no paddle on the title";
 }
 
 TEST(DemoTitle, TheSecondWordCyclesThroughColours) {
