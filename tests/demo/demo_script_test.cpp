@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -294,6 +295,28 @@ TEST(DemoSave, DamagedSavesReadAsAZeroHighScore) {
     wrong_signature[3] = 'X';
     write_bytes(rom + ".sav", wrong_signature);
     EXPECT_EQ(run_demo(rom, 40).title_high(), "00000") << "signature LBRX";
+}
+
+} // namespace
+
+namespace {
+
+TEST(DemoRobustness, RandomButtonsForFourMinutesNeverStopTheProgram) {
+    TempDir dir;
+    std::mt19937 random(2026);
+    const char* names[] = {"up", "down", "left", "right", "start", "back", "a", "x"};
+    std::vector<std::string> presses;
+    for (int frame = 5; frame < 15000; frame += 1 + static_cast<int>(random() % 120)) {
+        std::string buttons;
+        for (const char* name : names)
+            if (random() % 4 == 0) buttons += (buttons.empty() ? "" : "+") + std::string(name);
+        presses.push_back(std::to_string(frame) + ":" + (buttons.empty() ? "none" : buttons));
+    }
+    // run_demo expects the frame limit to end the run: no illegal opcode,
+    // no stop.
+    DemoRun run = run_demo(demo_in(dir), 15000, presses);
+    EXPECT_GE(run.count(EVENT_START), 5);
+    EXPECT_GE(run.count(EVENT_GAME_OVER), run.count(EVENT_START) - 1);
 }
 
 } // namespace
