@@ -173,6 +173,24 @@ TEST(LumacorRun, FramesFollowTheSixteenMillisecondSchedule) {
     EXPECT_GE(took, 30 * 16ms - 16ms);
 }
 
+TEST(LumacorRun, EachFrameRuns16666Instructions) {
+    TempDir dir;
+    std::string rom = copy_rom("budget", dir);
+    ProcessResult result = run_lumacor({rom});
+    expect_clean_exit(result);
+    // 8332 = 0x208C rounds of the loop in the first frame.
+    EXPECT_EQ(after_start_up(result.out),
+              "out[0x80] <- 0x20\nout[0x80] <- 0x8C\nWriting save to " + rom + ".sav\n");
+}
+
+TEST(LumacorRun, DmaCopyCompletesBeforeTheNextInstruction) {
+    TempDir dir;
+    std::string rom = copy_rom("dma", dir);
+    ProcessResult result = run_lumacor({rom});
+    expect_clean_exit(result);
+    EXPECT_EQ(after_start_up(result.out), "out[0x80] <- 0x69\nWriting save to " + rom + ".sav\n");
+}
+
 TEST(LumacorRun, TestPortTraffic) {
     TempDir dir;
     std::string rom = copy_rom("port", dir);

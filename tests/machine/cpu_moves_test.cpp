@@ -87,6 +87,12 @@ TEST_F(CpuCycle, WordFetchWrapsFromFFFFToZero) {
     CPU_set_pc(cpu(), 0xFFFF);
     EXPECT_EQ(CPU_fetch_word(cpu()), 0x1234);
     EXPECT_EQ(pc(), 0x0001);
+
+    stack()[0xFE] = 0x30; // JMP at 0xFFFE takes its target from 0xFFFF and 0x0000
+    CPU_set_pc(cpu(), 0xFFFE);
+    CPU_start(cpu());
+    step();
+    EXPECT_EQ(pc(), 0x1234);
 }
 
 TEST_F(CpuCycle, PcWrapsAfterAnOpcodeAtFFFF) {
