@@ -60,17 +60,41 @@ inline PatternRow pattern_row(const uint8_t* vram, const Block& block, int r) {
     return {a, b};
 }
 
-inline void draw_row(uint8_t* row, PatternRow p, const Texel colours[2]) {
+// Both colours of a block, and every pair of them that two neighbouring
+// texels can show, indexed by the pair's two select bits (the left texel's
+// bit high). Built once per block, so a solid row is four 8-byte stores.
+struct BlockColours {
+    Texel colour[2];
+    std::array<std::array<uint8_t, 8>, 4> pair;
+};
+
+inline BlockColours block_colours(const uint8_t* vram, uint8_t colors) {
+    BlockColours c{};
+    c.colour[0] = palette_texel(vram, colors & 0x0F);
+    c.colour[1] = palette_texel(vram, colors >> 4);
+    for (int i = 0; i < 4; ++i) {
+        std::memcpy(c.pair[i].data(), c.colour[i >> 1].data(), 4);
+        std::memcpy(c.pair[i].data() + 4, c.colour[i & 1].data(), 4);
+    }
+    return c;
+}
+
+inline void draw_row(uint8_t* row, PatternRow p, const BlockColours& c) {
+    // Solid rows are the common case in real artwork: nothing to test per texel.
+    if (p.cover == 0xFF) {
+        for (int j = 0; j < 4; ++j)
+            std::memcpy(row + 8 * j, c.pair[(p.select >> (6 - 2 * j)) & 3].data(), 8);
+        return;
+    }
     for (int k = 0; k < 8; ++k) {
         uint8_t mask = static_cast<uint8_t>(0x80 >> k);
-        if (p.cover & mask) store_texel(row + 4 * k, colours[(p.select & mask) ? 1 : 0]);
+        if (p.cover & mask) store_texel(row + 4 * k, c.colour[(p.select & mask) ? 1 : 0]);
     }
 }
 
 // Draws a block whose 64 texels all lie inside the frame, rows FRAME_PITCH apart.
 void draw_block(const uint8_t* vram, uint8_t* top_left, const Block& block) {
-    const Texel colours[2] = {palette_texel(vram, block.colors & 0x0F),
-                                 palette_texel(vram, block.colors >> 4)};
+    const BlockColours colours = block_colours(vram, block.colors);
     for (int r = 0; r < 8; ++r) {
         PatternRow p = pattern_row(vram, block, r);
         if (p.cover) draw_row(top_left + r * FRAME_PITCH, p, colours);
