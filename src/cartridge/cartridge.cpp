@@ -16,15 +16,27 @@ std::string Cartridge_save_path(const Cartridge* cartridge) {
 
 namespace {
 
-// Only regular files count as ROM images: a directory or a device is treated
-// as a file that cannot be opened.
-FILE* open_regular_file(const char* path) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
+// Only regular files count as ROM images and save files: a directory or a
+// device is treated as a file that cannot be opened. The open does not wait,
+// so a named pipe cannot hold up the start until something writes to it. On
+// failure `problem` tells why; errno stays ENOENT for a missing file.
+FILE* open_regular_file(const char* path, const char** problem) {
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *problem = std::strerror(errno);
         return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *problem = "not a regular file";
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        *problem = std::strerror(errno);
+        ::close(fd);
     }
     return file;
 }
@@ -54,17 +66,10 @@ void load_save(Cartridge* cartridge) {
     // cannot be read (no permission, a directory, a device) leaves the save
     // RAM zero and is kept as it is: writing this run's save RAM over it would
     // lose data the player never saw.
-    FILE* file = std::fopen(save_path.c_str(), "rb");
-    if (!file && errno == ENOENT) return;
     const char* problem = nullptr;
+    FILE* file = open_regular_file(save_path.c_str(), &problem);
     if (!file) {
-        problem = std::strerror(errno);
-    } else {
-        struct stat info {};
-        if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) problem = "not a regular file";
-    }
-    if (problem) {
-        if (file) std::fclose(file);
+        if (errno == ENOENT) return;
         cartridge->keep_save_file = true;
         std::fprintf(stderr, "Could not read save %s: %s; it is left as it is\n", save_path.c_str(),
                      problem);
@@ -106,7 +111,8 @@ void Cartridge_load(Cartridge* cartridge, const char* path) {
     cartridge->path = path;
     cartridge->bank = 1;
 
-    FILE* file = open_regular_file(path);
+    const char* problem = nullptr;
+    FILE* file = open_regular_file(path, &problem);
     if (!file) {
         std::printf("File could not be opened: %s\n", path);
         return;

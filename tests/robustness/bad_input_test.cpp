@@ -73,6 +73,14 @@ TEST(BadRom, FileWithoutReadPermissionIsReported) {
     expect_not_opened(rom, unprivileged().prefix);
 }
 
+// Opening a named pipe for reading would wait for a writer forever.
+TEST(BadRom, NamedPipeIsReportedWithoutWaiting) {
+    TempDir dir;
+    std::string rom = dir.file("pipe.rom");
+    ASSERT_EQ(::mkfifo(rom.c_str(), 0644), 0);
+    expect_not_opened(rom);
+}
+
 TEST(BadRom, EmptyFileRunsAnEmptyMachine) {
     TempDir dir;
     std::string rom = dir.file("empty.rom");
@@ -170,6 +178,16 @@ TEST_F(BadSave, DirectoryIsReportedAndKept) {
     EXPECT_EQ(test_port_values(result.out), std::vector<int>(16, 0));
     EXPECT_NE(result.err.find("Could not write save " + save), std::string::npos);
     EXPECT_TRUE(fs::is_directory(save));
+}
+
+TEST_F(BadSave, NamedPipeIsReportedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(save.c_str(), 0644), 0);
+    ProcessResult result = run();
+    ASSERT_TRUE(result.exited) << "timed out: " << result.timed_out;
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.err.find("Could not read save " + save + ": not a regular file"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(test_port_values(result.out), std::vector<int>(16, 0));
 }
 
 TEST(RomFolder, WhereNoFileCanBeWrittenTheSaveFailsClearlyAndTheRunEndsNormally) {
