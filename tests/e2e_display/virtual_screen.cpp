@@ -14,8 +14,8 @@ bool VirtualScreen_start(VirtualScreen* screen, std::string* error) {
     }
     // -displayfd 1: the server picks a free display and writes its number to
     // its standard output, which the test reads.
-    if (!Process_start(&screen->server, {XVFB_PATH, "-displayfd", "1", "-screen", "0", "1024x768x24",
-                                         "-nolisten", "tcp"})) {
+    if (!Process_start(&screen->server, {XVFB_PATH, "-displayfd", "1", "-screen", "0",
+                                         "1024x768x24", "-nolisten", "tcp"})) {
         *error = "could not start Xvfb";
         return false;
     }

@@ -160,12 +160,13 @@ TEST_F(Window, ShowsEachComposedFrameScaledTwice) {
     ProcessResult info = VirtualScreen_run(&screen, {XWININFO_PATH, "-name", "lumacor"});
     EXPECT_EQ(info.exit_code, 0) << info.err;
     EXPECT_NE(info.out.find("\"lumacor\""), std::string::npos) << info.out;
-    EXPECT_TRUE(std::regex_search(info.out, std::regex("Absolute upper-left X: +100\n"))) << info.out;
-    EXPECT_TRUE(std::regex_search(info.out, std::regex("Absolute upper-left Y: +100\n"))) << info.out;
+    for (const char* line : {"Absolute upper-left X: +100\n", "Absolute upper-left Y: +100\n"})
+        EXPECT_TRUE(std::regex_search(info.out, std::regex(line))) << info.out;
     EXPECT_TRUE(std::regex_search(info.out, std::regex("Width: 512\n"))) << info.out;
     EXPECT_TRUE(std::regex_search(info.out, std::regex("Height: 384\n"))) << info.out;
     EXPECT_NE(info.out.find("Map State: IsViewable"), std::string::npos) << info.out;
-    ProcessResult hints = VirtualScreen_run(&screen, {XPROP_PATH, "-name", "lumacor", "WM_NORMAL_HINTS"});
+    ProcessResult hints =
+        VirtualScreen_run(&screen, {XPROP_PATH, "-name", "lumacor", "WM_NORMAL_HINTS"});
     EXPECT_NE(hints.out.find("minimum size: 512 by 384"), std::string::npos) << hints.out;
     EXPECT_NE(hints.out.find("maximum size: 512 by 384"), std::string::npos) << hints.out;
 
@@ -186,6 +187,8 @@ struct NoPicture {
     const char* video_driver;
     const char* line;
 };
+
+void PrintTo(const NoPicture& no_picture, std::ostream* out) { *out << no_picture.name; }
 
 class WithoutPicture : public ::testing::TestWithParam<NoPicture> {};
 

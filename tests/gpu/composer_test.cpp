@@ -28,7 +28,8 @@ class Composer : public ::testing::Test {
     }
     void TearDown() override {
         for (int i = FRAME_BYTES; i < FRAME_BYTES + CANARY_BYTES; ++i)
-            ASSERT_EQ(frame[i], CANARY) << "byte " << i - FRAME_BYTES << " past the frame was written";
+            ASSERT_EQ(frame[i], CANARY)
+                << "byte " << i - FRAME_BYTES << " past the frame was written";
         GPU_free(&gpu);
     }
 
@@ -44,7 +45,9 @@ class Composer : public ::testing::Test {
         std::memcpy(gpu.vram + VRAM_PLANE_B + 8 * t, plane_b.data(), 8);
     }
     void solid_tile(int t, uint8_t select) { tile(t, filled(select), filled(0xFF)); }
-    static std::array<uint8_t, 8> filled(uint8_t row) { return {row, row, row, row, row, row, row, row}; }
+    static std::array<uint8_t, 8> filled(uint8_t row) {
+        return {row, row, row, row, row, row, row, row};
+    }
     void cell(int n, uint8_t t, uint8_t colors, uint8_t attr) {
         uint8_t* at = gpu.vram + VRAM_TILE_MAP + 3 * n;
         at[0] = t;
@@ -162,7 +165,8 @@ TEST_F(Composer, CellsFillTheScreenRowMajor) {
     for (int row = 0; row < FRAME_HEIGHT; ++row)
         for (int column = 0; column < FRAME_WIDTH; ++column) {
             int n = (row / 8) * 32 + column / 8;
-            ASSERT_EQ(texel(column, row), (Texel{uint8_t(n % 16 + 1), 0, 0, 0xFF})) << column << "," << row;
+            ASSERT_EQ(texel(column, row), (Texel{uint8_t(n % 16 + 1), 0, 0, 0xFF}))
+                << column << "," << row;
         }
 }
 
@@ -318,7 +322,8 @@ TEST_F(Composer, StorageBehindThePaletteNeverChangesThePicture) {
     for (int i = 0; i < VRAM_SIZE; ++i) gpu.vram[i] = uint8_t(random());
     compose();
     std::vector<uint8_t> before(frame.begin(), frame.begin() + FRAME_BYTES);
-    for (int address = 0x99F8; address <= GPU_LAST; ++address) GPU_write(&gpu, uint16_t(address), uint8_t(address * 7));
+    for (int address = 0x99F8; address <= GPU_LAST; ++address)
+        GPU_write(&gpu, uint16_t(address), uint8_t(address * 7));
     for (int address = 0x99F8; address <= GPU_LAST; ++address)
         ASSERT_EQ(GPU_read(&gpu, uint16_t(address)), uint8_t(address * 7));
     compose();

@@ -33,7 +33,8 @@ inline std::optional<Texel> block_texel(const uint8_t* vram, uint8_t tile, uint8
 
 inline Texel texel_at(const uint8_t* vram, int column, int row) {
     const uint8_t* cell = vram + 0x1000 + 3 * ((row / 8) * 32 + column / 8);
-    std::optional<Texel> cell_texel = block_texel(vram, cell[0], cell[1], cell[2], row % 8, column % 8);
+    std::optional<Texel> cell_texel =
+        block_texel(vram, cell[0], cell[1], cell[2], row % 8, column % 8);
     bool front = cell[2] & 0x80;
     if (front && cell_texel) return *cell_texel;
     for (int s = 39; s >= 0; --s) {
