@@ -29,7 +29,7 @@ namespace {
 
 constexpr int MAX_FRAMES = 4;
 constexpr int AUDIO_BUFFER = 1024;
-constexpr uint64_t DMA_BYTE_BUDGET = 1 << 20;
+constexpr uint64_t DMA_BYTE_BUDGET = 1 << 18;
 
 uint8_t picture[FRAME_BYTES];
 float samples[AUDIO_BUFFER];
