@@ -2,9 +2,11 @@
 // limits, and the save RAM read at load and written back at free.
 #include "machine_test.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include <sys/stat.h>
 

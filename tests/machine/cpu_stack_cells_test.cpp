@@ -3,6 +3,8 @@
 // wrapping within the page.
 #include "machine_test.h"
 
+#include <algorithm>
+
 namespace {
 
 using CpuCells = MachineTest;
