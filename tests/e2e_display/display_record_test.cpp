@@ -5,8 +5,13 @@
 
 #include <SDL.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "display/display.h"
@@ -28,7 +33,69 @@ struct DriverAllocations {
 };
 #endif
 
+// The test executable is linked with these SDL calls wrapped, so that the
+// order in which the display hands its objects back can be checked.
+std::vector<std::string> sdl_calls;
+
+extern "C" {
+void __real_SDL_DestroyWindow(SDL_Window* window);
+void __real_SDL_DestroyRenderer(SDL_Renderer* renderer);
+void __real_SDL_Quit();
+void __real_SDL_DestroyTexture(SDL_Texture* texture);
+void __wrap_SDL_DestroyTexture(SDL_Texture* texture) {
+    if (texture) sdl_calls.push_back("SDL_DestroyTexture");
+    __real_SDL_DestroyTexture(texture);
+}
+void __wrap_SDL_DestroyWindow(SDL_Window* window) {
+    if (window) sdl_calls.push_back("SDL_DestroyWindow");
+    __real_SDL_DestroyWindow(window);
+}
+void __wrap_SDL_DestroyRenderer(SDL_Renderer* renderer) {
+    if (renderer) sdl_calls.push_back("SDL_DestroyRenderer");
+    __real_SDL_DestroyRenderer(renderer);
+}
+void __wrap_SDL_Quit() {
+    sdl_calls.push_back("SDL_Quit");
+    __real_SDL_Quit();
+}
+}
+
 namespace {
+
+using Calls = std::vector<std::string>;
+
+// What the process prints on standard output while one of these lives.
+struct StandardOutput {
+    StandardOutput() : file(std::tmpfile()) {
+        std::fflush(stdout);
+        saved = dup(STDOUT_FILENO);
+        dup2(fileno(file), STDOUT_FILENO);
+    }
+    ~StandardOutput() {
+        restore();
+        std::fclose(file);
+    }
+    void restore() {
+        if (saved < 0) return;
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        saved = -1;
+    }
+    std::string text() {
+        restore();
+        std::string all;
+        std::rewind(file);
+        for (int c; (c = std::fgetc(file)) != EOF;) all += char(c);
+        return all;
+    }
+    std::FILE* file;
+    int saved = -1;
+};
+
+bool starts_with(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
 
 class DisplayRecord : public ::testing::Test {
   protected:
@@ -69,7 +136,13 @@ TEST_F(DisplayRecord, WithoutRendererCreationFailsAndLeavesNothingBehind) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     Display display{};
     display.video = &gpu;
+    StandardOutput out;
+    sdl_calls.clear();
     EXPECT_EQ(Display_create(&display, 512, 384, 256, 192), -1);
+    EXPECT_EQ(sdl_calls, (Calls{"SDL_DestroyWindow", "SDL_Quit"}));
+    std::string printed = out.text();
+    EXPECT_TRUE(starts_with(printed, "SDL_CreateRenderer Error: ")) << printed;
+    EXPECT_EQ(printed.find('\n'), printed.size() - 1) << printed;
     expect_failed_creation_kept_the_record(display);
     // The window was destroyed and the video subsystem shut down again.
     EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
@@ -80,7 +153,12 @@ TEST_F(DisplayRecord, WithoutVideoCreationFailsAndLeavesNothingBehind) {
     setenv("SDL_VIDEODRIVER", "no-such-video-driver", 1);
     Display display{};
     display.video = &gpu;
+    StandardOutput out;
+    sdl_calls.clear();
     EXPECT_EQ(Display_create(&display, 512, 384, 256, 192), -1);
+    EXPECT_EQ(sdl_calls, Calls{});
+    std::string printed = out.text();
+    EXPECT_EQ(printed, "SDL_Init Error: no-such-video-driver not available\n");
     expect_failed_creation_kept_the_record(display);
     EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
     expect_handleless_display_is_inert(&display);
@@ -153,7 +231,10 @@ TEST_F(DisplayRecord, OnAScreenItHoldsTheWindowRendererAndTextureAskedFor) {
         Display_present(&display);
 
         display.video = &gpu;
+        sdl_calls.clear();
         Display_destroy(&display);
+        EXPECT_EQ(sdl_calls,
+                  (Calls{"SDL_DestroyTexture", "SDL_DestroyRenderer", "SDL_DestroyWindow"}));
         EXPECT_EQ(display.video, nullptr);
         EXPECT_EQ(display.window, nullptr);
         EXPECT_EQ(display.renderer, nullptr);
@@ -162,6 +243,31 @@ TEST_F(DisplayRecord, OnAScreenItHoldsTheWindowRendererAndTextureAskedFor) {
         EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
         Display_destroy(&display);
         SDL_Quit();
+    }
+    VirtualScreen_stop(&screen);
+}
+
+// A texture larger than the renderer allows fails after the window and the
+// renderer exist: both are destroyed before SDL is shut down.
+TEST_F(DisplayRecord, FailedTextureTakesDownTheWindowAndRenderer) {
+    VirtualScreen screen;
+    std::string error;
+    ASSERT_TRUE(VirtualScreen_start(&screen, &error)) << error;
+    setenv("DISPLAY", screen.display.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    {
+        DriverAllocations driver_allocations;
+        Display display{};
+        display.video = &gpu;
+        StandardOutput out;
+        sdl_calls.clear();
+        EXPECT_EQ(Display_create(&display, 512, 384, 1 << 20, 192), -1);
+        EXPECT_EQ(sdl_calls, (Calls{"SDL_DestroyRenderer", "SDL_DestroyWindow", "SDL_Quit"}));
+        std::string printed = out.text();
+        EXPECT_TRUE(starts_with(printed, "SDL_CreateTexture Error: ")) << printed;
+        expect_failed_creation_kept_the_record(display);
+        EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
+        expect_handleless_display_is_inert(&display);
     }
     VirtualScreen_stop(&screen);
 }
