@@ -185,6 +185,7 @@ void Cartridge_free(Cartridge* cartridge) {
 }
 
 uint8_t Cartridge_read_rom(Cartridge* cartridge, uint16_t address) {
+    if (address > ROM_LAST) return 0;
     uint64_t offset = address;
     if (address >= BANK_SIZE) offset = address - BANK_SIZE + uint64_t{cartridge->bank} * BANK_SIZE;
     return offset < cartridge->image_size ? cartridge->image[offset] : 0;

@@ -76,6 +76,14 @@ TEST_F(CartridgeBanks, LastBankOfAFullImage) {
     EXPECT_EQ(read(0x4000), cart.image[255 * 0x4000]);
 }
 
+// The handler answers only its own window, even when called past it.
+TEST_F(CartridgeBanks, HandlerReadsZeroAboveTheRomWindow) {
+    MemoryCartridge cart(0x10000);
+    EXPECT_EQ(Cartridge_read_rom(&cart.cartridge, 0x7FFF), cart.image[0x7FFF]);
+    EXPECT_EQ(Cartridge_read_rom(&cart.cartridge, 0x8000), 0);
+    EXPECT_EQ(Cartridge_read_rom(&cart.cartridge, 0xBFFF), 0);
+}
+
 TEST_F(CartridgeFiles, A32KiBImageReadsInOrder) {
     TempDir dir;
     std::string rom = dir.file("game.rom");
