@@ -2,8 +2,11 @@
 //
 // Runs a cartridge headless and unthrottled through the same machine and
 // frame sequence as the window, prints what the machine prints (memory map,
-// test-port traffic, bank switches), writes the save file and optionally the
-// last picture as PNG. The exit status tells how the run ended.
+// test-port traffic, bank switches, the save line) exactly as the window
+// program does, writes the save file and optionally the last picture as PNG.
+// The window's size and clock lines are left out: they describe the window
+// and its pacing, which the runner has not. The exit status tells how the
+// run ended.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
