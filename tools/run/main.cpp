@@ -59,7 +59,8 @@ bool parse_count(const char* text, int64_t* value) {
     return true;
 }
 
-// Returns an exit status for a usage error, or -1 when the arguments are fine.
+// Returns the exit status when the program should end here (a usage error,
+// or --help), or -1 to go on and run the ROM.
 int parse_arguments(int argc, char** argv, Arguments* args) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -80,7 +81,7 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             args->trace = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(USAGE, stdout);
-            std::exit(EXIT_STOPPED);
+            return EXIT_STOPPED;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usage_error("unknown option " + arg);
         } else if (!args->rom) {
