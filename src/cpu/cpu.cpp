@@ -19,16 +19,6 @@ inline uint8_t fetch_byte(CPU* cpu) {
 // A pair operand names pairs 0..15 whatever the byte's high nibble holds.
 inline int fetch_pair(CPU* cpu) { return fetch_byte(cpu) & 0x0F; }
 
-// CPU_fetch_word itself, inlined into the handlers: a call per word would
-// cost as much as the word's own fetching outside the bus walk.
-[[gnu::always_inline]] inline uint16_t fetch_word(CPU* cpu) {
-    uint16_t a = CPU_pc(cpu);
-    CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(a + 2));
-    uint8_t high = Bus_read(cpu->bus, a);
-    uint8_t low = Bus_read(cpu->bus, static_cast<uint16_t>(a + 1));
-    return static_cast<uint16_t>(high << 8 | low);
-}
-
 inline uint8_t& cell(CPU* cpu, uint8_t index) { return cpu->cells[index]; }
 
 // Each flag step touches one bit of r11 and keeps the other seven.
@@ -76,7 +66,7 @@ void op_st_imm(CPU* cpu, uint8_t) {
 
 void op_ldw(CPU* cpu, uint8_t) {
     int x = fetch_pair(cpu);
-    uint16_t nn = fetch_word(cpu);
+    uint16_t nn = CPU_fetch_word(cpu);
     CPU_set_pair(cpu, x, nn);
 }
 
@@ -108,7 +98,7 @@ void op_xchg(CPU* cpu, uint8_t) {
 
 void op_push_pair(CPU* cpu, uint8_t) { CPU_push(cpu, CPU_pair(cpu, fetch_pair(cpu))); }
 
-void op_push_imm(CPU* cpu, uint8_t) { CPU_push(cpu, fetch_word(cpu)); }
+void op_push_imm(CPU* cpu, uint8_t) { CPU_push(cpu, CPU_fetch_word(cpu)); }
 
 void op_pop(CPU* cpu, uint8_t) {
     int x = fetch_pair(cpu);
@@ -120,14 +110,14 @@ void op_pop(CPU* cpu, uint8_t) {
 
 template <uint8_t Bit, bool WhenSet>
 void op_jump_if(CPU* cpu, uint8_t) {
-    uint16_t target = fetch_word(cpu);
+    uint16_t target = CPU_fetch_word(cpu);
     if (flag(cpu, Bit) == WhenSet) CPU_set_pair(cpu, PAIR_PC, target);
 }
 
-void op_jmp(CPU* cpu, uint8_t) { CPU_set_pair(cpu, PAIR_PC, fetch_word(cpu)); }
+void op_jmp(CPU* cpu, uint8_t) { CPU_set_pair(cpu, PAIR_PC, CPU_fetch_word(cpu)); }
 
 void op_call(CPU* cpu, uint8_t) {
-    uint16_t target = fetch_word(cpu);
+    uint16_t target = CPU_fetch_word(cpu);
     CPU_push(cpu, CPU_pc(cpu));
     CPU_set_pair(cpu, PAIR_PC, target);
 }
@@ -252,7 +242,7 @@ void op_shr(CPU* cpu, uint8_t) {
 
 void op_addw_imm(CPU* cpu, uint8_t) {
     int x = fetch_pair(cpu);
-    uint16_t nn = fetch_word(cpu);
+    uint16_t nn = CPU_fetch_word(cpu);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + nn));
 }
 
@@ -264,7 +254,7 @@ void op_addw_pair(CPU* cpu, uint8_t) {
 
 void op_subw_imm(CPU* cpu, uint8_t) {
     int x = fetch_pair(cpu);
-    uint16_t nn = fetch_word(cpu);
+    uint16_t nn = CPU_fetch_word(cpu);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - nn));
 }
 
@@ -313,7 +303,7 @@ inline void cmpw(CPU* cpu, uint16_t a, uint16_t b) {
 
 void op_cmpw_imm(CPU* cpu, uint8_t) {
     int x = fetch_pair(cpu);
-    uint16_t nn = fetch_word(cpu);
+    uint16_t nn = CPU_fetch_word(cpu);
     cmpw(cpu, CPU_pair(cpu, x), nn);
 }
 
@@ -444,7 +434,13 @@ void CPU_step(CPU* cpu) {
         illegal_opcode(cpu, opcode);
 }
 
-uint16_t CPU_fetch_word(CPU* cpu) { return fetch_word(cpu); }
+uint16_t CPU_fetch_word(CPU* cpu) {
+    uint16_t a = CPU_pc(cpu);
+    CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(a + 2));
+    uint8_t high = Bus_read(cpu->bus, a);
+    uint8_t low = Bus_read(cpu->bus, static_cast<uint16_t>(a + 1));
+    return static_cast<uint16_t>(high << 8 | low);
+}
 
 // Only the low byte of SP picks stack bytes; indexes wrap within the page, so
 // a push or pop at its edge never leaves it.
