@@ -21,9 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> command(const std::vector<std::string>& prefix, const std::string& rom) {
-    std::vector<std::string> argv = prefix;
-    argv.push_back(LUMACOR_BIN);
+// `lumacor` is the command that starts it: the built program, or the
+// unprivileged runner's.
+std::vector<std::string> command(const std::vector<std::string>& lumacor, const std::string& rom) {
+    std::vector<std::string> argv = lumacor;
     argv.push_back(rom);
     return argv;
 }
@@ -40,8 +41,8 @@ ProcessResult run_then_terminate(const std::vector<std::string>& argv) {
     return result;
 }
 
-void expect_not_opened(const std::string& rom, const std::vector<std::string>& prefix = {}) {
-    ProcessResult result = run_then_terminate(command(prefix, rom));
+void expect_not_opened(const std::string& rom, const std::vector<std::string>& lumacor = {LUMACOR_BIN}) {
+    ProcessResult result = run_then_terminate(command(lumacor, rom));
     ASSERT_TRUE(result.exited) << result.err;
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(result.out.find("File could not be opened: " + rom + "\n"), std::string::npos) << result.out;
@@ -70,7 +71,7 @@ TEST(BadRom, FileWithoutReadPermissionIsReported) {
     std::string rom = dir.file("locked.rom");
     copy_test_rom("halt_save", rom);
     fs::permissions(rom, fs::perms::none);
-    expect_not_opened(rom, unprivileged().prefix);
+    expect_not_opened(rom, unprivileged().lumacor);
 }
 
 // Opening a named pipe for reading would wait for a writer forever.
@@ -124,8 +125,8 @@ protected:
     std::string rom = dir.file("game.rom");
     std::string save = rom + ".sav";
     void SetUp() override { copy_test_rom("storage_echo", rom); }
-    ProcessResult run(const std::vector<std::string>& prefix = {}) {
-        return Process_run(command(prefix, rom), dummy_drivers());
+    ProcessResult run(const std::vector<std::string>& lumacor = {LUMACOR_BIN}) {
+        return Process_run(command(lumacor, rom), dummy_drivers());
     }
 };
 
@@ -156,7 +157,7 @@ TEST_F(BadSave, UnreadableFileIsReportedAndKept) {
     std::vector<unsigned char> old(4096, 0x3C);
     write_bytes(save, old);
     fs::permissions(save, fs::perms::none);
-    ProcessResult result = run(unprivileged().prefix);
+    ProcessResult result = run(unprivileged().lumacor);
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(result.err.find("Could not read save " + save + ": Permission denied; it is left as it is"),
@@ -200,7 +201,7 @@ TEST(RomFolder, WhereNoFileCanBeWrittenTheSaveFailsClearlyAndTheRunEndsNormally)
     open_to_everyone(dir.path);
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                 fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    ProcessResult result = Process_run(command(unprivileged().prefix, rom), dummy_drivers());
+    ProcessResult result = Process_run(command(unprivileged().lumacor, rom), dummy_drivers());
     ASSERT_TRUE(result.exited) << result.err;
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(result.out.find("Writing save to " + rom + ".sav\n"), std::string::npos);

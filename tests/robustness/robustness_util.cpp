@@ -92,6 +92,7 @@ Unprivileged find_unprivileged() {
     Unprivileged runner;
     if (geteuid() != 0) {
         runner.available = true;
+        runner.lumacor = {LUMACOR_BIN};
         return runner;
     }
     std::string setpriv = find_in_path("setpriv");
@@ -100,13 +101,17 @@ Unprivileged find_unprivileged() {
         runner.reason = "running as root, and there is no setpriv or no user nobody to drop to";
         return runner;
     }
-    runner.prefix = {setpriv, "--reuid=" + std::to_string(nobody->pw_uid),
-                     "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"};
-    // The build tree must be reachable for nobody; with no argument lumacor
-    // exits with -1 at once.
-    std::vector<std::string> probe = runner.prefix;
-    probe.push_back(LUMACOR_BIN);
-    ProcessResult result = Process_run(probe, dummy_drivers());
+    static TempDir bin;
+    open_to_everyone(bin.path);
+    std::string lumacor = bin.file("lumacor");
+    std::error_code error;
+    fs::copy_file(LUMACOR_BIN, lumacor, fs::copy_options::overwrite_existing, error);
+    fs::permissions(lumacor, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec, error);
+    runner.lumacor = {setpriv, "--reuid=" + std::to_string(nobody->pw_uid),
+                      "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", lumacor};
+    // With no argument lumacor exits with -1 at once.
+    ProcessResult result = Process_run(runner.lumacor, dummy_drivers());
     if (!result.exited || result.exit_code != 255) {
         runner.reason = "lumacor cannot be started as the user nobody here: " + result.err;
         return runner;

@@ -46,13 +46,14 @@ struct XServer {
     std::string error;
 };
 
-// Runs programs so that file permissions apply: directly when the tests do
-// not run as root, else through setpriv as the user nobody. `reason` tells
-// why that is impossible here when `available` is false.
+// Runs lumacor so that file permissions apply: directly when the tests do
+// not run as root, else through setpriv as the user nobody, from a copy in a
+// temporary directory (the build tree may not be reachable for nobody).
+// `reason` tells why that is impossible here when `available` is false.
 struct Unprivileged {
     bool available = false;
     std::string reason;
-    std::vector<std::string> prefix; // put before the program's own argv
+    std::vector<std::string> lumacor; // the command, to which the ROM path is added
 };
 const Unprivileged& unprivileged();
 
