@@ -69,6 +69,8 @@ bool Computer_init(Computer* computer) {
     computer->pads[0] = nullptr;
     computer->pads[1] = nullptr;
     computer->close_pad = nullptr;
+    computer->pad_records[0] = nullptr;
+    computer->pad_records[1] = nullptr;
     computer->cartridge = nullptr;
     APU_init(&computer->apu);
     Bus_init(&computer->bus);

@@ -55,6 +55,9 @@ struct Computer {
     AudioOut* audio;
     GamePad* pads[2];
     GamePadCloser close_pad;
+    // The host's record for each slot, reused when a pad is plugged in while
+    // the machine runs; set by the host's pad discovery.
+    GamePad* pad_records[2];
     Cartridge* cartridge;
     CPU cpu;
     GPU gpu;

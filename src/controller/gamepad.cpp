@@ -19,10 +19,6 @@ constexpr std::array<ButtonBit, 8> button_bits{{
     {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, PAD_RIGHT},
 }};
 
-// The entry's two records, one per slot, kept by GamePad_discover so that a
-// controller plugged in later can be opened into the record of its slot.
-GamePad* slot_records[2] = {nullptr, nullptr};
-
 bool holds_instance(const Computer* computer, SDL_JoystickID id) {
     for (const GamePad* pad : computer->pads) {
         if (pad && pad->instance_id == id) return true;
@@ -97,8 +93,9 @@ void GamePad_handle_event(Computer* computer, const SDL_ControllerButtonEvent* e
 }
 
 void GamePad_discover(Computer* computer, GamePad* pad0, GamePad* pad1) {
-    slot_records[0] = pad0;
-    slot_records[1] = pad1;
+    // A controller plugged in later is opened into the record of its slot.
+    computer->pad_records[0] = pad0;
+    computer->pad_records[1] = pad1;
     GamePad_init_subsystem();
     if (GamePad_open(pad0, GamePad_find_next(0)) && GamePad_attach(computer, pad0, 0))
         GamePad_log(pad0);
@@ -113,7 +110,7 @@ void GamePad_handle_added(Computer* computer, const SDL_ControllerDeviceEvent* e
     if (index < 0 || index >= SDL_NumJoysticks() || !SDL_IsGameController(index)) return;
     if (holds_instance(computer, SDL_JoystickGetDeviceInstanceID(index))) return;
     for (int slot = 0; slot < 2; ++slot) {
-        GamePad* pad = slot_records[slot];
+        GamePad* pad = computer->pad_records[slot];
         if (computer->pads[slot] || !pad) continue;
         if (GamePad_open(pad, index) && GamePad_attach(computer, pad, slot)) {
             GamePad_log(pad);
