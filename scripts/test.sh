@@ -23,3 +23,5 @@ TSAN_OPTIONS=halt_on_error=1 \
 targets="lumacor_apu_tests lumacor_audio_stream_tests lumacor_audio_e2e_tests" \
 tests='^(Apu|ApuRegisters|NoiseGenerator|AudioStream|AudioEndToEnd|AudioEndToEndFailure)\.' \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMACOR_TSAN=ON -DLUMACOR_BENCH=OFF
+echo "== benchmarks, briefly: each builds and runs; no time is checked =="
+bash bench/run.sh build --benchmark_min_time=0.01
