@@ -79,6 +79,14 @@ inline BlockColours block_colours(const uint8_t* vram, uint8_t colors) {
     return c;
 }
 
+// Which bytes of a texel pair its two cover bits draw, indexed like the pairs.
+constexpr std::array<std::array<uint8_t, 8>, 4> pair_cover{{
+    {0, 0, 0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},
+    {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
+    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+}};
+
 inline void draw_row(uint8_t* row, PatternRow p, const BlockColours& c) {
     // Solid rows are the common case in real artwork: nothing to test per texel.
     if (p.cover == 0xFF) {
@@ -86,9 +94,19 @@ inline void draw_row(uint8_t* row, PatternRow p, const BlockColours& c) {
             std::memcpy(row + 8 * j, c.pair[(p.select >> (6 - 2 * j)) & 3].data(), 8);
         return;
     }
-    for (int k = 0; k < 8; ++k) {
-        uint8_t mask = static_cast<uint8_t>(0x80 >> k);
-        if (p.cover & mask) store_texel(row + 4 * k, c.colour[(p.select & mask) ? 1 : 0]);
+    // Partly covered: each pair of texels is blended through its coverage
+    // mask instead of a branch per texel, which patterns would mispredict.
+    // An uncovered texel is written back with the value it had.
+    for (int j = 0; j < 4; ++j) {
+        int shift = 6 - 2 * j;
+        uint64_t colours = 0;
+        uint64_t cover = 0;
+        uint64_t texels = 0;
+        std::memcpy(&colours, c.pair[(p.select >> shift) & 3].data(), 8);
+        std::memcpy(&cover, pair_cover[(p.cover >> shift) & 3].data(), 8);
+        std::memcpy(&texels, row + 8 * j, 8);
+        texels = (colours & cover) | (texels & ~cover);
+        std::memcpy(row + 8 * j, &texels, 8);
     }
 }
 
