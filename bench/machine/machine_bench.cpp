@@ -44,7 +44,7 @@ void Program_emit(Program* program, std::initializer_list<uint8_t> code) {
     program->bytes.insert(program->bytes.end(), code);
 }
 
-// The counting loop of the issue: four instructions round 65,535 times.
+// The counting loop: four instructions, 65,535 rounds, then HALT.
 Program loop_program() {
     Program p{PROGRAM_ORIGIN, {}};
     Program_emit(&p, {0x15, 0x00, 0x00, 0x00}); // LDW p0, 0x0000
