@@ -38,7 +38,7 @@ int AudioOut_open(AudioOut* out) {
         SDL_Log("failed to init audio\n");
         return -1;
     }
-    // The device opens paused, so the callback sees the spec only once it is set.
+    // The device opens paused, so the callback reads the obtained format only once it is stored.
     out->spec = obtained;
     out->device = device;
     SDL_PauseAudioDevice(device, 0);
