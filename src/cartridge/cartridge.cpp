@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,9 +56,27 @@ void load_image(Cartridge* cartridge, FILE* file) {
     cartridge->image_size = std::fread(buffer, 1, length, file);
 }
 
+// A run killed in the middle of a save write leaves its temporary file
+// ("<save>.tmp-XXXXXX") behind; the save itself is whole. The next start
+// clears such leftovers so they do not pile up beside the ROM.
+void remove_stale_temp_files(const std::string& save_path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path save(save_path);
+    const std::string prefix = save.filename().string() + ".tmp-";
+    const fs::path folder = save.has_parent_path() ? save.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            it->is_regular_file(error))
+            fs::remove(it->path(), error);
+    }
+}
+
 void load_save(Cartridge* cartridge) {
     std::string save_path = Cartridge_save_path(cartridge);
     if (save_path.empty()) return;
+    remove_stale_temp_files(save_path);
     auto* save = static_cast<uint8_t*>(std::calloc(SAVE_SIZE, 1));
     if (!save) return;
     cartridge->save = save;

@@ -84,6 +84,25 @@ TEST_F(CartridgeBanks, HandlerReadsZeroAboveTheRomWindow) {
     EXPECT_EQ(Cartridge_read_rom(&cart.cartridge, 0xBFFF), 0);
 }
 
+TEST_F(CartridgeFiles, LoadClearsTemporaryFilesLeftByAnInterruptedSaveWrite) {
+    TempDir dir;
+    std::string rom = dir.file("game.rom");
+    write_bytes(rom, pattern(64));
+    write_bytes(rom + ".sav", std::vector<unsigned char>(SAVE_SIZE, 0x5A));
+    write_bytes(rom + ".sav.tmp-a1B2c3", std::vector<unsigned char>(100, 1));
+    write_bytes(rom + ".sav.tmp-keep", {1});          // not a name the save write makes
+    write_bytes(dir.file("other.rom.sav.tmp-a1B2c3"), {1}); // another ROM's
+    Cartridge cartridge{};
+    std::string printed;
+    load(&cartridge, rom, &printed);
+    EXPECT_FALSE(fs::exists(rom + ".sav.tmp-a1B2c3"));
+    EXPECT_TRUE(fs::exists(rom + ".sav.tmp-keep"));
+    EXPECT_TRUE(fs::exists(dir.file("other.rom.sav.tmp-a1B2c3")));
+    ASSERT_NE(cartridge.save, nullptr);
+    EXPECT_EQ(cartridge.save[0], 0x5A);
+    free_cartridge(&cartridge);
+}
+
 TEST_F(CartridgeFiles, A32KiBImageReadsInOrder) {
     TempDir dir;
     std::string rom = dir.file("game.rom");
