@@ -32,36 +32,10 @@ struct Bus {
 void Bus_init(Bus* bus);
 void Bus_free(Bus* bus);
 
-// The walk is inline: it runs for every fetch and operand, millions of times
-// a second, and its callers are few.
-// The four conditions are tested upper bound first: the map runs in address
-// order, so every slot below the one that answers fails on that single test.
-inline const BusRegion* Bus_find(const Bus* bus, uint32_t kind, uint16_t address) {
-#pragma GCC unroll 16
-    for (const BusRegion& region : bus->regions) {
-        if (address <= region.last && region.first <= address && region.kind == kind &&
-            region.context != nullptr)
-            return &region;
-    }
-    return nullptr;
-}
-
-inline uint8_t Bus_read(const Bus* bus, uint16_t address) {
-    const BusRegion* region = Bus_find(bus, REGION_MEMORY, address);
-    return region ? region->read(region->context, address) : 0;
-}
-
-inline void Bus_write(const Bus* bus, uint16_t address, uint8_t value) {
-    const BusRegion* region = Bus_find(bus, REGION_MEMORY, address);
-    if (region) region->write(region->context, address, value);
-}
-
-inline uint8_t Bus_in(const Bus* bus, uint8_t port) {
-    const BusRegion* region = Bus_find(bus, REGION_PORT, port);
-    return region ? region->read(region->context, port) : 0;
-}
-
-inline void Bus_out(const Bus* bus, uint8_t port, uint8_t value) {
-    const BusRegion* region = Bus_find(bus, REGION_PORT, port);
-    if (region) region->write(region->context, port, value);
-}
+// The four operations walk the slots as described above. They are out of
+// line: one compact copy of the walk, in which each slot that answers hands
+// the access straight on to its handler.
+uint8_t Bus_read(const Bus* bus, uint16_t address);
+void Bus_write(const Bus* bus, uint16_t address, uint8_t value);
+uint8_t Bus_in(const Bus* bus, uint8_t port);
+void Bus_out(const Bus* bus, uint8_t port, uint8_t value);

@@ -8,12 +8,6 @@
 
 uint8_t test_byte = 0;
 
-void Bus_init(Bus* bus) {
-    for (BusRegion& region : bus->regions) region = BusRegion{};
-}
-
-void Bus_free(Bus*) {}
-
 bool RAM_init(RAM* ram) {
     ram->buffer = static_cast<uint8_t*>(std::calloc(RAM_BUFFER_SIZE, 1));
     return ram->buffer != nullptr;

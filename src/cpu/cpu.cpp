@@ -10,14 +10,28 @@ namespace {
 
 // ---- operand and flag helpers ---------------------------------------------
 
-inline uint8_t fetch_byte(CPU* cpu) {
+// The operand bytes of an instruction. PC moves past all of them at once and
+// they are then read in order from where they start: no read handler looks at
+// PC, so this is the byte-by-byte fetch without a PC update per byte.
+struct Operands {
+    CPU* cpu;
+    uint16_t at;
+};
+
+inline Operands take_operands(CPU* cpu, int count) {
     uint16_t pc = CPU_pc(cpu);
-    CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(pc + 1));
-    return Bus_read(cpu->bus, pc);
+    CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(pc + count));
+    return Operands{cpu, pc};
 }
 
+inline uint8_t next_byte(Operands& o) { return Bus_read(o.cpu->bus, o.at++); }
 // A pair operand names pairs 0..15 whatever the byte's high nibble holds.
-inline int fetch_pair(CPU* cpu) { return fetch_byte(cpu) & 0x0F; }
+inline int next_pair(Operands& o) { return next_byte(o) & 0x0F; }
+inline uint16_t next_word(Operands& o) {
+    uint8_t high = next_byte(o);
+    uint8_t low = next_byte(o);
+    return static_cast<uint16_t>(high << 8 | low);
+}
 
 inline uint8_t& cell(CPU* cpu, uint8_t index) { return cpu->cells[index]; }
 
@@ -35,50 +49,58 @@ inline bool flag(const CPU* cpu, uint8_t bit) { return (cpu->cells[FLAGS] & bit)
 void op_nop(CPU*, uint8_t) {}
 
 void op_ld_imm(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t n = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t n = next_byte(o);
     cell(cpu, x) = n;
 }
 
 void op_mov(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     cell(cpu, x) = cell(cpu, y);
 }
 
 void op_ld_mem(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    int y = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    int y = next_pair(o);
     cell(cpu, x) = Bus_read(cpu->bus, CPU_pair(cpu, y));
 }
 
 void op_st_reg(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    uint8_t y = next_byte(o);
     Bus_write(cpu->bus, CPU_pair(cpu, x), cell(cpu, y));
 }
 
 void op_st_imm(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    uint8_t n = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    uint8_t n = next_byte(o);
     Bus_write(cpu->bus, CPU_pair(cpu, x), n);
 }
 
 void op_ldw(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    uint16_t nn = CPU_fetch_word(cpu);
+    Operands o = take_operands(cpu, 3);
+    int x = next_pair(o);
+    uint16_t nn = next_word(o);
     CPU_set_pair(cpu, x, nn);
 }
 
 void op_movw(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    int y = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    int y = next_pair(o);
     CPU_set_pair(cpu, x, CPU_pair(cpu, y));
 }
 
 void op_stw(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    int y = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    int y = next_pair(o);
     uint16_t address = CPU_pair(cpu, x);
     uint16_t value = CPU_pair(cpu, y);
     Bus_write(cpu->bus, address, static_cast<uint8_t>(value >> 8));
@@ -86,8 +108,9 @@ void op_stw(CPU* cpu, uint8_t) {
 }
 
 void op_xchg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     uint8_t vx = cell(cpu, x);
     uint8_t vy = cell(cpu, y);
     cell(cpu, x) = vy;
@@ -96,12 +119,19 @@ void op_xchg(CPU* cpu, uint8_t) {
 
 // ---- stack ---------------------------------------------------------------
 
-void op_push_pair(CPU* cpu, uint8_t) { CPU_push(cpu, CPU_pair(cpu, fetch_pair(cpu))); }
+void op_push_pair(CPU* cpu, uint8_t) {
+    Operands o = take_operands(cpu, 1);
+    CPU_push(cpu, CPU_pair(cpu, next_pair(o)));
+}
 
-void op_push_imm(CPU* cpu, uint8_t) { CPU_push(cpu, CPU_fetch_word(cpu)); }
+void op_push_imm(CPU* cpu, uint8_t) {
+    Operands o = take_operands(cpu, 2);
+    CPU_push(cpu, next_word(o));
+}
 
 void op_pop(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 1);
+    int x = next_pair(o);
     uint16_t value = CPU_pop(cpu);
     CPU_set_pair(cpu, x, value);
 }
@@ -110,14 +140,19 @@ void op_pop(CPU* cpu, uint8_t) {
 
 template <uint8_t Bit, bool WhenSet>
 void op_jump_if(CPU* cpu, uint8_t) {
-    uint16_t target = CPU_fetch_word(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint16_t target = next_word(o);
     if (flag(cpu, Bit) == WhenSet) CPU_set_pair(cpu, PAIR_PC, target);
 }
 
-void op_jmp(CPU* cpu, uint8_t) { CPU_set_pair(cpu, PAIR_PC, CPU_fetch_word(cpu)); }
+void op_jmp(CPU* cpu, uint8_t) {
+    Operands o = take_operands(cpu, 2);
+    CPU_set_pair(cpu, PAIR_PC, next_word(o));
+}
 
 void op_call(CPU* cpu, uint8_t) {
-    uint16_t target = CPU_fetch_word(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint16_t target = next_word(o);
     CPU_push(cpu, CPU_pc(cpu));
     CPU_set_pair(cpu, PAIR_PC, target);
 }
@@ -150,22 +185,25 @@ inline uint8_t logic(Logic op, uint8_t a, uint8_t b) {
 
 template <Logic Op>
 void op_logic_imm(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t n = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t n = next_byte(o);
     cell(cpu, x) = logic(Op, cell(cpu, x), n);
     set_z(cpu, cell(cpu, x) == 0);
 }
 
 template <Logic Op>
 void op_logic_reg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     cell(cpu, x) = logic(Op, cell(cpu, x), cell(cpu, y));
     set_z(cpu, cell(cpu, x) == 0);
 }
 
 void op_not(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 1);
+    uint8_t x = next_byte(o);
     cell(cpu, x) = static_cast<uint8_t>(~cell(cpu, x));
     set_z(cpu, cell(cpu, x) == 0);
 }
@@ -187,52 +225,60 @@ inline void sub_steps(CPU* cpu, uint8_t x, auto value) {
 }
 
 void op_add_imm(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t n = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t n = next_byte(o);
     add_steps(cpu, x, [n] { return n; });
 }
 
 void op_add_reg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     add_steps(cpu, x, [cpu, y] { return cpu->cells[y]; });
 }
 
 void op_sub_imm(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t n = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t n = next_byte(o);
     sub_steps(cpu, x, [n] { return n; });
 }
 
 void op_sub_reg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     sub_steps(cpu, x, [cpu, y] { return cpu->cells[y]; });
 }
 
 void op_inc(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 1);
+    uint8_t x = next_byte(o);
     add_steps(cpu, x, [] { return uint8_t{1}; });
 }
 
 void op_dec(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 1);
+    uint8_t x = next_byte(o);
     sub_steps(cpu, x, [] { return uint8_t{1}; });
 }
 
 // The count is taken modulo 32; C is the last bit shifted out, or 0 when
 // nothing (k = 0) or only zeros (k > 8) left the register.
 void op_shl(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    unsigned k = fetch_byte(cpu) % 32u;
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    unsigned k = next_byte(o) % 32u;
     set_c(cpu, k >= 1 && k <= 8 && ((cell(cpu, x) >> (8 - k)) & 1));
     cell(cpu, x) = static_cast<uint8_t>(k >= 8 ? 0 : cell(cpu, x) << k);
     set_z(cpu, cell(cpu, x) == 0);
 }
 
 void op_shr(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    unsigned k = fetch_byte(cpu) % 32u;
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    unsigned k = next_byte(o) % 32u;
     set_c(cpu, k >= 1 && k <= 8 && ((cell(cpu, x) >> (k - 1)) & 1));
     cell(cpu, x) = static_cast<uint8_t>(k >= 8 ? 0 : cell(cpu, x) >> k);
     set_z(cpu, cell(cpu, x) == 0);
@@ -241,36 +287,42 @@ void op_shr(CPU* cpu, uint8_t) {
 // ---- 16-bit arithmetic: never touches the flags -----------------------------
 
 void op_addw_imm(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    uint16_t nn = CPU_fetch_word(cpu);
+    Operands o = take_operands(cpu, 3);
+    int x = next_pair(o);
+    uint16_t nn = next_word(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + nn));
 }
 
 void op_addw_pair(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    int y = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    int y = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + CPU_pair(cpu, y)));
 }
 
 void op_subw_imm(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    uint16_t nn = CPU_fetch_word(cpu);
+    Operands o = take_operands(cpu, 3);
+    int x = next_pair(o);
+    uint16_t nn = next_word(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - nn));
 }
 
 void op_subw_pair(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    int y = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    int y = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - CPU_pair(cpu, y)));
 }
 
 void op_incw(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 1);
+    int x = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + 1));
 }
 
 void op_decw(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 1);
+    int x = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - 1));
 }
 
@@ -282,14 +334,16 @@ inline void cmp_steps(CPU* cpu, uint8_t x, auto value) {
 }
 
 void op_cmp_imm(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t n = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t n = next_byte(o);
     cmp_steps(cpu, x, [n] { return n; });
 }
 
 void op_cmp_reg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     cmp_steps(cpu, x, [cpu, y] { return cpu->cells[y]; });
 }
 
@@ -302,40 +356,46 @@ inline void cmpw(CPU* cpu, uint16_t a, uint16_t b) {
 }
 
 void op_cmpw_imm(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    uint16_t nn = CPU_fetch_word(cpu);
+    Operands o = take_operands(cpu, 3);
+    int x = next_pair(o);
+    uint16_t nn = next_word(o);
     cmpw(cpu, CPU_pair(cpu, x), nn);
 }
 
 void op_cmpw_pair(CPU* cpu, uint8_t) {
-    int x = fetch_pair(cpu);
-    int y = fetch_pair(cpu);
+    Operands o = take_operands(cpu, 2);
+    int x = next_pair(o);
+    int y = next_pair(o);
     cmpw(cpu, CPU_pair(cpu, x), CPU_pair(cpu, y));
 }
 
 // ---- ports ---------------------------------------------------------------------
 
 void op_in_port(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t port = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t port = next_byte(o);
     cell(cpu, x) = Bus_in(cpu->bus, port);
 }
 
 void op_in_reg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     cell(cpu, x) = Bus_in(cpu->bus, cell(cpu, y));
 }
 
 void op_out_port(CPU* cpu, uint8_t) {
-    uint8_t port = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t port = next_byte(o);
+    uint8_t y = next_byte(o);
     Bus_out(cpu->bus, port, cell(cpu, y));
 }
 
 void op_out_reg(CPU* cpu, uint8_t) {
-    uint8_t x = fetch_byte(cpu);
-    uint8_t y = fetch_byte(cpu);
+    Operands o = take_operands(cpu, 2);
+    uint8_t x = next_byte(o);
+    uint8_t y = next_byte(o);
     Bus_out(cpu->bus, cell(cpu, x), cell(cpu, y));
 }
 
@@ -435,11 +495,8 @@ void CPU_step(CPU* cpu) {
 }
 
 uint16_t CPU_fetch_word(CPU* cpu) {
-    uint16_t a = CPU_pc(cpu);
-    CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(a + 2));
-    uint8_t high = Bus_read(cpu->bus, a);
-    uint8_t low = Bus_read(cpu->bus, static_cast<uint16_t>(a + 1));
-    return static_cast<uint16_t>(high << 8 | low);
+    Operands o = take_operands(cpu, 2);
+    return next_word(o);
 }
 
 // Only the low byte of SP picks stack bytes; indexes wrap within the page, so
