@@ -38,7 +38,9 @@ inline uint8_t& cell(CPU* cpu, uint8_t index) { return cpu->cells[index]; }
 // Each flag step touches one bit of r11 and keeps the other seven.
 inline void set_flag(CPU* cpu, uint8_t bit, bool on) {
     uint8_t& flags = cpu->cells[FLAGS];
-    flags = static_cast<uint8_t>(on ? (flags | bit) : (flags & ~bit));
+    // Arithmetic rather than a choice: flag results follow the data, and a
+    // branch on them would be mispredicted as often as not.
+    flags = static_cast<uint8_t>((flags & ~bit) | (bit & -static_cast<int>(on)));
 }
 inline void set_z(CPU* cpu, bool on) { set_flag(cpu, FLAG_Z, on); }
 inline void set_c(CPU* cpu, bool on) { set_flag(cpu, FLAG_C, on); }
