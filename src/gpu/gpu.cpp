@@ -60,53 +60,61 @@ inline PatternRow pattern_row(const uint8_t* vram, const Block& block, int r) {
     return {a, b};
 }
 
-// Both colours of a block, and every pair of them that two neighbouring
-// texels can show, indexed by the pair's two select bits (the left texel's
-// bit high). Built once per block, so a solid row is four 8-byte stores.
+// Four neighbouring texels, 16 bytes: a row of a block is drawn as two of
+// them, one for each nibble of its pattern bytes. The vector type lets the
+// compiler move and blend them in single instructions where the host can.
+using Quad = uint8_t __attribute__((vector_size(16)));
+
+// Every run of four texels a block can show, indexed by the four select bits
+// (the leftmost texel's bit highest). Built once per block, so that a row
+// costs two lookups whatever its pattern.
 struct BlockColours {
-    Texel colour[2];
-    std::array<std::array<uint8_t, 8>, 4> pair;
+    std::array<Quad, 16> quad;
 };
 
 inline BlockColours block_colours(const uint8_t* vram, uint8_t colors) {
-    BlockColours c{};
-    c.colour[0] = palette_texel(vram, colors & 0x0F);
-    c.colour[1] = palette_texel(vram, colors >> 4);
+    const Texel colour[2] = {palette_texel(vram, colors & 0x0F), palette_texel(vram, colors >> 4)};
+    uint8_t pair[4][8];
     for (int i = 0; i < 4; ++i) {
-        std::memcpy(c.pair[i].data(), c.colour[i >> 1].data(), 4);
-        std::memcpy(c.pair[i].data() + 4, c.colour[i & 1].data(), 4);
+        std::memcpy(pair[i], colour[i >> 1].data(), 4);
+        std::memcpy(pair[i] + 4, colour[i & 1].data(), 4);
+    }
+    BlockColours c;
+    for (int i = 0; i < 16; ++i) {
+        uint8_t bytes[16];
+        std::memcpy(bytes, pair[i >> 2], 8);
+        std::memcpy(bytes + 8, pair[i & 3], 8);
+        std::memcpy(&c.quad[i], bytes, 16);
     }
     return c;
 }
 
-// Which bytes of a texel pair its two cover bits draw, indexed like the pairs.
-constexpr std::array<std::array<uint8_t, 8>, 4> pair_cover{{
-    {0, 0, 0, 0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},
-    {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
-    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-}};
+// Which bytes of four texels their four cover bits draw, indexed like the quads.
+using QuadBytes = std::array<uint8_t, 16>;
+constexpr std::array<QuadBytes, 16> make_quad_cover() {
+    std::array<QuadBytes, 16> cover{};
+    for (int i = 0; i < 16; ++i)
+        for (int k = 0; k < 16; ++k) cover[i][k] = (i >> (3 - k / 4)) & 1 ? 0xFF : 0;
+    return cover;
+}
+alignas(16) constexpr std::array<QuadBytes, 16> quad_cover = make_quad_cover();
 
 inline void draw_row(uint8_t* row, PatternRow p, const BlockColours& c) {
-    // Solid rows are the common case in real artwork: nothing to test per texel.
-    if (p.cover == 0xFF) {
-        for (int j = 0; j < 4; ++j)
-            std::memcpy(row + 8 * j, c.pair[(p.select >> (6 - 2 * j)) & 3].data(), 8);
-        return;
-    }
-    // Partly covered: each pair of texels is blended through its coverage
-    // mask instead of a branch per texel, which patterns would mispredict.
-    // An uncovered texel is written back with the value it had.
-    for (int j = 0; j < 4; ++j) {
-        int shift = 6 - 2 * j;
-        uint64_t colours = 0;
-        uint64_t cover = 0;
-        uint64_t texels = 0;
-        std::memcpy(&colours, c.pair[(p.select >> shift) & 3].data(), 8);
-        std::memcpy(&cover, pair_cover[(p.cover >> shift) & 3].data(), 8);
-        std::memcpy(&texels, row + 8 * j, 8);
-        texels = (colours & cover) | (texels & ~cover);
-        std::memcpy(row + 8 * j, &texels, 8);
+    for (int half = 0; half < 2; ++half) {
+        int shift = 4 - 4 * half;
+        Quad colours = c.quad[(p.select >> shift) & 15];
+        // Solid rows are the common case in real artwork: a plain store.
+        // Otherwise the colours are blended in through the coverage mask, not
+        // chosen by a branch per texel, which patterns would mispredict; an
+        // uncovered texel is written back with the value it had.
+        if (p.cover != 0xFF) {
+            Quad cover;
+            std::memcpy(&cover, quad_cover[(p.cover >> shift) & 15].data(), 16);
+            Quad texels;
+            std::memcpy(&texels, row + 16 * half, 16);
+            colours = (colours & cover) | (texels & ~cover);
+        }
+        std::memcpy(row + 16 * half, &colours, 16);
     }
 }
 
