@@ -4,7 +4,7 @@
 // interrupt-enable flag and a running flag. It reaches memory and ports only
 // through the Bus.
 //
-// Use: CPU_init once with the machine's Bus, CPU_set_pc(0x0100), CPU_start,
+// Use: CPU_init once with the machine's Bus, CPU_set_pc(START_ADDRESS), CPU_start,
 // then CPU_step once per instruction and CPU_interrupt(0) once per frame.
 #pragma once
 
@@ -12,6 +12,9 @@
 #include <cstdint>
 
 #include "computer/bus.h"
+
+// Where execution begins after reset, past the interrupt vectors.
+constexpr uint16_t START_ADDRESS = 0x0100;
 
 constexpr int FLAGS = 11;     // r11
 constexpr uint8_t FLAG_Z = 0x80;
