@@ -1,4 +1,4 @@
-// LUMA BREAK played in process, frame by frame as the frame loops run it,
+// LUMA BREAK played in process, one Computer_run_frame at a time,
 // and read back as a player sees it: the tile map's score bar and messages,
 // the texels the sprites cover, the picture, the volume and save RAM. The
 // game's own positions and tile numbers come from its symbol file.
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "apu/apu.h"
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
 #include "controller/controller.h"
 #include "cpu/cpu.h"
@@ -52,8 +52,7 @@ struct Demo {
     Computer computer{};
     Cartridge cartridge{};
     std::vector<uint8_t> picture = std::vector<uint8_t>(FRAME_BYTES);
-    int64_t frame = 0;
-    int64_t first_overrun = -1; // a frame whose work did not end, stack empty, within it
+    int64_t first_overrun = -1; // a frame whose work did not end within it
     int sound_frames = 0, sound_run = 0, longest_sound = 0;
 
     Demo(const TempDir& dir, const std::vector<unsigned char>& save) : rom(dir.file("demo.rom")) {
@@ -62,8 +61,7 @@ struct Demo {
         EXPECT_TRUE(Computer_init(&computer));
         Cartridge_load(&cartridge, rom.c_str());
         Computer_attach_cartridge(&computer, &cartridge);
-        CPU_set_pc(&computer.cpu, START_ADDRESS);
-        CPU_start(&computer.cpu);
+        Computer_start(&computer);
     }
     ~Demo() {
         Computer_detach_cartridge(&computer);
@@ -71,18 +69,20 @@ struct Demo {
         Computer_free(&computer);
     }
 
+    int64_t frame() const { return static_cast<int64_t>(computer.frame); }
     void run(int count, uint8_t buttons = 0) {
-        for (int i = 0; i < count; ++i, ++frame) {
+        for (int i = 0; i < count; ++i) {
             computer.controllers.bytes[0] = buttons;
-            Computer_run_instructions(&computer, Computer_cycles_per_frame(&computer));
-            GPU_compose(&computer.gpu, picture.data());
-            if (first_overrun < 0 && (!CPU_is_running(&computer.cpu) || CPU_sp(&computer.cpu) != 0xFFFF))
-                first_overrun = frame;
+            FrameEnd end = Computer_run_frame(&computer, picture.data());
+            // The frame interrupt at the end of the frame must find the last
+            // frame's work done: the handler entered, only its return address stacked.
+            if (first_overrun < 0 && (end != FrameEnd::Running || CPU_pc(&computer.cpu) != game("frame") ||
+                                      CPU_sp(&computer.cpu) != 0xFFFD))
+                first_overrun = frame();
             bool sounding = Bus_read(&computer.bus, APU_LAST) != 0; // the volume
             sound_frames += sounding;
             sound_run = sounding ? sound_run + 1 : 0;
             longest_sound = std::max(longest_sound, sound_run);
-            CPU_interrupt(&computer.cpu, 0);
         }
     }
     void press(uint8_t buttons) { run(1, buttons), run(1); }
@@ -216,21 +216,21 @@ TEST(Demo, AGameFromTitleToSavedHighScore) {
         Box reach = demo.ball();
         int second_wall = -1, second_wall_strong = -1;
         bool paused_in_play = false;
-        while (demo.frame < 9000 && (demo.level() == '1' || reach.left != playfield.left ||
+        while (demo.frame() < 9000 && (demo.level() == '1' || reach.left != playfield.left ||
                                      reach.right != playfield.right || reach.top != playfield.top)) {
             Box now = demo.ball();
             int aim = (now.left + now.right) - (demo.paddle().left + demo.paddle().right);
-            demo.run(1, static_cast<uint8_t>((aim > 4 ? PAD_RIGHT : aim < -4 ? PAD_LEFT : 0) | (demo.frame % 16 ? 0 : PAD_A)));
+            demo.run(1, static_cast<uint8_t>((aim > 4 ? PAD_RIGHT : aim < -4 ? PAD_LEFT : 0) | (demo.frame() % 16 ? 0 : PAD_A)));
             now = demo.ball();
             reach = {std::min(reach.left, now.left), std::min(reach.top, now.top), std::max(reach.right, now.right)};
             // HI follows a score that passes it; save RAM waits for the game's end.
-            ASSERT_EQ(demo.high(), std::max(demo.score(), std::string("00050"))) << "frame " << demo.frame;
-            ASSERT_EQ(demo.save(), old_save) << "frame " << demo.frame;
-            ASSERT_EQ(demo.sprites_wrapping(), 0) << "frame " << demo.frame;
+            ASSERT_EQ(demo.high(), std::max(demo.score(), std::string("00050"))) << "frame " << demo.frame();
+            ASSERT_EQ(demo.save(), old_save) << "frame " << demo.frame();
+            ASSERT_EQ(demo.sprites_wrapping(), 0) << "frame " << demo.frame();
             int worth_left = 0;
             demo.bricks(&worth_left);
             if (demo.level() == '1') {
-                ASSERT_EQ(std::stoi(demo.score()), wall_worth - worth_left) << "frame " << demo.frame;
+                ASSERT_EQ(std::stoi(demo.score()), wall_worth - worth_left) << "frame " << demo.frame();
             } else if (second_wall < 0) {
                 second_wall = demo.bricks();
                 second_wall_strong = demo.bricks(nullptr, game("STRONG_COLORS"));
@@ -253,7 +253,7 @@ TEST(Demo, AGameFromTitleToSavedHighScore) {
         EXPECT_EQ(second_wall_strong, 13);
 
         // Let every ball fall: the game ends and saves its high score.
-        while (demo.frame < 12000 && demo.message() != "GAME OVER") demo.run(1, demo.frame % 16 ? 0 : PAD_A);
+        while (demo.frame() < 12000 && demo.message() != "GAME OVER") demo.run(1, demo.frame() % 16 ? 0 : PAD_A);
         std::string final_score = demo.score();
         EXPECT_EQ(demo.high(), final_score);
         EXPECT_EQ(demo.lives(), 0);
@@ -264,7 +264,7 @@ TEST(Demo, AGameFromTitleToSavedHighScore) {
 
         // Buttons at random through more games: every frame's work still
         // ends inside its frame, and sounds still stop.
-        for (uint32_t seed = 2026; demo.frame < 10000; seed = seed * 1103515245 + 12345)
+        for (uint32_t seed = 2026; demo.frame() < 10000; seed = seed * 1103515245 + 12345)
             demo.run(1 + static_cast<int>(seed >> 8) % 60, static_cast<uint8_t>(seed >> 20));
         EXPECT_EQ(demo.first_overrun, -1);
         EXPECT_GT(demo.sound_frames, 200);
