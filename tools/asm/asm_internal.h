@@ -12,6 +12,8 @@
 #pragma once
 
 #include "assembler.h"
+#include "cartridge/cartridge.h"
+#include "cpu/cpu.h"
 
 #include <array>
 #include <cstdint>
@@ -23,11 +25,13 @@
 
 namespace asm_impl {
 
-// Addresses and ROM offsets of the cartridge windows.
-constexpr uint32_t BANK_SIZE = 0x4000;
-constexpr uint32_t FIRST_32K_END = 0x8000;
-constexpr uint32_t START_ADDRESS = 0x0100;
+// The cartridge windows: the fixed one below BANK_SIZE, the banked one
+// above it up to the end of ROM.
+constexpr uint32_t FIRST_32K_END = ROM_LAST + 1u;
 constexpr int MAX_BANK = static_cast<int>((ASM_MAX_IMAGE_SIZE - 1) / BANK_SIZE);
+// A register operand is a byte naming a cell; a pair operand names r(p):r(p+1).
+constexpr int64_t MAX_REGISTER = 255;
+constexpr int64_t MAX_PAIR = REGISTER_COUNT - 1;
 constexpr int MAX_INCLUDE_DEPTH = 64;
 // -1 stands for the first 32 KiB, placed before any .bank.
 constexpr int FIRST_32K = -1;

@@ -8,6 +8,8 @@
 // and `image` is empty. The assembler never throws and never prints.
 #pragma once
 
+#include "cartridge/cartridge.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,7 +17,7 @@
 #include <vector>
 
 // The largest image the cartridge loads.
-constexpr uint64_t ASM_MAX_IMAGE_SIZE = 16'000'000;
+constexpr uint64_t ASM_MAX_IMAGE_SIZE = ROM_MAX_SIZE;
 
 struct AsmDiagnostic {
     std::string file;

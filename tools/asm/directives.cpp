@@ -175,8 +175,8 @@ void Assembler::vector_directive(Cursor& c, const Token& d, std::string_view lin
     uint32_t col = toks[c.pos].col;
     int64_t vector = 0;
     if (!layout_value(c, vector, "the vector number")) return;
-    if (vector < 0 || vector > 15) {
-        error_at(col, "vector " + std::to_string(vector) + " is out of range (0..15)");
+    if (vector < 0 || vector >= VECTOR_COUNT) {
+        error_at(col, "vector " + std::to_string(vector) + " is out of range (0.." + std::to_string(VECTOR_COUNT - 1) + ")");
         return;
     }
     if (toks[c.pos].kind != Tok::Comma) {

@@ -38,8 +38,8 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
             if (!value_of(arg, site, here, v)) continue;
             bool ok = false;
             switch (kinds[i]) {
-            case Operand::Reg: ok = in_range(site, arg.col, v, 0, 255, "register"); break;
-            case Operand::Pair: ok = in_range(site, arg.col, v, 0, 15, "pair"); break;
+            case Operand::Reg: ok = in_range(site, arg.col, v, 0, MAX_REGISTER, "register"); break;
+            case Operand::Pair: ok = in_range(site, arg.col, v, 0, MAX_PAIR, "pair"); break;
             case Operand::Imm8: ok = in_range(site, arg.col, v, -128, 255, "byte value"); break;
             case Operand::Imm16: ok = in_range(site, arg.col, v, -32768, 65535, "word value"); break;
             case Operand::Port: ok = in_range(site, arg.col, v, 0, 255, "port"); break;

@@ -54,9 +54,9 @@ uint64_t Assembler::offset_of(uint64_t address) const {
 }
 
 std::string Assembler::window_name() const {
-    if (bank == FIRST_32K) return "the first 32 KiB (0x0000-0x7FFF); continue under .bank";
-    if (bank == 0) return "bank 0's window (0x0000-0x3FFF)";
-    return "bank " + std::to_string(bank) + "'s window (0x4000-0x7FFF)";
+    std::string range = " (" + hex(window_start()) + "-" + hex(window_end() - 1) + ")";
+    if (bank == FIRST_32K) return "the first 32 KiB" + range + "; continue under .bank";
+    return "bank " + std::to_string(bank) + "'s window" + range;
 }
 
 void Assembler::switch_bank(int new_bank) {

@@ -124,10 +124,11 @@ bool Assembler::parse_operand(Cursor& c, Arg& arg) {
                 ++c.pos;
                 return true;
             }
-            int64_t limit = kind == RegKind::Reg ? 255 : 15;
+            bool is_reg = kind == RegKind::Reg;
+            int64_t limit = is_reg ? MAX_REGISTER : MAX_PAIR;
             if (number > limit) {
-                error_at(t.col, std::string(kind == RegKind::Reg ? "register" : "pair") + " '" + std::string(t.text) +
-                                    "' is out of range (" + (kind == RegKind::Reg ? "r0..r255)" : "p0..p15)"));
+                error_at(t.col, std::string(is_reg ? "register" : "pair") + " '" + std::string(t.text) + "' is out of range (" +
+                                    (is_reg ? "r0..r" : "p0..p") + std::to_string(limit) + ")");
                 return false;
             }
             arg.expr = constant_expr(number, t.col);

@@ -177,9 +177,9 @@ bool lex_line(std::string_view line, std::vector<Token>& toks, LexError& err) {
 }
 
 RegKind register_name(std::string_view name, int64_t& number) {
-    if (iequals(name, "flags")) return number = 11, RegKind::Reg;
-    if (iequals(name, "pc")) return number = 12, RegKind::Pair;
-    if (iequals(name, "sp")) return number = 14, RegKind::Pair;
+    if (iequals(name, "flags")) return number = FLAGS, RegKind::Reg;
+    if (iequals(name, "pc")) return number = PAIR_PC, RegKind::Pair;
+    if (iequals(name, "sp")) return number = PAIR_SP, RegKind::Pair;
     if (name.size() < 2 || name.size() > 12) return RegKind::None;
     char first = lower(name[0]);
     if (first != 'r' && first != 'p') return RegKind::None;

@@ -2,6 +2,8 @@
 // back into the same bytes.
 #include "disassembler.h"
 
+#include "cartridge/cartridge.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,10 +26,10 @@ int main(int argc, char** argv) {
         const char* arg = argv[i];
         long long value = 0;
         bool has_value = i + 1 < argc;
-        if (std::strcmp(arg, "--start") == 0 && has_value && parse_number(argv[i + 1], 0, 0x7FFF, value)) {
+        if (std::strcmp(arg, "--start") == 0 && has_value && parse_number(argv[i + 1], 0, ROM_LAST, value)) {
             options.start = value;
             ++i;
-        } else if (std::strcmp(arg, "--bank") == 0 && has_value && parse_number(argv[i + 1], 0, 976, value)) {
+        } else if (std::strcmp(arg, "--bank") == 0 && has_value && parse_number(argv[i + 1], 0, (ROM_MAX_SIZE - 1) / BANK_SIZE, value)) {
             options.bank = static_cast<int>(value);
             ++i;
         } else if (std::strcmp(arg, "-o") == 0 && has_value) {
