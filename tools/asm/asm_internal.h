@@ -14,6 +14,7 @@
 #include "assembler.h"
 #include "cartridge/cartridge.h"
 #include "cpu/cpu.h"
+#include "cpu/isa.h"
 
 #include <array>
 #include <cstdint>
@@ -168,6 +169,7 @@ struct Assembler {
     std::deque<SourceFile> files;
     std::vector<std::string> include_stack; // absolute normalised paths
     std::vector<uint32_t> diagnostic_seq;
+    std::vector<uint32_t> warning_seq;
 
     std::vector<Token> toks;
     std::vector<Node> nodes;
@@ -189,6 +191,7 @@ struct Assembler {
     int64_t first_32k_pc = -1;
     uint32_t seq = 0;
     bool final_pass = false;
+    bool has_start = false;
 
     // Site of the line being read in pass 1.
     Site line_site;
@@ -199,6 +202,7 @@ struct Assembler {
     static bool read_from_disk(const std::string& path, std::string& contents);
     void error(const Site& site, uint32_t col, std::string message);
     void error_at(uint32_t col, std::string message) { error(line_site, col, std::move(message)); }
+    void warn(const Site& site, uint32_t col, std::string message);
     std::string where(const Site& site) const;
     void finish();
     void run(const std::string& name, std::string text);
@@ -266,8 +270,14 @@ struct Assembler {
     bool value_of(const Arg& arg, const Site& site, int64_t here, int64_t& value);
     bool in_range(const Site& site, uint32_t col, int64_t value, int64_t low, int64_t high, const char* what);
     void emit(const Statement& st, std::vector<uint8_t>& image);
+    void check_instruction(const Statement& st, const InstructionInfo& info, const std::array<int64_t, 2>& values,
+                           const std::array<bool, 2>& known);
+    void check_start();
     void check_overlaps();
     void write_listing(const std::vector<uint8_t>& image);
+
+    // output_files.cpp
+    void write_debug_info();
 };
 
 } // namespace asm_impl

@@ -30,13 +30,24 @@ bool Assembler::read_from_disk(const std::string& path, std::string& contents) {
 }
 
 void Assembler::error(const Site& site, uint32_t col, std::string message) {
-    AsmDiagnostic d;
-    d.file = files[site.file].path;
-    d.line = site.line;
-    d.column = col;
-    d.message = std::move(message);
-    out.diagnostics.push_back(std::move(d));
+    out.diagnostics.push_back({files[site.file].path, site.line, col, std::move(message), false});
     diagnostic_seq.push_back(site.seq);
+}
+
+void Assembler::warn(const Site& site, uint32_t col, std::string message) {
+    out.warnings.push_back({files[site.file].path, site.line, col, std::move(message), true});
+    warning_seq.push_back(site.seq);
+}
+
+// Diagnostics in source order; pass 1 and pass 2 find them at different times.
+static void sort_by_source(std::vector<AsmDiagnostic>& diagnostics, const std::vector<uint32_t>& seq) {
+    std::vector<size_t> order(diagnostics.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return seq[a] < seq[b]; });
+    std::vector<AsmDiagnostic> sorted;
+    sorted.reserve(order.size());
+    for (size_t i : order) sorted.push_back(std::move(diagnostics[i]));
+    diagnostics = std::move(sorted);
 }
 
 std::string Assembler::where(const Site& site) const {
@@ -61,16 +72,13 @@ void Assembler::finish() {
         return a.value != b.value ? a.value < b.value : a.name < b.name;
     });
 
-    // Diagnostics in source order; pass 1 and pass 2 find them at different times.
-    std::vector<size_t> order(out.diagnostics.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return diagnostic_seq[a] < diagnostic_seq[b]; });
-    std::vector<AsmDiagnostic> sorted;
-    sorted.reserve(order.size());
-    for (size_t i : order) sorted.push_back(std::move(out.diagnostics[i]));
-    out.diagnostics = std::move(sorted);
+    check_start();
+    sort_by_source(out.diagnostics, diagnostic_seq);
+    sort_by_source(out.warnings, warning_seq);
 
-    if (out.diagnostics.empty()) out.image = std::move(image);
+    if (!out.diagnostics.empty()) return;
+    if (options.make_debug_info) write_debug_info();
+    out.image = std::move(image);
 }
 
 void Assembler::run(const std::string& name, std::string text) {

@@ -168,6 +168,7 @@ void Assembler::start_directive(Cursor& c, const Token& d, std::string_view line
     if (!expect_end(c)) return;
     switch_bank(FIRST_32K);
     pc = START_ADDRESS;
+    has_start = true;
     list_line(line, d.col);
 }
 

@@ -2,7 +2,7 @@
 // statements reported; the listing.
 #include "asm_internal.h"
 
-#include "cpu/isa.h"
+#include "computer/computer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -31,11 +31,15 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
     case StmtKind::Instruction: {
         const InstructionInfo* info = instruction_for(st.opcode);
         std::array<Operand, 2> kinds = {info->a, info->b};
+        std::array<int64_t, 2> values{};
+        std::array<bool, 2> known{};
         size_t at = 1;
         if (p) p[0] = st.opcode;
         for (uint32_t i = 0; i < st.arg_count; ++i) {
             const Arg& arg = args[st.first_arg + i];
             if (!value_of(arg, site, here, v)) continue;
+            values[i] = v;
+            known[i] = true;
             bool ok = false;
             switch (kinds[i]) {
             case Operand::Reg: ok = in_range(site, arg.col, v, 0, MAX_REGISTER, "register"); break;
@@ -51,6 +55,7 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
             }
             at += static_cast<size_t>(operand_size(kinds[i]));
         }
+        check_instruction(st, *info, values, known);
         break;
     }
     case StmtKind::Bytes:
@@ -103,6 +108,35 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
         }
         break;
     }
+}
+
+// Instructions that assemble but are probably not what was meant.
+void Assembler::check_instruction(const Statement& st, const InstructionInfo& info, const std::array<int64_t, 2>& values,
+                                  const std::array<bool, 2>& known) {
+    const Arg* operands = &args[st.first_arg];
+    bool loads_through_pair = info.a == Operand::Reg && info.b == Operand::Pair && info.b_access == Access::Memory;
+    if (loads_through_pair && known[0] && known[1] && (values[0] == values[1] || values[0] == values[1] + 1)) {
+        std::string pair = "p" + std::to_string(values[1]);
+        warn(st.site, operands[0].col,
+             "r" + std::to_string(values[0]) + " is part of " + pair + " (r" + std::to_string(values[1]) + ":r" +
+                 std::to_string(values[1] + 1) + "), the pair this load reads through: the load overwrites the address");
+    }
+    bool jump = info.a == Operand::Imm16 && (info.mnemonic[0] == 'J' || info.mnemonic == "CALL");
+    uint16_t target = static_cast<uint16_t>(values[0]);
+    // The assembler places code only in ROM, so code in RAM is whatever the
+    // program copied there at run time.
+    if (jump && known[0] && target >= RAM_FIRST && target <= RAM_LAST)
+        warn(st.site, operands[0].col,
+             std::string(info.mnemonic) + " to " + hex(target) + " in RAM, where no code is assembled: the program must copy code there first");
+}
+
+// A program that neither says where it starts nor places anything at the
+// start address runs whatever the cartridge shows there.
+void Assembler::check_start() {
+    if (has_start) return;
+    for (const Range& r : ranges)
+        if (r.start <= START_ADDRESS && START_ADDRESS < r.end) return;
+    warn(Site{0, 1, 1, 0}, 1, "no .start, and nothing placed at the start address " + hex(START_ADDRESS) + " where the machine begins");
 }
 
 void Assembler::check_overlaps() {
