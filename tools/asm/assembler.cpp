@@ -72,8 +72,8 @@ void Assembler::finish() {
         return a.value != b.value ? a.value < b.value : a.name < b.name;
     });
 
-    check_start();
     sort_by_source(out.diagnostics, diagnostic_seq);
+    if (out.diagnostics.empty()) check_start(); // judges the finished layout
     sort_by_source(out.warnings, warning_seq);
 
     if (!out.diagnostics.empty()) return;
