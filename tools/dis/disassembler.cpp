@@ -2,6 +2,8 @@
 // (an instruction, data, a fill, a vector) and where instructions start. The
 // lines are kept as small records; jump targets are resolved against the
 // starts the walk found, and then the records are written out as text.
+// With debug information the walk follows the assembler's records instead of
+// guessing, and labels come from the program.
 #include "disassembler.h"
 
 #include "cartridge/cartridge.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
@@ -41,18 +44,18 @@ int format_operand(char* text, size_t capacity, Operand kind, Access access, con
     return 0;
 }
 
-// `word_text`, when given, replaces the word operand (a label for a target).
-void format_instruction(const InstructionInfo& info, const uint8_t* p, char* text, size_t capacity,
-                        const char* word_text = nullptr) {
+// `word_text`, when not empty, replaces the word operand (a label for a target).
+std::string format_instruction(const InstructionInfo& info, const uint8_t* p, std::string_view word_text = {}) {
     char a[16] = "", b[16] = "";
     const uint8_t* operand = p + 1;
     format_operand(a, sizeof a, info.a, info.a_access, operand);
     format_operand(b, sizeof b, info.b, info.b_access, operand + operand_size(info.a));
-    if (word_text && info.a == Operand::Imm16) std::snprintf(a, sizeof a, "%s", word_text);
-    int name_length = static_cast<int>(info.mnemonic.size());
-    if (info.b != Operand::None) std::snprintf(text, capacity, "%.*s %s, %s", name_length, info.mnemonic.data(), a, b);
-    else if (info.a != Operand::None) std::snprintf(text, capacity, "%.*s %s", name_length, info.mnemonic.data(), a);
-    else std::snprintf(text, capacity, "%.*s", name_length, info.mnemonic.data());
+    std::string text(info.mnemonic);
+    if (info.a != Operand::None) text += ' ';
+    if (!word_text.empty() && info.a == Operand::Imm16) text += word_text;
+    else text += a;
+    if (info.b != Operand::None) text += std::string(", ") + b;
+    return text;
 }
 
 bool is_jump(const InstructionInfo& info) {
@@ -66,10 +69,13 @@ struct Window {
     std::span<const uint8_t> bytes;
     size_t base_address = 0;
     size_t decode_from = 0;
+    size_t image_first = 0; // image offset of bytes[0]
     size_t first_line = 0;
     size_t end_line = 0;
-    std::vector<bool> starts;  // an instruction starts here, by address
-    std::vector<bool> targets; // and a jump, call or vector goes there
+    std::vector<bool> starts;      // an instruction starts here, by address
+    std::vector<bool> targets;     // and a jump, call or vector goes there
+    std::vector<bool> line_starts; // a line starts here, by address
+    std::vector<bool> named;       // the debug information has a label here
 };
 
 // Bank `bank` of the image, or the first 32 KiB for bank -1.
@@ -79,6 +85,7 @@ Window window_of_image(std::span<const uint8_t> image, int bank, size_t decode_f
     size_t first = bank > 0 ? static_cast<size_t>(bank) * BANK_SIZE : 0;
     size_t size = bank < 0 ? FIRST_32K_END : BANK_SIZE;
     w.bytes = image.subspan(first, std::min(size, image.size() - first));
+    w.image_first = first;
     w.base_address = bank > 0 ? BANK_SIZE : 0;
     w.decode_from = bank > 0 ? 0 : decode_from;
     return w;
@@ -99,26 +106,58 @@ size_t run_length(std::span<const uint8_t> window, size_t at) {
     return end - at;
 }
 
+// What the debug information says of an image byte.
+enum class ByteClass : uint8_t { Data, DataStart, Instruction, InstructionStart };
+
+
 // The walk: classifies the bytes of one window into lines and marks where
 // instructions start.
-void walk_window(Window& w, std::vector<Line>& lines) {
+void walk_window(Window& w, std::vector<Line>& lines, const ByteClass* classes) {
     std::span<const uint8_t> bytes = w.bytes;
     w.starts.assign(w.base_address + bytes.size(), false);
     w.targets.assign(w.starts.size(), false);
+    w.line_starts.assign(w.starts.size(), false);
     w.first_line = lines.size();
     size_t at = 0;
     auto add = [&](LineKind kind, size_t count) {
+        w.line_starts[w.base_address + at] = true;
         lines.push_back({kind, static_cast<uint32_t>(at), static_cast<uint32_t>(count)});
         at += count;
     };
+    size_t segment_end = 0; // with debug information: where the current data run ends
     while (at < bytes.size()) {
         size_t address = w.base_address + at;
-        size_t run = run_length(bytes, at);
+        if (classes && classes[at] != ByteClass::InstructionStart) {
+            // A data run ends where an instruction, another data directive's
+            // bytes or a label begins.
+            if (segment_end <= at) {
+                segment_end = at + 1;
+                while (segment_end < bytes.size() && (classes[segment_end] == ByteClass::Data ||
+                                                      classes[segment_end] == ByteClass::Instruction) &&
+                       !w.named[w.base_address + segment_end])
+                    ++segment_end;
+            }
+            size_t run = std::min(run_length(bytes, at), segment_end - at);
+            if (run >= FILL_RUN) {
+                add(LineKind::Fill, run);
+            } else if (address < VECTOR_TABLE_END && address % 2 == 0 && at + 2 <= segment_end) {
+                add(LineKind::Vector, 2);
+            } else {
+                size_t count = 1;
+                while (count < BYTES_PER_LINE && at + count < segment_end &&
+                       std::min(run_length(bytes, at + count), segment_end - at - count) < FILL_RUN &&
+                       !(address + count < VECTOR_TABLE_END && (address + count) % 2 == 0))
+                    ++count;
+                add(LineKind::Data, count);
+            }
+            continue;
+        }
+        size_t run = classes ? 0 : run_length(bytes, at);
         if (run >= FILL_RUN) {
             add(LineKind::Fill, run);
             continue;
         }
-        if (address < w.decode_from) {
+        if (!classes && address < w.decode_from) {
             size_t limit = std::min(bytes.size(), w.decode_from - w.base_address);
             if (address < VECTOR_TABLE_END && address % 2 == 0 && at + 2 <= limit) {
                 add(LineKind::Vector, 2);
@@ -142,7 +181,7 @@ void walk_window(Window& w, std::vector<Line>& lines) {
         } else {
             // Neighbouring bytes that start no instruction share a line.
             size_t count = 1;
-            while (count < BYTES_PER_LINE && at + count < bytes.size() && !instruction_for(bytes[at + count]) &&
+            while (!classes && count < BYTES_PER_LINE && at + count < bytes.size() && !instruction_for(bytes[at + count]) &&
                    run_length(bytes, at + count) < FILL_RUN)
                 ++count;
             add(LineKind::NoInstruction, count);
@@ -151,11 +190,60 @@ void walk_window(Window& w, std::vector<Line>& lines) {
     w.end_line = lines.size();
 }
 
+// The image offset a debug record's bank and address stand for, or SIZE_MAX.
+size_t image_offset(int bank, uint16_t address) {
+    if (bank == 0) return address < BANK_SIZE ? address : SIZE_MAX;
+    if (bank < 0 || address < BANK_SIZE || address >= FIRST_32K_END) return SIZE_MAX;
+    return static_cast<size_t>(bank) * BANK_SIZE + (address - BANK_SIZE);
+}
+
 struct Listing {
     std::vector<Window> windows;
     std::vector<Line> lines;
     std::string& out;
     std::vector<int> by_bank; // window index by bank + 1, -1 for none
+    const DisDebugInfo* debug = nullptr;
+    std::vector<ByteClass> classes;                 // by image offset
+    std::vector<std::pair<size_t, size_t>> labels; // image offset, index in debug->labels
+
+    explicit Listing(std::string& text) : out(text) {}
+
+    void read_debug_info(size_t image_size) {
+        classes.assign(image_size, ByteClass::Data);
+        // A data run starts a line, and so do the bytes after it that no
+        // directive wrote (a gap left by .org or .res).
+        for (const DisDebugRun& run : debug->data) {
+            size_t at = image_offset(run.bank, run.address);
+            if (at < image_size) classes[at] = ByteClass::DataStart;
+            if (at < image_size && at + run.size < image_size && classes[at + run.size] == ByteClass::Data)
+                classes[at + run.size] = ByteClass::DataStart;
+        }
+        for (const DisDebugRun& run : debug->instructions) {
+            size_t at = image_offset(run.bank, run.address);
+            if (at >= image_size || run.size == 0) continue;
+            classes[at] = ByteClass::InstructionStart;
+            for (size_t i = at + 1; i < std::min<size_t>(at + run.size, image_size); ++i) classes[i] = ByteClass::Instruction;
+        }
+        for (size_t i = 0; i < debug->labels.size(); ++i) {
+            size_t at = image_offset(debug->labels[i].bank, debug->labels[i].address);
+            if (at < image_size) labels.push_back({at, i});
+        }
+        std::stable_sort(labels.begin(), labels.end(), [](auto& a, auto& b) { return a.first < b.first; });
+        for (Window& w : windows) {
+            w.named.assign(w.base_address + w.bytes.size(), false);
+            auto first = std::lower_bound(labels.begin(), labels.end(), std::pair<size_t, size_t>{w.image_first, 0});
+            for (auto it = first; it != labels.end() && it->first < w.image_first + w.bytes.size(); ++it)
+                w.named[w.base_address + (it->first - w.image_first)] = true;
+        }
+    }
+
+    // The program's labels at an address of a window.
+    std::pair<const std::pair<size_t, size_t>*, const std::pair<size_t, size_t>*> labels_at(const Window& w, size_t address) const {
+        size_t at = w.image_first + (address - w.base_address);
+        auto range = std::equal_range(labels.begin(), labels.end(), std::pair<size_t, size_t>{at, 0},
+                                      [](auto& a, auto& b) { return a.first < b.first; });
+        return {labels.data() + (range.first - labels.begin()), labels.data() + (range.second - labels.begin())};
+    }
 
     void index_windows() {
         for (size_t i = 0; i < windows.size(); ++i) {
@@ -165,9 +253,10 @@ struct Listing {
         }
     }
 
-    // The window a jump from bank `from` to `target` lands in, if an
-    // instruction starts there: below 0x4000 the fixed window, above it the
-    // bank of the code that jumps.
+    // The window a jump from bank `from` to `target` lands in, if a label
+    // can stand there (an instruction starts there or, with debug
+    // information, a line with a label): below 0x4000 the fixed window, above
+    // it the bank of the code that jumps.
     Window* window_of(int from, uint16_t target) {
         std::array<int, 2> candidates = {INT32_MIN, INT32_MIN};
         if (target < BANK_SIZE) candidates = {-1, 0};
@@ -177,7 +266,8 @@ struct Listing {
             size_t slot = static_cast<size_t>(bank + 1);
             if (slot >= by_bank.size() || by_bank[slot] < 0) continue;
             Window& w = windows[static_cast<size_t>(by_bank[slot])];
-            if (target < w.starts.size() && w.starts[target]) return &w;
+            if (target >= w.starts.size()) continue;
+            if (debug ? w.line_starts[target] && w.named[target] : w.starts[target]) return &w;
         }
         return nullptr;
     }
@@ -201,12 +291,14 @@ struct Listing {
     }
 
     // The label text for a jump to `target`, if it has one.
-    bool label_for(int from, uint16_t target, char* text, size_t capacity) {
+    std::string label_for(int from, uint16_t target) {
         Window* to = window_of(from, target);
-        if (!to) return false;
-        if (to->bank < 0) std::snprintf(text, capacity, "L%04X", target);
-        else std::snprintf(text, capacity, "B%d_%04X", to->bank, target);
-        return true;
+        if (!to) return {};
+        if (debug) return debug->labels[labels_at(*to, target).first->second].name;
+        char text[32];
+        if (to->bank < 0) std::snprintf(text, sizeof text, "L%04X", target);
+        else std::snprintf(text, sizeof text, "B%d_%04X", to->bank, target);
+        return text;
     }
 
     // One line: the statement, then a comment with its address, up to four of
@@ -248,7 +340,13 @@ struct Listing {
     void write(const Window& w, const Line& l) {
         const uint8_t* p = &w.bytes[l.at];
         size_t address = w.base_address + l.at;
-        char text[96], label[32];
+        char text[96];
+        std::string label;
+        if (debug)
+            for (auto [first, end] = labels_at(w, address); first != end; ++first) {
+                out += debug->labels[first->second].name;
+                out += ":\n";
+            }
         switch (l.kind) {
         case LineKind::Fill:
             std::snprintf(text, sizeof text, ".fill %u, 0x%02X", l.count, p[0]);
@@ -256,30 +354,25 @@ struct Listing {
             break;
         case LineKind::Vector: {
             uint16_t handler = word_at(w, l, 0);
-            if (label_for(w.bank, handler, label, sizeof label)) std::snprintf(text, sizeof text, ".word %s", label);
-            else std::snprintf(text, sizeof text, ".word 0x%04X", handler);
-            line(w, text, address, p, 2, "vector " + std::to_string(address / 2));
+            label = label_for(w.bank, handler);
+            if (label.empty()) std::snprintf(text, sizeof text, "0x%04X", handler);
+            line(w, ".word " + (label.empty() ? std::string(text) : label), address, p, 2, "vector " + std::to_string(address / 2));
             break;
         }
         case LineKind::Data: bytes_line(w, p, l.count, address); break;
         case LineKind::Instruction: {
-            if (w.targets[address]) {
-                label_for(w.bank, static_cast<uint16_t>(address), label, sizeof label);
-                out += label;
+            if (!debug && w.targets[address]) {
+                out += label_for(w.bank, static_cast<uint16_t>(address));
                 out += ":\n";
             }
             const InstructionInfo& info = *instruction_for(p[0]);
-            bool named = is_jump(info) && label_for(w.bank, word_at(w, l, 1), label, sizeof label);
-            format_instruction(info, p, text, sizeof text, named ? label : nullptr);
-            line(w, text, address, p, l.count);
+            if (is_jump(info)) label = label_for(w.bank, word_at(w, l, 1));
+            line(w, format_instruction(info, p, label), address, p, l.count);
             break;
         }
         case LineKind::Inexact: {
             // Runs as shown, but the pair byte is not one the assembler writes.
-            char shown[48];
-            format_instruction(*instruction_for(p[0]), p, shown, sizeof shown);
-            std::snprintf(text, sizeof text, "%s (pair byte above 15)", shown);
-            bytes_line(w, p, l.count, address, text);
+            bytes_line(w, p, l.count, address, format_instruction(*instruction_for(p[0]), p) + " (pair byte above 15)");
             break;
         }
         case LineKind::CutOff: {
@@ -320,14 +413,14 @@ int Disassembler_format(std::span<const uint8_t> bytes, size_t at, char* text, s
     if (capacity == 0) return d.length;
     text[0] = '\0';
     if (d.length == 0) return 0;
-    if (d.info) format_instruction(*d.info, &bytes[at], text, capacity);
+    if (d.info) std::snprintf(text, capacity, "%s", format_instruction(*d.info, &bytes[at]).c_str());
     else std::snprintf(text, capacity, ".byte 0x%02X", bytes[at]);
     return d.length;
 }
 
 std::string Disassembler_disassemble_image(std::span<const uint8_t> image, const DisOptions& options) {
     std::string out;
-    Listing listing{{}, {}, out, {}};
+    Listing listing(out);
     std::vector<Window>& windows = listing.windows;
     size_t decode_from = options.start >= 0 ? static_cast<size_t>(options.start) : VECTOR_TABLE_END;
     if (options.bank >= 0) {
@@ -341,8 +434,11 @@ std::string Disassembler_disassemble_image(std::span<const uint8_t> image, const
             windows.push_back(window_of_image(image, static_cast<int>(bank), decode_from));
     }
     listing.index_windows();
-    for (Window& w : windows) walk_window(w, listing.lines);
-    listing.mark_targets();
+    listing.debug = options.debug;
+    if (listing.debug) listing.read_debug_info(image.size());
+    for (Window& w : windows)
+        walk_window(w, listing.lines, listing.debug ? listing.classes.data() + w.image_first : nullptr);
+    if (!listing.debug) listing.mark_targets();
 
     out.reserve(image.size() * 12 + 256);
     char buf[128];
