@@ -113,11 +113,12 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
 // Instructions that assemble but are probably not what was meant.
 void Assembler::check_instruction(const Statement& st, const InstructionInfo& info, const std::array<int64_t, 2>& values,
                                   const std::array<bool, 2>& known) {
-    const Arg* operands = &args[st.first_arg];
+    if (st.arg_count == 0) return;
+    uint32_t col = args[st.first_arg].col; // the first operand's
     bool loads_through_pair = info.a == Operand::Reg && info.b == Operand::Pair && info.b_access == Access::Memory;
     if (loads_through_pair && known[0] && known[1] && (values[0] == values[1] || values[0] == values[1] + 1)) {
         std::string pair = "p" + std::to_string(values[1]);
-        warn(st.site, operands[0].col,
+        warn(st.site, col,
              "r" + std::to_string(values[0]) + " is part of " + pair + " (r" + std::to_string(values[1]) + ":r" +
                  std::to_string(values[1] + 1) + "), the pair this load reads through: the load overwrites the address");
     }
@@ -126,7 +127,7 @@ void Assembler::check_instruction(const Statement& st, const InstructionInfo& in
     // The assembler places code only in ROM, so code in RAM is whatever the
     // program copied there at run time.
     if (jump && known[0] && target >= RAM_FIRST && target <= RAM_LAST)
-        warn(st.site, operands[0].col,
+        warn(st.site, col,
              std::string(info.mnemonic) + " to " + hex(target) + " in RAM, where no code is assembled: the program must copy code there first");
 }
 
