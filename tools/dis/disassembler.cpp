@@ -204,7 +204,8 @@ struct Listing {
     std::vector<int> by_bank; // window index by bank + 1, -1 for none
     const DisDebugInfo* debug = nullptr;
     std::vector<ByteClass> classes;                 // by image offset
-    std::vector<std::pair<size_t, size_t>> labels; // image offset, index in debug->labels
+    using LabelAt = std::pair<size_t, size_t>;     // image offset, index in debug->labels
+    std::vector<LabelAt> labels;                    // by image offset
 
     explicit Listing(std::string& text) : out(text) {}
 
@@ -228,21 +229,21 @@ struct Listing {
             size_t at = image_offset(debug->labels[i].bank, debug->labels[i].address);
             if (at < image_size) labels.push_back({at, i});
         }
-        std::stable_sort(labels.begin(), labels.end(), [](auto& a, auto& b) { return a.first < b.first; });
+        std::stable_sort(labels.begin(), labels.end(), [](const LabelAt& a, const LabelAt& b) { return a.first < b.first; });
         for (Window& w : windows) {
             w.named.assign(w.base_address + w.bytes.size(), false);
-            auto first = std::lower_bound(labels.begin(), labels.end(), std::pair<size_t, size_t>{w.image_first, 0});
+            auto first = std::lower_bound(labels.begin(), labels.end(), LabelAt{w.image_first, 0});
             for (auto it = first; it != labels.end() && it->first < w.image_first + w.bytes.size(); ++it)
                 w.named[w.base_address + (it->first - w.image_first)] = true;
         }
     }
 
     // The program's labels at an address of a window.
-    std::pair<const std::pair<size_t, size_t>*, const std::pair<size_t, size_t>*> labels_at(const Window& w, size_t address) const {
+    std::span<const LabelAt> labels_at(const Window& w, size_t address) const {
         size_t at = w.image_first + (address - w.base_address);
-        auto range = std::equal_range(labels.begin(), labels.end(), std::pair<size_t, size_t>{at, 0},
-                                      [](auto& a, auto& b) { return a.first < b.first; });
-        return {labels.data() + (range.first - labels.begin()), labels.data() + (range.second - labels.begin())};
+        auto range = std::equal_range(labels.begin(), labels.end(), LabelAt{at, 0},
+                                      [](const LabelAt& a, const LabelAt& b) { return a.first < b.first; });
+        return {range.first, range.second};
     }
 
     void index_windows() {
@@ -294,7 +295,7 @@ struct Listing {
     std::string label_for(int from, uint16_t target) {
         Window* to = window_of(from, target);
         if (!to) return {};
-        if (debug) return debug->labels[labels_at(*to, target).first->second].name;
+        if (debug) return debug->labels[labels_at(*to, target).front().second].name;
         char text[32];
         if (to->bank < 0) std::snprintf(text, sizeof text, "L%04X", target);
         else std::snprintf(text, sizeof text, "B%d_%04X", to->bank, target);
@@ -343,8 +344,8 @@ struct Listing {
         char text[96];
         std::string label;
         if (debug)
-            for (auto [first, end] = labels_at(w, address); first != end; ++first) {
-                out += debug->labels[first->second].name;
+            for (const LabelAt& at : labels_at(w, address)) {
+                out += debug->labels[at.second].name;
                 out += ":\n";
             }
         switch (l.kind) {
