@@ -11,7 +11,7 @@ namespace {
 
 std::string absolute(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
 
-const std::map<std::string, std::string> include_file = {{"inc.asm", "VALUE = 7\nhelper: RET\n"}};
+const std::map<std::string, std::string> include_file = {{"inc.asm", "VALUE = 7\ntick: RET\n"}};
 
 // An include, code before any .bank on both sides of 0x4000, and a .bank.
 const char* const banked_program = ".vector 0, frame\n"
@@ -54,7 +54,7 @@ TEST(AsmDebugInfo, RecordsEveryFileInstructionDataRunLabelAndConstant) {
                             "label main.loop 0103 0\n"
                             "label frame 0106 0\n"
                             "const VALUE 7\n"
-                            "label helper 0107 0\n"
+                            "label tick 0107 0\n"
                             "label table 0108 0\n"
                             "label high 4000 1\n"
                             "const LIMIT -2\n"
