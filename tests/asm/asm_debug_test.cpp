@@ -45,7 +45,7 @@ TEST(AsmDebugInfo, RecordsEveryFileInstructionDataRunLabelAndConstant) {
                             "insn 0 0100 0 3 9 3\n"
                             "insn 0 0103 0 4 9 3\n"
                             "insn 0 0106 0 5 9 1\n"
-                            "insn 0 0107 1 2 9 1\n"
+                            "insn 0 0107 1 2 7 1\n"
                             "data 0 0108 3\n"
                             "insn 1 4000 0 9 9 1\n"
                             "insn 2 4000 0 12 9 3\n"
