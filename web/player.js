@@ -85,6 +85,17 @@
     };
   }
 
+  // The C library's other system calls (closing and seeking files) are
+  // linked in but never made, and the memory's growth needs no notice: the
+  // views on it are made afresh for every use.
+  function imports(module, given) {
+    for (const { module: space, name, kind } of WebAssembly.Module.imports(module)) {
+      given[space] = given[space] || {};
+      if (kind === 'function' && !given[space][name]) given[space][name] = () => 52; // ENOSYS
+    }
+    return given;
+  }
+
   // ---- messages and storage ------------------------------------------------
 
   function say(words, isError = false) {
@@ -148,12 +159,14 @@
 
   let sound = null;
   let soundAsked = false;
+  let soundState = 'off'; // then 'on', or why there is none
 
   // Browsers start audio only after the player has clicked or pressed a key.
   function startSound() {
     if (soundAsked || !wasm) return;
     soundAsked = true;
     if (typeof AudioWorkletNode !== 'function') {
+      soundState = 'unavailable: no audio worklets (they need an https page or a local file)';
       say('This page plays no sound here: the browser offers audio worklets only to https pages and local files.');
       return;
     }
@@ -173,7 +186,11 @@
       node.connect(context.destination);
       wasm.web_set_sample_rate(context.sampleRate);
       sound = { context, node };
-    }).catch((error) => say(`No sound: ${error.message}`));
+      soundState = 'on';
+    }).catch((error) => {
+      soundState = `unavailable: ${error.message}`;
+      say(`No sound: ${error.message}`);
+    });
   }
 
   function sendSound() {
@@ -371,11 +388,8 @@
   // ---- start -----------------------------------------------------------------------
 
   async function start() {
-    const module = fromBase64(document.getElementById('lumacor-wasm').textContent);
-    const { instance } = await WebAssembly.instantiate(module, {
-      wasi_snapshot_preview1: systemCalls(),
-      env: { emscripten_notify_memory_growth() {} },
-    });
+    const module = await WebAssembly.compile(fromBase64(document.getElementById('lumacor-wasm').textContent));
+    const instance = await WebAssembly.instantiate(module, imports(module, { wasi_snapshot_preview1: systemCalls() }));
     wasm = instance.exports;
     wasm._initialize();
     if (!wasm.web_init()) throw new Error('the machine could not be built');
@@ -444,6 +458,7 @@
     get frame() { return wasm ? wasm.web_frame() : 0; },
     get cartridge() { return cartridge ? cartridge.name : null; },
     get buttons() { return buttons; },
+    get sound() { return soundState; },
     pause() { paused = true; },
     resume() {
       needWasm();
