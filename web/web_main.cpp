@@ -153,7 +153,8 @@ EMSCRIPTEN_KEEPALIVE uint8_t* web_image_buffer(uint32_t size) {
         player.message = too_large;
         return nullptr;
     }
-    player.incoming.assign(size, 0);
+    // One byte more, so that an empty file still gets an address to copy to.
+    player.incoming.assign(size + 1, 0);
     return player.incoming.data();
 }
 

@@ -148,3 +148,32 @@ export function firstDifference(a, b) {
   }
   return a.length === b.length ? null : `sizes differ: ${a.length} != ${b.length}`;
 }
+
+// The page's module in node, without a page: for the glue's arithmetic
+// (pacing, sound per frame, which files are refused) with a clock the test
+// sets.
+export async function loadModule() {
+  const compiled = await WebAssembly.compile(fs.readFileSync(path.join(webBuild, 'lumacor.wasm')));
+  const given = {};
+  for (const { module: space, name } of WebAssembly.Module.imports(compiled)) {
+    given[space] = given[space] || {};
+    given[space][name] = () => 52;
+  }
+  const wasm = (await WebAssembly.instantiate(compiled, given)).exports;
+  wasm._initialize();
+  if (!wasm.web_init()) throw new Error('web_init failed');
+  const text = (pointer) => {
+    const heap = new Uint8Array(wasm.memory.buffer);
+    return Buffer.from(heap.subarray(pointer, heap.indexOf(0, pointer))).toString('utf8');
+  };
+  return {
+    wasm,
+    // Returns null when the image loads, else the page's reason.
+    load(image, nowMs = 0) {
+      const pointer = wasm.web_image_buffer(image.length);
+      if (!pointer) return text(wasm.web_message());
+      new Uint8Array(wasm.memory.buffer, pointer, image.length).set(image);
+      return wasm.web_load(image.length, nowMs) ? null : text(wasm.web_message());
+    },
+  };
+}
