@@ -103,6 +103,11 @@
     ui.message.classList.toggle('error', isError);
   }
 
+  // A remark that does not push an error off the page.
+  function mention(words) {
+    if (!ui.message.classList.contains('error')) say(words);
+  }
+
   const storage = {
     get(key) {
       try { return localStorage.getItem(key); } catch { return null; }
@@ -167,7 +172,7 @@
     soundAsked = true;
     if (typeof AudioWorkletNode !== 'function') {
       soundState = 'unavailable: no audio worklets (they need an https page or a local file)';
-      say('This page plays no sound here: the browser offers audio worklets only to https pages and local files.');
+      mention('This page plays no sound here: the browser offers audio worklets only to https pages and local files.');
       return;
     }
     let context;
@@ -177,10 +182,10 @@
       context = new AudioContext({ latencyHint: 'interactive' });
     }
     context.resume();
+    // A data: address, not a blob: one: a page opened from the disk has no
+    // origin, and Chromium refuses worklet scripts from its blobs.
     const source = document.getElementById('lumacor-sound').textContent;
-    const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-    context.audioWorklet.addModule(url).then(() => {
-      URL.revokeObjectURL(url);
+    context.audioWorklet.addModule(`data:text/javascript;charset=utf-8,${encodeURIComponent(source)}`).then(() => {
       const node = new AudioWorkletNode(context, 'lumacor-sound',
         { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [1] });
       node.connect(context.destination);
@@ -189,7 +194,7 @@
       soundState = 'on';
     }).catch((error) => {
       soundState = `unavailable: ${error.message}`;
-      say(`No sound: ${error.message}`);
+      mention(`No sound: ${error.message}`);
     });
   }
 
@@ -251,7 +256,7 @@
       press(slot, padBits[slot], false);
       padIndex[slot] = null;
       padBits[slot] = 0;
-      say(`Game pad of player ${slot + 1} unplugged.`);
+      mention(`Game pad of player ${slot + 1} unplugged.`);
     }
     for (const pad of pads) {
       if (!pad || !pad.connected || padIndex.includes(pad.index)) continue;
@@ -259,7 +264,7 @@
       if (slot < 0) break;
       padIndex[slot] = pad.index;
       console.log(`Controller: ${slot} ${pad.id}`);
-      say(`Game pad for player ${slot + 1}: ${pad.id}`);
+      mention(`Game pad for player ${slot + 1}: ${pad.id}`);
     }
     for (let slot = 0; slot < 2; slot++) {
       const pad = pads.find((p) => p && p.index === padIndex[slot]);
