@@ -2,13 +2,13 @@
 # Builds the web player into build-web/: installs what is missing (Debian's
 # emscripten and chromium, the browser tests' node packages), builds the
 # desktop tools and ROMs into build/ that the web build uses, then the web
-# build itself. With --test it also runs the browser tests.
-#   bash scripts/web.sh [--test]
+# build itself. With --test it also runs the browser tests; with --measure it
+# prints the figures docs/web.md reports (sizes, first frame, runFrames(600)).
+#   bash scripts/web.sh [--test | --measure]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
-run_tests=0
-[ "${1:-}" = "--test" ] && run_tests=1
+then=${1:-}
 
 bash scripts/deps.sh
 
@@ -50,6 +50,9 @@ emcmake cmake -S web -B build-web -DLUMACOR_DESKTOP_BUILD="$PWD/build" >/dev/nul
 cmake --build build-web -j"$jobs"
 ls -l build-web/lumacor.wasm build-web/lumacor.html build-web/demo.html
 
-if [ "$run_tests" = 1 ]; then
-  ctest --test-dir build-web --output-on-failure
-fi
+case "$then" in
+  --test) ctest --test-dir build-web --output-on-failure ;;
+  --measure)
+    LUMACOR_WEB_BUILD=$PWD/build-web LUMACOR_DESKTOP_BUILD=$PWD/build LUMACOR_TEST_ROMS=$PWD/build-web/tests \
+      node tests/web/measure.mjs ;;
+esac
