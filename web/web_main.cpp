@@ -21,15 +21,11 @@
 #include "cartridge/cartridge.h"
 #include "computer/computer.h"
 #include "computer/log.h"
+#include "computer/snapshot.h"
 #include "cpu/cpu.h"
 #include "gpu/gpu.h"
 #include "main/autosave.h"
 #include "main/pacing.h"
-
-#if __has_include("computer/snapshot.h")
-#include "computer/snapshot.h"
-#define WEB_SAVE_STATES 1
-#endif
 
 namespace {
 
@@ -284,7 +280,6 @@ EMSCRIPTEN_KEEPALIVE uint8_t* web_pixels() {
 EMSCRIPTEN_KEEPALIVE int web_frame_width() { return FRAME_WIDTH; }
 EMSCRIPTEN_KEEPALIVE int web_frame_height() { return FRAME_HEIGHT; }
 
-#ifdef WEB_SAVE_STATES
 // Save states: web_state_save leaves the state in web_state_data; a state
 // to restore goes through web_image_buffer and web_state_load.
 EMSCRIPTEN_KEEPALIVE int web_state_save() {
@@ -309,6 +304,5 @@ EMSCRIPTEN_KEEPALIVE int web_state_load(uint32_t size, double now_ms) {
     FramePacer_start(&player.pacer, whole_ms(now_ms), player.computer.gpu.refresh_rate);
     return 1;
 }
-#endif
 
 } // extern "C"

@@ -283,3 +283,34 @@ describe('lumacor-export', () => {
     assert.equal(fs.existsSync(path.join(dir, 'empty.html')), false);
   });
 });
+
+describe('save states', () => {
+  test('Shift+F1 saves the machine, F1 brings it back, also after a reload', async () => {
+    const demo = fileUrl(path.join(webBuild, 'demo.html'), '?paused');
+    const page = await openPage(chrome.browser, demo);
+    const picture = () => page.evaluate(() => Array.from(window.lumacor.pixels()).join());
+    await page.evaluate(() => { window.lumacor.setButtons(0, window.lumacor.buttons.start); window.lumacor.runFrames(100); });
+    const saved = await picture();
+    await page.keyboard.down('ShiftLeft');
+    await page.keyboard.press('F1');
+    await page.keyboard.up('ShiftLeft');
+    assert.match((await message(page)).text, /State 1 saved/);
+    await page.evaluate(() => window.lumacor.runFrames(50));
+    assert.notEqual(await picture(), saved);
+
+    await page.keyboard.press('F1');
+    assert.match((await message(page)).text, /State 1 loaded/);
+    assert.equal(await page.evaluate(() => window.lumacor.frame), 100);
+    assert.equal(await picture(), saved);
+
+    await page.reload();
+    await page.evaluate(() => window.lumacor.ready);
+    await page.keyboard.press('F2');
+    assert.match((await message(page)).text, /No state saved in slot 2/);
+    await page.keyboard.press('F1');
+    assert.equal(await page.evaluate(() => window.lumacor.frame), 100);
+    assert.equal(await picture(), saved);
+    assert.deepEqual(page.pageErrors, []);
+    await page.close();
+  });
+});
