@@ -54,5 +54,5 @@ case "$then" in
   --test) ctest --test-dir build-web --output-on-failure ;;
   --measure)
     LUMACOR_WEB_BUILD=$PWD/build-web LUMACOR_DESKTOP_BUILD=$PWD/build LUMACOR_TEST_ROMS=$PWD/build-web/tests \
-      node tests/web/measure.mjs ;;
+      node web/measure.mjs ;;
 esac

@@ -162,25 +162,32 @@
 
   // ---- sound -------------------------------------------------------------------
 
-  let sound = null;
-  let soundAsked = false;
-  let soundState = 'off'; // then 'on', or why there is none
+  let sound = null;        // { context, node } once the worklet is in place
+  let soundContext = null;
+  let soundState = 'off';  // 'on' while the context runs, else its state or why there is none
 
-  // Browsers start audio only after the player has clicked or pressed a key.
+  // Browsers let audio start only from a click or a key press, so every one
+  // (and every file opened) resumes the context until it runs.
   function startSound() {
-    if (soundAsked || !wasm) return;
-    soundAsked = true;
+    if (!wasm || soundState.startsWith('unavailable')) return;
+    if (soundContext) {
+      if (soundContext.state === 'suspended' && !document.hidden) soundContext.resume();
+      return;
+    }
     if (typeof AudioWorkletNode !== 'function') {
       soundState = 'unavailable: no audio worklets (they need an https page or a local file)';
       mention('This page plays no sound here: the browser offers audio worklets only to https pages and local files.');
       return;
     }
-    let context;
     try {
-      context = new AudioContext({ sampleRate: 48000, latencyHint: 'interactive' });
+      soundContext = new AudioContext({ sampleRate: 48000, latencyHint: 'interactive' });
     } catch {
-      context = new AudioContext({ latencyHint: 'interactive' });
+      soundContext = new AudioContext({ latencyHint: 'interactive' });
     }
+    const context = soundContext;
+    context.onstatechange = () => {
+      if (sound) soundState = context.state === 'running' ? 'on' : context.state;
+    };
     context.resume();
     // A data: address, not a blob: one: a page opened from the disk has no
     // origin, and Chromium refuses worklet scripts from its blobs.
@@ -191,7 +198,7 @@
       node.connect(context.destination);
       wasm.web_set_sample_rate(context.sampleRate);
       sound = { context, node };
-      soundState = 'on';
+      context.onstatechange();
     }).catch((error) => {
       soundState = `unavailable: ${error.message}`;
       mention(`No sound: ${error.message}`);

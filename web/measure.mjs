@@ -4,7 +4,7 @@
 // Run by `bash scripts/web.sh --measure`; prints medians and ranges.
 import fs from 'node:fs';
 import path from 'node:path';
-import { fileUrl, launchBrowser, openPage, romPath, webBuild } from './support.mjs';
+import { fileUrl, launchBrowser, openPage, romPath, webBuild } from '../tests/web/support.mjs';
 
 const runs = Number(process.env.RUNS || 7);
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
