@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { fileUrl, firstDifference, launchBrowser, machineLines, openPage, openRom, rgbOf, romPath, runDesktop, webBuild } from './support.mjs';
+import { decodePng, fileUrl, firstDifference, launchBrowser, machineLines, openPage, openRom, romPath, runDesktop, webBuild } from './support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -30,11 +30,11 @@ async function compare(page, rom, presses, checks, frames) {
     pictures.last = Array.from(lumacor.pixels());
     return { pictures, save: Array.from(lumacor.saveRAM()), frames: lumacor.frame };
   }, presses, checks, frames);
-  for (const frame of checks.filter((f) => f <= web.frames)) {
-    assert.equal(firstDifference(rgbOf(web.pictures[frame]), runDesktop(rom, frame, presses).rgb), null, `frame ${frame}`);
-  }
+  const same = async (picture, desktop, what) =>
+    assert.equal(firstDifference(picture, await decodePng(page, desktop.png)), null, what);
+  for (const frame of checks.filter((f) => f <= web.frames)) await same(web.pictures[frame], runDesktop(rom, frame, presses), `frame ${frame}`);
   const desktop = runDesktop(rom, frames, presses);
-  assert.equal(firstDifference(rgbOf(web.pictures.last), desktop.rgb), null, 'the last picture');
+  await same(web.pictures.last, desktop, 'the last picture');
   assert.deepEqual(Buffer.from(web.save), desktop.save, 'save RAM');
   assert.deepEqual(machineLines(lines.join('\n')), desktop.lines, 'diagnostic lines');
   assert.deepEqual(page.pageErrors, []);

@@ -6,7 +6,6 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 
 function folder(variable) {
@@ -55,8 +54,8 @@ export async function openRom(page, file, name = path.basename(file)) {
 
 export const message = (page) => page.$eval('#message', (m) => ({ text: m.textContent, error: m.classList.contains('error') }));
 
-// The page's module in node, with a clock the test sets. load() gives null
-// when the image loads, else the page's reason.
+// The page's module in node, for the glue's arithmetic on a clock the test
+// sets. load() tells whether the image loaded.
 export async function loadModule() {
   const compiled = await WebAssembly.compile(fs.readFileSync(path.join(webBuild, 'lumacor.wasm')));
   const given = { wasi_snapshot_preview1: {}, env: {} };
@@ -64,65 +63,40 @@ export async function loadModule() {
   const wasm = (await WebAssembly.instantiate(compiled, given)).exports;
   wasm._initialize();
   wasm.web_init();
-  const text = (at) => {
-    const heap = new Uint8Array(wasm.memory.buffer, at);
-    return Buffer.from(heap.subarray(0, heap.indexOf(0))).toString('utf8');
-  };
-  const load = (image, nowMs = 0) => {
-    const at = wasm.web_image_buffer(image.length);
-    if (at) new Uint8Array(wasm.memory.buffer, at, image.length).set(image);
-    return at && wasm.web_load(image.length, nowMs) ? null : text(wasm.web_message());
+  const load = (image, nowMs) => {
+    new Uint8Array(wasm.memory.buffer, wasm.web_image_buffer(image.length), image.length).set(image);
+    return wasm.web_load(image.length, nowMs) === 1;
   };
   return { wasm, load };
 }
 
 // lumacor-run on a copy of the ROM (its save file lands beside the copy):
-// the machine's diagnostic lines, the last picture as RGB and the save RAM.
+// the machine's diagnostic lines, the last picture as a PNG and the save RAM.
 export function runDesktop(rom, frames, presses = []) {
   const dir = temporaryFolder();
   const copy = path.join(dir, 'game.rom');
   fs.copyFileSync(rom, copy);
-  const args = [copy, '--frames', String(frames), '--screenshot', path.join(dir, 'frame.png')];
-  const run = spawnSync(path.join(desktopBuild, 'tools/run/lumacor-run'), args.concat(presses.flatMap((p) => ['--press', p])),
-    { encoding: 'utf8' });
-  const result = { lines: machineLines(run.stdout), rgb: readPng(path.join(dir, 'frame.png')), save: fs.readFileSync(`${copy}.sav`) };
+  const args = [copy, '--frames', String(frames), '--screenshot', path.join(dir, 'frame.png'), ...presses.flatMap((p) => ['--press', p])];
+  const run = spawnSync(path.join(desktopBuild, 'tools/run/lumacor-run'), args, { encoding: 'utf8' });
+  const result = { lines: machineLines(run.stdout), png: fs.readFileSync(path.join(dir, 'frame.png')), save: fs.readFileSync(`${copy}.sav`) };
   fs.rmSync(dir, { recursive: true, force: true });
   return result;
 }
 
 export const machineLines = (text) => text.split('\n').filter((line) => /^(out\[|in\[|Bank switched)/.test(line));
 
-// The runner's PNG: 8-bit RGB, not interlaced; returns its RGB bytes.
-function readPng(file) {
-  const data = fs.readFileSync(file);
-  const width = data.readUInt32BE(16);
-  if (data[24] !== 8 || data[25] !== 2 || data[28] !== 0) throw new Error(`${file}: not an 8-bit RGB PNG`);
-  const chunks = [];
-  for (let at = 8; at < data.length; at += 12 + data.readUInt32BE(at)) {
-    if (data.toString('latin1', at + 4, at + 8) === 'IDAT') chunks.push(data.subarray(at + 8, at + 8 + data.readUInt32BE(at)));
-  }
-  const raw = zlib.inflateSync(Buffer.concat(chunks));
-  const stride = width * 3;
-  const out = Buffer.alloc((raw.length / (stride + 1)) * stride);
-  for (let y = 0, i = 0; i < out.length; y++) {
-    const filter = raw[y * (stride + 1)];
-    for (let x = 0; x < stride; x++, i++) {
-      const a = x >= 3 ? out[i - 3] : 0;
-      const b = y > 0 ? out[i - stride] : 0;
-      const c = x >= 3 && y > 0 ? out[i - stride - 3] : 0;
-      const p = a + b - c;
-      const paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c) ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
-      out[i] = (raw[y * (stride + 1) + 1 + x] + [0, a, b, (a + b) >> 1, paeth][filter]) & 0xFF;
-    }
-  }
-  return out;
-}
+// A PNG's texels as RGBA bytes, decoded by the page without colour management.
+export const decodePng = (page, png) => page.evaluate(async (data) => {
+  const blob = await (await fetch(`data:image/png;base64,${data}`)).blob();
+  const bitmap = await createImageBitmap(blob, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+  const canvas = new OffscreenCanvas(bitmap.width, bitmap.height).getContext('2d');
+  canvas.drawImage(bitmap, 0, 0);
+  return Array.from(canvas.getImageData(0, 0, bitmap.width, bitmap.height).data);
+}, png.toString('base64'));
 
-export const rgbOf = (rgba) => Buffer.from(rgba.filter((_, i) => i % 4 !== 3));
-
-// Where two pictures first differ, for a readable failure.
+// Where two RGBA pictures first differ, for a readable failure.
 export function firstDifference(a, b) {
   const i = a.findIndex((value, k) => value !== b[k]);
   if (i < 0) return a.length === b.length ? null : `sizes differ: ${a.length} != ${b.length}`;
-  return `texel (${Math.floor(i / 3) % 256}, ${Math.floor(i / 768)}) differs: ${a[i]} != ${b[i]}`;
+  return `texel (${(i >> 2) % 256}, ${i >> 10}) differs: ${a[i]} != ${b[i]}`;
 }
