@@ -7,7 +7,7 @@ import { test } from 'node:test';
 import vm from 'node:vm';
 import { echoRom, loadModule } from './support.mjs';
 
-test('pacing: one frame per 16 ms, the first at once; a stall made up 8 frames a call; none after a pause', async () => {
+test('pacing: one frame per 16 ms, the first at once; a stall made up 8 a call; none after a pause; sound per frame', async () => {
   const { wasm, load } = await loadModule();
   assert.ok(load(fs.readFileSync(echoRom), 1000));
   const ticks = (times) => times.map((now) => wasm.web_tick(now));
@@ -15,6 +15,9 @@ test('pacing: one frame per 16 ms, the first at once; a stall made up 8 frames a
   assert.deepEqual(ticks(Array(10).fill(2048)), [8, 8, 8, 8, 8, 8, 8, 6, 0, 0], '62 frames due in the second after 1048');
   wasm.web_pace_start(9000);
   assert.deepEqual(ticks([9000, 9001, 9015, 9016]), [1, 0, 0, 1]);
+  wasm.web_set_sample_rate(44100); // 705.6 samples a frame
+  const counts = Array.from({ length: 125 }, (_, i) => wasm.web_tick(9032 + 16 * i) && wasm.web_sample_count());
+  assert.deepEqual([Math.min(...counts), Math.max(...counts), counts.reduce((a, b) => a + b)], [705, 706, 88200]);
 });
 
 // At 1000 Hz a frame is 16 samples: the worklet starts after 32, keeps at
