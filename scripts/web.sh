@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the web player into build-web/: installs what is missing (Debian's
-# emscripten and chromium, the browser tests' node packages), builds the
-# desktop tools and ROMs into build/ that the web build uses, then the web
-# build itself. With --test it also runs the browser tests; with --measure it
+# emscripten, chromium and firefox-esr, the browser tests' node packages),
+# builds the desktop tools and ROMs into build/ that the web build uses, then
+# the web build itself. With --test it also runs the browser tests; with --measure it
 # prints the figures docs/web.md reports (sizes, first frame, runFrames(600)).
 #   bash scripts/web.sh [--test | --measure]
 set -euo pipefail
@@ -16,7 +16,7 @@ bash scripts/deps.sh
 # another package named nodejs satisfies it, and one installed outside the
 # package manager stays first on PATH, so an existing node keeps working.
 missing=()
-for p in emscripten chromium; do
+for p in emscripten chromium firefox-esr; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

@@ -10,6 +10,8 @@ import { decodePng, fileUrl, firstDifference, launchBrowser, machineLines, openP
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(() => browser.shut());
+const demoScript = ['30:start', '31:none', '60:right', '90:a', '91:none', '120:left', '170:right+a', '171:right',
+  '230:none', '260:2/start', '300:back', '301:none', '340:start', '341:none', '400:left+x', '420:none'];
 
 // Presses in the runner's notation, "FRAME:buttons" or "FRAME:2/buttons",
 // played through lumacor.setButtons before the frame they name.
@@ -43,9 +45,7 @@ async function compare(page, rom, presses, checks, frames) {
 
 test('the demo cartridge, exported, played with a script of presses', async () => {
   const page = await openPage(browser, fileUrl(path.join(webBuild, 'demo.html'), '?paused'));
-  const presses = ['30:start', '31:none', '60:right', '90:a', '91:none', '120:left', '170:right+a', '171:right',
-    '230:none', '260:2/start', '300:back', '301:none', '340:start', '341:none', '400:left+x', '420:none'];
-  await compare(page, romPath('demo.rom'), presses, [1, 2, 31, 32, 61, 91, 92, 171, 231, 301, 341, 421], 500);
+  await compare(page, romPath('demo.rom'), demoScript, [1, 2, 31, 32, 61, 91, 92, 171, 231, 301, 341, 421], 500);
 });
 
 test('the self-test cartridge, opened in the paused player, to its halt', async () => {
@@ -56,4 +56,11 @@ test('the self-test cartridge, opened in the paused player, to its halt', async 
   const web = await compare(page, romPath('selftest.rom'), ['3:a+x', '4:2/up+down', '5:none'], [1, 2, 3, 4, 5, 6], 600);
   assert.ok(web.frames < 600, 'the self-test halts');
   assert.equal(Buffer.from(web.save.slice(0, 4)).toString('latin1'), 'SELF');
+});
+
+test('the exported demo from the disk in Firefox, too', async () => {
+  const firefox = await launchBrowser(true);
+  const page = await openPage(firefox, fileUrl(path.join(webBuild, 'demo.html'), '?paused'));
+  await compare(page, romPath('demo.rom'), demoScript, [92, 301], 500);
+  await firefox.shut();
 });

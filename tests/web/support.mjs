@@ -1,4 +1,4 @@
-// What the browser tests share: headless Chromium with a fresh profile, the
+// What the browser tests share: headless Chromium or Firefox with a fresh profile, the
 // build trees, the page's module in node, and the desktop runner with its PNG
 // pictures read back.
 import { spawnSync } from 'node:child_process';
@@ -19,15 +19,13 @@ export const romPath = (name) => path.join(desktopBuild, 'roms', name);
 export const temporaryFolder = () => fs.mkdtempSync(path.join(os.tmpdir(), 'lumacor-web-'));
 export const fileUrl = (file, query = '') => pathToFileURL(file).href + query;
 
-export async function launchBrowser() {
+export async function launchBrowser(firefox = false) {
   const profile = temporaryFolder();
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`],
-  });
-  // Chromium may still be writing its profile as it closes.
+  const browser = await puppeteer.launch(firefox
+    ? { browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true, userDataDir: profile }
+    : { executablePath: '/usr/bin/chromium', headless: true, args: ['--no-sandbox', '--disable-gpu', '--disable-quic',
+      '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`] });
+  // The browser may still be writing its profile as it closes.
   browser.shut = async () => {
     await browser.close();
     fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
