@@ -1,40 +1,43 @@
 // Figures of the web build for docs/web.md, not a test: sizes of the files,
 // the time from navigation to the first frame shown (demo.html from the
-// disk, fresh page each time), and how long lumacor.runFrames(600) takes.
-// Run by `bash scripts/web.sh --measure`; prints medians and ranges.
+// disk, a fresh page each time), and how long lumacor.runFrames(600) takes on
+// a fresh page, in Chromium and in Firefox. Run by
+// `bash scripts/web.sh --measure`; prints medians and ranges.
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileUrl, launchBrowser, openPage, romPath, webBuild } from '../tests/web/support.mjs';
 
 const runs = Number(process.env.RUNS || 7);
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
-const summary = (values) => `${median(values).toFixed(1)} ms (${Math.min(...values).toFixed(1)}–${Math.max(...values).toFixed(1)}, ${values.length} runs)`;
+const summary = (values) =>
+  `${median(values).toFixed(0)} ms (${Math.min(...values).toFixed(0)}–${Math.max(...values).toFixed(0)}, ${values.length} runs)`;
 
 const size = (file) => fs.statSync(path.join(webBuild, file)).size;
-const rom = fs.statSync(romPath('demo.rom')).size;
-const romBase64 = Math.ceil(rom / 3) * 4;
+const romBase64 = Math.ceil(fs.statSync(romPath('demo.rom')).size / 3) * 4;
 console.log(`lumacor.wasm ${size('lumacor.wasm')} bytes; lumacor.html ${size('lumacor.html')} bytes`);
-console.log(`demo.html ${size('demo.html')} bytes = ${size('demo.html') - romBase64} of player and machine + ${romBase64} of ROM (${rom} bytes as base64)`);
+console.log(`demo.html ${size('demo.html')} bytes: ${size('demo.html') - romBase64} of player and machine, ${romBase64} of ROM as base64`);
 
-const chrome = await launchBrowser();
 const demo = path.join(webBuild, 'demo.html');
-const firstFrames = [];
-const batches = [];
-for (let i = 0; i < runs; i++) {
-  const page = await chrome.browser.newPage();
-  await page.goto(fileUrl(demo));
-  await page.waitForFunction(() => performance.getEntriesByName('lumacor:first-frame').length > 0);
-  firstFrames.push(await page.evaluate(() => performance.getEntriesByName('lumacor:first-frame')[0].startTime));
-  await page.close();
-
-  const paused = await openPage(chrome.browser, fileUrl(demo, '?paused'));
-  batches.push(await paused.evaluate(() => {
-    const start = performance.now();
-    window.lumacor.runFrames(600);
-    return performance.now() - start;
-  }));
-  await paused.close();
+for (const firefox of [false, true]) {
+  const browser = await launchBrowser(firefox);
+  const firstFrames = [];
+  const batches = [];
+  for (let i = 0; i < runs; i++) {
+    const page = await browser.newPage();
+    await page.goto(fileUrl(demo));
+    await page.waitForFunction(() => performance.getEntriesByName('lumacor:first-frame').length > 0);
+    firstFrames.push(await page.evaluate(() => performance.getEntriesByName('lumacor:first-frame')[0].startTime));
+    await page.close();
+    const paused = await openPage(browser, fileUrl(demo, '?paused'));
+    batches.push(await paused.evaluate(() => {
+      const start = performance.now();
+      window.lumacor.runFrames(600);
+      return performance.now() - start;
+    }));
+    await paused.close();
+  }
+  await browser.shut();
+  const name = firefox ? 'Firefox' : 'Chromium';
+  console.log(`${name}: navigation to first frame ${summary(firstFrames)}`);
+  console.log(`${name}: runFrames(600) ${summary(batches)}, ${(9600 / median(batches)).toFixed(0)} × real time`);
 }
-await chrome.close();
-console.log(`navigation to first frame: ${summary(firstFrames)}`);
-console.log(`runFrames(600) on a fresh page: ${summary(batches)}, ${(9600 / median(batches)).toFixed(1)} × real time`);
