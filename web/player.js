@@ -228,6 +228,7 @@
 
   function onKeyDown(event) {
     startSound();
+    if (event.target === ui.file) return; // the keys that open the picker
     const slot = ['F1', 'F2', 'F3', 'F4'].indexOf(event.code) + 1;
     if (slot && cartridge) {
       event.preventDefault();

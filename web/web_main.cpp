@@ -170,6 +170,7 @@ EMSCRIPTEN_KEEPALIVE int web_load(uint32_t size, double now_ms) {
     std::vector<uint8_t>().swap(player.incoming);
     player.has_cartridge = true;
     Computer_attach_cartridge(&player.computer, &player.cartridge);
+    Computer_reset(&player.computer);
     Computer_start(&player.computer);
     player.end = FrameEnd::Running;
     player.error.clear();

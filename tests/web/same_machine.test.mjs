@@ -48,9 +48,11 @@ test('the demo cartridge, exported, played with a script of presses', async () =
   await compare(page, romPath('demo.rom'), demoScript, [1, 2, 31, 32, 61, 91, 92, 171, 231, 301, 341, 421], 500);
 });
 
-test('the self-test cartridge, opened in the paused player, to its halt', async () => {
+test('the self-test cartridge, opened in the paused player after the demo, to its halt', async () => {
   const page = await openPage(browser, fileUrl(path.join(webBuild, 'lumacor.html')));
   await page.evaluate(() => window.lumacor.pause());
+  await openRom(page, romPath('demo.rom'));
+  await page.evaluate(() => window.lumacor.runFrames(100));
   await openRom(page, romPath('selftest.rom'));
   assert.equal(await page.evaluate(() => window.lumacor.frame), 0, 'nothing runs before runFrames');
   const web = await compare(page, romPath('selftest.rom'), ['3:a+x', '4:2/up+down', '5:none'], [1, 2, 3, 4, 5, 6], 600);
