@@ -82,8 +82,8 @@ async function main() {
 
   const page = fs.readFileSync(path.join(__dirname, 'lumacor.html'), 'utf8');
   if (page.split(ROM_SLOT).length !== 2) fail('lumacor.html beside this script has no place for the ROM');
-  const filled = `<script type="application/octet-stream" id="lumacor-rom" data-name="${escapeAttribute(path.basename(rom))}">` +
-    `${image.toString('base64')}</script>`;
+  const name = escapeAttribute(path.basename(rom));
+  const filled = `<script type="application/octet-stream" id="lumacor-rom" data-name="${name}">${image.toString('base64')}</script>`;
   try {
     fs.writeFileSync(out, page.replace(ROM_SLOT, () => filled));
   } catch (error) {

@@ -9,13 +9,14 @@ import { fileUrl, launchBrowser, openPage, romPath, webBuild } from '../tests/we
 
 const runs = Number(process.env.RUNS || 7);
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
-const summary = (values) =>
-  `${median(values).toFixed(0)} ms (${Math.min(...values).toFixed(0)}–${Math.max(...values).toFixed(0)}, ${values.length} runs)`;
+const ms = (value) => value.toFixed(0);
+const summary = (values) => `${ms(median(values))} ms (${ms(Math.min(...values))}–${ms(Math.max(...values))}, ${values.length} runs)`;
 
 const size = (file) => fs.statSync(path.join(webBuild, file)).size;
 const romBase64 = Math.ceil(fs.statSync(romPath('demo.rom')).size / 3) * 4;
 console.log(`lumacor.wasm ${size('lumacor.wasm')} bytes; lumacor.html ${size('lumacor.html')} bytes`);
-console.log(`demo.html ${size('demo.html')} bytes: ${size('demo.html') - romBase64} of player and machine, ${romBase64} of ROM as base64`);
+const demoSize = size('demo.html');
+console.log(`demo.html ${demoSize} bytes: ${demoSize - romBase64} of player and machine, ${romBase64} of ROM as base64`);
 
 const demo = path.join(webBuild, 'demo.html');
 for (const firefox of [false, true]) {

@@ -122,7 +122,7 @@
     if (!cartridge || !pointer) return;
     const stored = storage.set(`lumacor:save:${cartridge.key}`, toBase64(bytes(pointer, saveSize)));
     wasm.web_save_stored(performance.now(), stored ? 1 : 0);
-    if (!stored && !saveFailureShown) say('The browser refuses to store the save RAM: it will be lost when the page closes.', true);
+    if (!stored && !saveFailureShown) say('The browser refuses to store the save RAM: it is lost when the page closes.', true);
     saveFailureShown = !stored;
   }
 

@@ -108,8 +108,8 @@ const char* image_problem(std::span<const uint8_t> image) {
     }
     if (image.size() <= START_ADDRESS)
         return "The file is too short to be a ROM image: it ends before the program's start at 0x0100.";
-    // Text is never a ROM: the interrupt vectors and the code always hold
-    // bytes below 0x20 that are not white space.
+    // A ROM's interrupt vectors and first instructions hold control bytes
+    // (vector high bytes, unused vectors, opcodes); text holds none.
     auto text = [](uint8_t b) { return b == '\t' || b == '\n' || b == '\r' || b >= 0x20; };
     if (std::all_of(image.begin(), image.begin() + START_ADDRESS + 1, text))
         return "This is a text file, not a ROM image: assemble it with lumacor-asm first.";

@@ -5,7 +5,9 @@
 import assert from 'node:assert/strict';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { decodePng, fileUrl, firstDifference, launchBrowser, machineLines, openPage, openRom, romPath, runDesktop, webBuild } from './support.mjs';
+import {
+  decodePng, fileUrl, firstDifference, launchBrowser, machineLines, openPage, openRom, romPath, runDesktop, webBuild,
+} from './support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -34,7 +36,9 @@ async function compare(page, rom, presses, checks, frames) {
   }, presses, checks, frames);
   const same = async (picture, desktop, what) =>
     assert.equal(firstDifference(picture, await decodePng(page, desktop.png)), null, what);
-  for (const frame of checks.filter((f) => f <= web.frames)) await same(web.pictures[frame], runDesktop(rom, frame, presses), `frame ${frame}`);
+  for (const frame of checks.filter((f) => f <= web.frames)) {
+    await same(web.pictures[frame], runDesktop(rom, frame, presses), `frame ${frame}`);
+  }
   const desktop = runDesktop(rom, frames, presses);
   await same(web.pictures.last, desktop, 'the last picture');
   assert.deepEqual(Buffer.from(web.save), desktop.save, 'save RAM');

@@ -23,8 +23,8 @@ export async function launchBrowser(firefox = false) {
   const profile = temporaryFolder();
   const browser = await puppeteer.launch(firefox
     ? { browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true, userDataDir: profile }
-    : { executablePath: '/usr/bin/chromium', headless: true, args: ['--no-sandbox', '--disable-gpu', '--disable-quic',
-      '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`] });
+    : { executablePath: '/usr/bin/chromium', headless: true, args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`] });
   // The browser may still be writing its profile as it closes.
   browser.shut = async () => {
     await browser.close();
@@ -74,9 +74,10 @@ export function runDesktop(rom, frames, presses = []) {
   const dir = temporaryFolder();
   const copy = path.join(dir, 'game.rom');
   fs.copyFileSync(rom, copy);
-  const args = [copy, '--frames', String(frames), '--screenshot', path.join(dir, 'frame.png'), ...presses.flatMap((p) => ['--press', p])];
+  const png = path.join(dir, 'frame.png');
+  const args = [copy, '--frames', String(frames), '--screenshot', png, ...presses.flatMap((p) => ['--press', p])];
   const run = spawnSync(path.join(desktopBuild, 'tools/run/lumacor-run'), args, { encoding: 'utf8' });
-  const result = { lines: machineLines(run.stdout), png: fs.readFileSync(path.join(dir, 'frame.png')), save: fs.readFileSync(`${copy}.sav`) };
+  const result = { lines: machineLines(run.stdout), png: fs.readFileSync(png), save: fs.readFileSync(`${copy}.sav`) };
   fs.rmSync(dir, { recursive: true, force: true });
   return result;
 }
