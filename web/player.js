@@ -369,6 +369,10 @@
 
   function animate() {
     requestAnimationFrame(animate);
+    step();
+  }
+
+  function step() {
     if (broken) return;
     try {
       pollPads();
@@ -429,6 +433,7 @@
     } else {
       say('Open a ROM image to play it.');
     }
+    step(); // the first frame now, not an animation frame later
     requestAnimationFrame(animate);
   }
 
