@@ -28,7 +28,7 @@ const padBytes = (page) => page.evaluate(() => new Promise((done) => requestAnim
   done(Array.from(window.lumacor.saveRAM().subarray(0, 2)));
 }))));
 
-test('keys hold player 1\'s buttons by their place; focus lost lets go; setButtons sets a whole byte', async () => {
+test('keys hold player 1\'s buttons by their place; a lost focus lets go; setButtons sets a whole byte', async () => {
   const page = await pausedEcho();
   const keys = [['ArrowUp', 0x01], ['ArrowDown', 0x02], ['ArrowLeft', 0x04], ['ArrowRight', 0x08], ['Enter', 0x10],
     ['Backspace', 0x20], ['ShiftRight', 0x20], ['KeyZ', 0x40], ['Space', 0x40], ['KeyX', 0x80], ['KeyA', 0], ['ShiftLeft', 0]];
@@ -44,7 +44,7 @@ test('keys hold player 1\'s buttons by their place; focus lost lets go; setButto
   await page.evaluate(() => window.dispatchEvent(new Event('blur')));
   assert.deepEqual(await padBytes(page), [0, 0]);
   await page.evaluate(() => window.lumacor.setButtons(1, 0x41));
-  assert.deepEqual(await padBytes(page), [0, 0x41]);
+  assert.deepEqual(await padBytes(page), [0, 0x41], 'setButtons(1, bits) holds player 2\'s byte');
   await page.close();
 });
 
