@@ -148,21 +148,23 @@ test('the machine pauses while the tab is hidden; sound starts with the first cl
   await page.close();
 });
 
-test('save states: Shift+F1 saves, F1 restores, also after a reload', async () => {
-  const page = await openPage(browser, fileUrl(path.join(webBuild, 'demo.html'), '?paused'));
-  const picture = () => page.evaluate(() => window.lumacor.pixels().join());
-  await page.evaluate(() => { window.lumacor.setButtons(0, window.lumacor.buttons.start); window.lumacor.runFrames(100); });
-  const saved = await picture();
+test('save states: Shift+F1 saves, F1 restores (picture, save RAM, frame count), also after a reload', async () => {
+  const page = await pausedEcho();
+  const state = () => page.evaluate(() => [window.lumacor.frame, window.lumacor.saveRAM()[0], window.lumacor.pixels()[2]]);
+  await page.evaluate(() => { window.lumacor.setButtons(0, 0x11); window.lumacor.runFrames(10); });
   await page.keyboard.down('ShiftLeft');
   await page.keyboard.press('F1');
   await page.keyboard.up('ShiftLeft');
-  await page.evaluate(() => window.lumacor.runFrames(50));
-  assert.notEqual(await picture(), saved);
+  await page.evaluate(() => { window.lumacor.setButtons(0, 0x22); window.lumacor.runFrames(10); });
+  assert.deepEqual(await state(), [20, 0x22, 0x22]);
   for (const reload of [false, true]) {
-    if (reload) await page.reload();
-    await page.evaluate(() => window.lumacor.ready);
+    if (reload) {
+      await page.reload();
+      await page.evaluate(() => window.lumacor.ready.then(() => window.lumacor.pause()));
+      await openRom(page, echoRom);
+    }
     await page.keyboard.press('F1');
-    assert.deepEqual([await page.evaluate(() => window.lumacor.frame), await picture() === saved], [100, true]);
+    assert.deepEqual(await state(), [10, 0x11, 0x11], reload ? 'after a reload' : 'at once');
   }
   await page.close();
 });
