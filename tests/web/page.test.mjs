@@ -21,6 +21,12 @@ async function pausedEcho(prepare = null) {
   return page;
 }
 
+async function reloadPausedEcho(page) {
+  await page.reload();
+  await page.evaluate(() => window.lumacor.ready.then(() => window.lumacor.pause()));
+  await openRom(page, echoRom);
+}
+
 // The controller bytes the machine reads in one more frame, run after two
 // animation frames in which the page polls its pads and stores save RAM.
 const padBytes = (page) => page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(() => {
@@ -80,18 +86,15 @@ test('game pads: the standard layout, first free player, unplugging lets go of t
 
 test('save RAM is kept per cartridge, stored at most once a second and when the page goes', async () => {
   const page = await pausedEcho();
-  const stored = () => page.evaluate(() => atob(localStorage.getItem(Object.keys(localStorage)[0])).charCodeAt(0));
-  await page.evaluate(() => window.lumacor.setButtons(0, 0x11));
-  await padBytes(page);
-  await padBytes(page);
-  assert.equal(await stored(), 0x11, 'the first change is stored at once');
-  await page.evaluate(() => window.lumacor.setButtons(0, 0x22));
-  await padBytes(page);
-  await padBytes(page);
-  assert.equal(await stored(), 0x11, 'the next waits for the second to pass');
-  await page.reload();
-  await page.evaluate(() => window.lumacor.ready.then(() => window.lumacor.pause()));
-  await openRom(page, echoRom);
+  // Echoed into save RAM by one frame, then two more frames for the page to store it.
+  const storedAfter = async (bits) => {
+    await page.evaluate((b) => window.lumacor.setButtons(0, b), bits);
+    await padBytes(page) && await padBytes(page);
+    return page.evaluate(() => atob(localStorage.getItem(Object.keys(localStorage)[0])).charCodeAt(0));
+  };
+  assert.equal(await storedAfter(0x11), 0x11, 'the first change is stored at once');
+  assert.equal(await storedAfter(0x22), 0x11, 'the next waits for the second to pass');
+  await reloadPausedEcho(page);
   assert.equal(await page.evaluate(() => window.lumacor.saveRAM()[0]), 0x22, 'stored as the page went');
   const other = path.join(temporaryFolder(), 'other.rom');
   fs.writeFileSync(other, Buffer.concat([fs.readFileSync(echoRom), Buffer.from([0])]));
@@ -158,11 +161,7 @@ test('save states: Shift+F1 saves, F1 restores (picture, save RAM, frame count),
   await page.evaluate(() => { window.lumacor.setButtons(0, 0x22); window.lumacor.runFrames(10); });
   assert.deepEqual(await state(), [20, 0x22, 0x22]);
   for (const reload of [false, true]) {
-    if (reload) {
-      await page.reload();
-      await page.evaluate(() => window.lumacor.ready.then(() => window.lumacor.pause()));
-      await openRom(page, echoRom);
-    }
+    if (reload) await reloadPausedEcho(page);
     await page.keyboard.press('F1');
     assert.deepEqual(await state(), [10, 0x11, 0x11], reload ? 'after a reload' : 'at once');
   }
