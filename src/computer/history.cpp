@@ -1,5 +1,6 @@
 #include "computer/history.h"
 
+#include <cstring>
 #include <string>
 
 #include "computer/snapshot.h"
@@ -30,6 +31,9 @@ std::vector<uint8_t> difference(const std::vector<uint8_t>& a, const std::vector
     size_t i = 0;
     while (i < a.size()) {
         size_t same = i;
+        // Most of a frame's snapshot equals the last one: skip it in blocks.
+        constexpr size_t BLOCK = 64;
+        while (same + BLOCK <= a.size() && std::memcmp(a.data() + same, b.data() + same, BLOCK) == 0) same += BLOCK;
         while (same < a.size() && a[same] == b[same]) ++same;
         size_t changed = same;
         // A short equal stretch inside a change is cheaper kept as zeros.
