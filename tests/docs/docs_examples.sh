@@ -19,7 +19,7 @@ fail() { echo "FAIL $1"; failures=$((failures + 1)); }
 
 # The lines of file $1, in order, among those of file $2.
 holds_in_order() {
-  awk 'NR == FNR { want[n++] = $0; next } i < n && $0 == want[i] { i++ } END { exit i < n }' "$1" "$2"
+  awk 'FILENAME == ARGV[1] { want[n++] = $0; next } i + 0 < n && $0 == want[i + 0] { i++ } END { exit i < n }' "$1" "$2"
 }
 
 try_asm() { # doc:line, file, "fragment" or ""
