@@ -37,7 +37,7 @@ try_asm() { # doc:line, file, "fragment" or ""
     }
     END { exit bad }' "$2.lst" "$2" || fail "$1: bytes differ"
   [[ $3 == fragment ]] && return
-  "$run" "$rom" --frames 60 --no-save --quiet > "$2.log" 2>&1
+  "$run" "$rom" --frames 60 --no-save --quiet < /dev/null > "$2.log" 2>&1
   local status=$?
   ((status == 0 || status == 3)) || { fail "$1: lumacor-run ended with status $status:"; cat "$2.log"; }
 }
@@ -54,7 +54,7 @@ try_console() { # doc:line, file
       printf '%s\n' "$line" >> "$2.want$k"
     fi
   done < "$2"
-  (cd "$dir" && bash "$2.sh")
+  (cd "$dir" && bash "$2.sh" < /dev/null)
   for ((i = 1; i <= k; i++)); do
     holds_in_order "$2.want$i" "$2.out$i" && continue
     fail "$1: command $i printed:"; cat "$2.out$i"
