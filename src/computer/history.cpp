@@ -44,7 +44,7 @@ std::vector<uint8_t> difference(const std::vector<uint8_t>& a, const std::vector
     return out;
 }
 
-void apply(std::vector<uint8_t>* target, const std::vector<uint8_t>& diff) {
+void apply_difference(std::vector<uint8_t>* target, const std::vector<uint8_t>& diff) {
     size_t at = 0, i = 0;
     while (at < diff.size()) {
         i += get_count(diff, &at);
@@ -93,7 +93,7 @@ void History_record(History* history, const Computer* computer) {
 bool History_step_back(History* history, Computer* computer) {
     if (history->older.empty()) return false;
     history->scratch = history->newest;
-    apply(&history->scratch, history->older.back());
+    apply_difference(&history->scratch, history->older.back());
     std::string error;
     if (!Computer_load_state(computer, history->scratch, &error)) return false;
     history->bytes -= history->older.back().size();
