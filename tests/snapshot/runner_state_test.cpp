@@ -107,6 +107,14 @@ TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
     EXPECT_EQ(first, 1.0f) << "the square wave starts high at full volume";
     EXPECT_NE(last, 0.0f);
 
+    Assembly illegal = Assembler_assemble_text("illegal.asm", ".start\n.byte 0x01\n");
+    ASSERT_TRUE(Assembly_ok(illegal));
+    put_rom({illegal.image.begin(), illegal.image.end()});
+    ProcessResult stopped = run({"--quiet", "--no-save"});
+    EXPECT_EQ(stopped.out, "");
+    EXPECT_EQ(stopped.err, "Illegal opcode 0x01 at 0x0100\n") << "errors still show";
+    put_probe();
+
     ProcessResult loud = run({"--frames", "2"});
     EXPECT_NE(loud.out.find("out[0x80] <- 0x9\n"), std::string::npos) << "ROM.sav by default";
 }
