@@ -26,7 +26,6 @@ struct Snapshot {
     std::vector<uint8_t> state;
     std::vector<CallFrame> calls;
     uint8_t interrupts_on; // as the last EI, DI or RETI left them
-    uint8_t test_byte;
 };
 
 using PadBytes = std::array<uint8_t, 2>;

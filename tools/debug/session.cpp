@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "computer/log.h"
-#include "computer/snapshot.h"
+#include "machine_state.h"
 
 namespace {
 
@@ -80,19 +80,17 @@ void log_sink(void* context, bool is_error, const char* text) {
 void take_snapshot(Session* s) {
     Snapshot snap;
     snap.frame = s->computer.frame;
-    Computer_save_state(&s->computer, &snap.state);
+    MachineState_save(&s->computer, &snap.state);
     snap.calls = s->calls;
     snap.interrupts_on = s->interrupts_on;
-    snap.test_byte = test_byte;
     History_add(&s->history, std::move(snap));
 }
 
 void restore_snapshot(Session* s, const Snapshot& snap) {
     std::string error;
-    Computer_load_state(&s->computer, snap.state, &error);
+    MachineState_load(&s->computer, snap.state, &error);
     s->calls = snap.calls;
     s->interrupts_on = snap.interrupts_on;
-    test_byte = snap.test_byte;
     s->frame_pos = 0;
 }
 
@@ -117,12 +115,15 @@ void push_interrupt(Session* s, uint16_t site) {
     s->interrupts_on = 0;
 }
 
-// The end of a frame, as Computer_run_frame ends it.
+// The end of a frame, exactly as Computer_run_frame ends one after its
+// instructions: the picture, the frame interrupt, the count.
 void finish_frame(Session* s) {
     CPU* cpu = &s->computer.cpu;
     bool taken = s->interrupts_on != 0;
     uint16_t site = CPU_pc(cpu);
-    Computer_end_frame(&s->computer, s->replaying ? nullptr : s->picture);
+    if (s->picture && !s->replaying) GPU_compose(&s->computer.gpu, s->picture);
+    CPU_interrupt(cpu, 0);
+    ++s->computer.frame;
     if (taken && cpu->interrupt_enable == 0) push_interrupt(s, site);
     s->frame_pos = 0;
 }

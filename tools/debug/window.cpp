@@ -1,0 +1,106 @@
+#include "window.h"
+
+#include <SDL.h>
+
+#include <cstring>
+#include <vector>
+
+#include "main/pacing.h"
+#include "main/run.h"
+#include "main/timer.h"
+
+namespace {
+
+struct Window {
+    Host host;
+    FramePacer pacer;
+    std::vector<SDL_Event> held; // input that waits for the next frame
+    std::vector<uint8_t> picture;
+    bool closed;
+};
+
+Window window{};
+
+bool is_input(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+    case SDL_CONTROLLERBUTTONDOWN:
+    case SDL_CONTROLLERBUTTONUP:
+    case SDL_CONTROLLERDEVICEADDED:
+    case SDL_CONTROLLERDEVICEREMOVED: return true;
+    default: return false;
+    }
+}
+
+void poll(Session* session) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT) window.closed = true;
+        else if (is_input(event)) window.held.push_back(event);
+    }
+    (void)session;
+}
+
+// Before a frame's first instruction the input held since the last one is
+// applied, as lumacor applies events between frames.
+void frame_start(void*, Session* session) {
+    for (const SDL_Event& event : window.held) Host_handle_event(&window.host, &session->computer, event);
+    window.held.clear();
+}
+
+bool open(Adapter* adapter, std::string* error) {
+    Session* s = &adapter->session;
+    Display_create(&window.host.display, 512, 384, 256, 192);
+    if (!window.host.display.window) {
+        *error = SDL_GetError();
+        return false;
+    }
+    window.host.display.video = &s->computer.gpu;
+    window.host.audio.apu.store(&s->computer.apu, std::memory_order_release);
+    AudioOut_open(&window.host.audio);
+    s->computer.apu.sample_rate.store(window.host.audio.spec.freq, std::memory_order_relaxed);
+    GamePad_discover(&window.host.pads, &s->computer.controllers);
+    window.picture.assign(FRAME_BYTES, 0);
+    s->picture = window.picture.data();
+    s->host = SessionHost{nullptr, frame_start};
+    Timer_init();
+    FramePacer_start(&window.pacer, Timer_now_ms(), s->computer.gpu.refresh_rate);
+    return true;
+}
+
+void close(Adapter* adapter) {
+    adapter->session.picture = nullptr;
+    adapter->session.host = SessionHost{};
+    AudioOut_close(&window.host.audio);
+    Display_destroy(&window.host.display);
+    GamePad_close_all(&window.host.pads);
+    SDL_Quit();
+}
+
+void frame_shown(Adapter* adapter) {
+    if (uint8_t* pixels = Display_lock(&window.host.display)) {
+        std::memcpy(pixels, window.picture.data(), FRAME_BYTES);
+        Display_unlock(&window.host.display);
+    }
+    Display_present(&window.host.display);
+    poll(&adapter->session);
+    if (window.closed) adapter->session.computer.cpu.running = 0;
+    int64_t sleep_ms = FramePacer_next(&window.pacer, Timer_now_ms());
+    if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));
+}
+
+} // namespace
+
+AdapterHost Window_host() { return AdapterHost{open, close, frame_shown}; }
+
+void Window_poll(Adapter* adapter) {
+    poll(&adapter->session);
+    if (window.closed && !adapter->terminated) {
+        adapter->session.computer.cpu.running = 0;
+        Adapter_report_stop(adapter, Stop{StopReason::Ended, {}, {}});
+    }
+    // A stopped program's window is redrawn from its last picture when the
+    // desktop asks, and the pacing starts afresh when it runs on.
+    FramePacer_start(&window.pacer, Timer_now_ms(), adapter->session.computer.gpu.refresh_rate);
+}
