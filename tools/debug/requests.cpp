@@ -58,8 +58,9 @@ void output(Adapter* a, const char* category, const std::string& text) {
     Dap_event(a->channel, "output", object_with({{"category", Json_string(category)}, {"output", Json_string(text)}}));
 }
 
-void machine_output(void* context, bool is_error, const std::string& text) {
-    output(static_cast<Adapter*>(context), is_error ? "stderr" : "stdout", text);
+void machine_output(void* context, OutputKind kind, const std::string& text) {
+    const char* category = kind == OutputKind::MachineError ? "stderr" : kind == OutputKind::Machine ? "stdout" : "console";
+    output(static_cast<Adapter*>(context), category, text);
 }
 
 // ---- breakpoint rules -------------------------------------------------------

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "computer/log.h"
-#include "machine_state.h"
+#include "computer/snapshot.h"
 
 namespace {
 
@@ -74,13 +74,27 @@ void install_handlers() {
 void log_sink(void* context, bool is_error, const char* text) {
     Session* s = static_cast<Session*>(context);
     if (s->quiet || !s->output) return;
-    s->output(s->output_context, is_error, text);
+    if (s->holding) {
+        s->held.emplace_back(is_error, text);
+        return;
+    }
+    s->output(s->output_context, is_error ? OutputKind::MachineError : OutputKind::Machine, text);
+}
+
+// Lets out what a frame run whole printed; an opcode that the debugger then
+// stops before did not run yet, so its line is not.
+void release_held(Session* s, bool drop_errors) {
+    s->holding = false;
+    for (const auto& [is_error, text] : s->held)
+        if (!(is_error && drop_errors) && s->output)
+            s->output(s->output_context, is_error ? OutputKind::MachineError : OutputKind::Machine, text);
+    s->held.clear();
 }
 
 void take_snapshot(Session* s) {
     Snapshot snap;
     snap.frame = s->computer.frame;
-    MachineState_save(&s->computer, &snap.state);
+    Computer_save_state(&s->computer, &snap.state);
     snap.calls = s->calls;
     snap.interrupts_on = s->interrupts_on;
     History_add(&s->history, std::move(snap));
@@ -88,7 +102,7 @@ void take_snapshot(Session* s) {
 
 void restore_snapshot(Session* s, const Snapshot& snap) {
     std::string error;
-    MachineState_load(&s->computer, snap.state, &error);
+    Computer_load_state(&s->computer, snap.state, &error);
     s->calls = snap.calls;
     s->interrupts_on = snap.interrupts_on;
     s->frame_pos = 0;
@@ -158,7 +172,7 @@ bool rule_fires(Session* s, BreakRule* rule, bool count) {
 
 void log_point(Session* s, const BreakRule& rule) {
     if (s->quiet || !s->output) return;
-    s->output(s->output_context, false, Session_format_log(s, rule.log_message) + "\n");
+    s->output(s->output_context, OutputKind::LogPoint, Session_format_log(s, rule.log_message) + "\n");
 }
 
 // Code breakpoints at PC: logs the log points and tells whether one stops.
@@ -310,6 +324,7 @@ bool Session_init(Session* s) {
     s->illegal_at = UINT64_MAX;
     s->replaying = false;
     s->quiet = false;
+    s->holding = false;
     s->furthest = 0;
     s->exit_code = 0;
     s->picture = nullptr;
@@ -380,7 +395,10 @@ Stop Session_run_slice(Session* s) {
     if (s->goal_kind == SessionGoal::Run && s->frame_pos == 0 && frontier && !Breakpoints_any(&s->breakpoints) &&
         s->illegal_at != Session_now(s)) {
         begin_frame(s);
+        s->holding = true;
         FrameEnd end = Computer_run_frame(&s->computer, s->picture);
+        bool caught = end == FrameEnd::IllegalOpcode && s->stop_on_illegal;
+        release_held(s, caught);
         if (end == FrameEnd::Running && s->interrupts_on && cpu->interrupt_enable == 0) {
             uint8_t l = cpu->cells[15];
             const uint8_t* page = CPU_stack_page(cpu);
@@ -395,6 +413,7 @@ Stop Session_run_slice(Session* s) {
             if (stop.reason == StopReason::Exception) {
                 s->state = RunState::Stopped;
                 s->illegal_at = Session_now(s);
+                s->furthest = s->illegal_at;
                 return stop;
             }
         }

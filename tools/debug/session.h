@@ -43,16 +43,16 @@ struct Stop {
 
 struct Session;
 
-// What the host adds around the machine: events between frames, the
-// picture, pacing. All may be null (headless).
+// What a host with input adds: before each frame run live (not re-run from
+// the history), the input that arrived since the last one. Null: headless.
 struct SessionHost {
     void* context;
-    void (*frame_start)(void* context, Session* session); // apply queued input
-    void (*frame_end)(void* context, Session* session);   // show the picture, pace
+    void (*frame_start)(void* context, Session* session);
 };
 
-// Where the machine's printing goes while the session runs.
-using SessionOutput = void (*)(void* context, bool is_error, const std::string& text);
+// Where the machine's printing (and the log points' messages) go.
+enum class OutputKind : uint8_t { Machine, MachineError, LogPoint };
+using SessionOutput = void (*)(void* context, OutputKind kind, const std::string& text);
 
 struct Session {
     Computer computer;
@@ -74,7 +74,9 @@ struct Session {
     uint64_t resume_at;   // breakpoints at this point are passed once
     uint64_t illegal_at;  // an illegal opcode here is executed, not caught
     bool replaying;       // re-running the past: no output, no live input
-    bool quiet;           // the machine's printing is held back
+    bool quiet;           // the machine's printing is dropped
+    bool holding;         // ... or kept in `held` until the frame is known good
+    std::vector<std::pair<bool, std::string>> held;
     uint64_t furthest;    // the latest point ever reached; output before it was seen
     SessionGoal goal_kind;
     StepKind step_kind;

@@ -1,0 +1,296 @@
+// lumacor-debug through the protocol's own test client: each request, every
+// kind of breakpoint, stepping over, into and out of calls and interrupts,
+// stepping backwards, and requests that must fail cleanly.
+'use strict';
+const assert = require('assert');
+const fs = require('fs');
+const path = require('path');
+const { DebugClient } = require('@vscode/debugadapter-testsupport');
+const { convert } = require('./listing_to_dbg');
+
+const ADAPTER = process.env.LUMACOR_DEBUG;
+const ROMS = process.env.DEBUG_TEST_ROMS;
+const SOURCE = path.join(__dirname, 'roms', 'debuggee.asm');
+const ROM = path.join(ROMS, 'debuggee.rom');
+const ILLEGAL = path.join(ROMS, 'illegal.rom');
+
+// The source line that holds `text`, 1-based.
+const lines = fs.readFileSync(SOURCE, 'utf8').split('\n');
+const lineOf = (text) => lines.findIndex((l) => l.includes(text)) + 1;
+
+for (const name of ['debuggee', 'illegal']) {
+  const base = path.join(ROMS, name + '.rom');
+  fs.writeFileSync(base + '.dbg', convert(base + '.lst', base + '.sym', path.join(__dirname, 'roms', name + '.asm')));
+}
+fs.copyFileSync(ILLEGAL, path.join(ROMS, 'bare.rom'));
+
+describe('lumacor-debug', function () {
+  this.timeout(30000);
+  let dc;
+
+  beforeEach(() => {
+    dc = new DebugClient(ADAPTER, '', 'lumacor');
+    dc.defaultTimeout = 20000;
+    // An executable, not a node script: the client runs the runtime given.
+    return dc.start();
+  });
+  afterEach(() => dc.stop());
+
+  const launchArgs = (extra) => Object.assign({ program: ROM, noDisplay: true }, extra);
+
+  async function startStopped(extra) {
+    await Promise.all([dc.configurationSequence(), dc.launch(launchArgs(Object.assign({ stopOnEntry: true }, extra))),
+      dc.waitForEvent('stopped')]);
+  }
+
+  async function evaluate(expression) {
+    const r = await dc.evaluateRequest({ expression });
+    return Number(r.body.result.split(' ')[0]);
+  }
+
+  async function topFrame() {
+    const r = await dc.stackTraceRequest({ threadId: 1 });
+    return r.body.stackFrames;
+  }
+
+  async function runTo(request, reason) {
+    const [, stopped] = await Promise.all([request, dc.waitForEvent('stopped')]);
+    if (reason) assert.strictEqual(stopped.body.reason, reason);
+    return stopped;
+  }
+
+  // Resolves once an output event of `category` has carried `text`.
+  function outputIncluding(category, text) {
+    return new Promise((resolve) => {
+      let seen = '';
+      const listen = (event) => {
+        if (event.body.category !== category) return;
+        seen += event.body.output;
+        if (seen.includes(text)) {
+          dc.removeListener('output', listen);
+          resolve(seen);
+        }
+      };
+      dc.on('output', listen);
+    });
+  }
+
+  async function lineBreaks(list) {
+    return dc.setBreakpointsRequest({ source: { path: SOURCE }, breakpoints: list });
+  }
+
+  describe('requests that must fail cleanly', () => {
+    it('answers an unknown request, an unreadable ROM and a bad expression with errors', async () => {
+      await dc.initializeRequest();
+      await assert.rejects(dc.customRequest('frobnicate'), /unknown request 'frobnicate'/);
+      await assert.rejects(dc.launchRequest({ program: '/nonexistent/x.rom' }), /cannot read the ROM image/);
+      await dc.launch(launchArgs({ stopOnEntry: true }));
+      await assert.rejects(dc.evaluateRequest({ expression: 'r0 +* 2' }), /unexpected|expected a value/);
+      await assert.rejects(dc.evaluateRequest({ expression: 'no_such_label' }), /unknown name 'no_such_label'/);
+      await assert.rejects(lineBreaksFor('/elsewhere/other.asm'), /not a source of/);
+      const bad = await lineBreaks([{ line: lineOf('INC   r0'), condition: 'r0 ==' }]);
+      assert.strictEqual(bad.body.breakpoints[0].verified, false);
+    });
+    const lineBreaksFor = (p) => dc.setBreakpointsRequest({ source: { path: p }, breakpoints: [{ line: 1 }] });
+  });
+
+  describe('stopping and looking', () => {
+    it('stops on entry at the start address with registers, pairs and devices', async () => {
+      await startStopped();
+      const frames = await topFrame();
+      assert.strictEqual(frames[0].line, lineOf('main:   LD    r0, 0'));
+      assert.strictEqual(frames[0].name, 'main');
+      assert.strictEqual(await evaluate('PC'), 0x100);
+      assert.strictEqual(await evaluate('SP == 0xFFFF && bank == 1'), 1);
+      const scopes = (await dc.scopesRequest({ frameId: frames[0].id })).body.scopes;
+      assert.deepStrictEqual(scopes.map((s) => s.name), ['Registers', 'Pairs', 'Devices']);
+      const regs = (await dc.variablesRequest({ variablesReference: scopes[0].variablesReference })).body.variables;
+      assert.strictEqual(regs.find((v) => v.name === 'SP').value, '0xFFFF (65535)');
+      const devices = (await dc.variablesRequest({ variablesReference: scopes[2].variablesReference })).body.variables;
+      assert.strictEqual(devices.find((v) => v.name === 'bank').value, '0x01 (1)');
+      const threads = await dc.threadsRequest();
+      assert.strictEqual(threads.body.threads.length, 1);
+    });
+
+    it('moves a line breakpoint to the next line with an instruction and honours its condition', async () => {
+      await startStopped();
+      const set = await lineBreaks([{ line: lineOf('.loop:  CALL  bump') - 1, condition: 'r0 == 3' }]);
+      assert.strictEqual(set.body.breakpoints[0].verified, true);
+      assert.strictEqual(set.body.breakpoints[0].line, lineOf('.loop:  CALL  bump'));
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      assert.strictEqual(await evaluate('r0'), 3);
+    });
+
+    it('counts hits and logs without stopping', async () => {
+      await startStopped();
+      await lineBreaks([{ line: lineOf('OUT   0x80, r0'), logMessage: 'r0 is {r0}' },
+        { line: lineOf('INC   r0'), hitCondition: '== 4' }]);
+      const logged = outputIncluding('console', 'r0 is 1\nr0 is 2\nr0 is 3\n');
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      await logged;
+      assert.strictEqual(await evaluate('r0'), 3);
+    });
+
+    it('reports the test port as output and the end with lumacor-run\'s status', async () => {
+      const [, , , exited] = await Promise.all([dc.configurationSequence(), dc.launch(launchArgs()),
+        outputIncluding('stdout', 'out[0x80] <- 0x4\nout[0x80] <- 0x5\nBank switched to: 2\nBank switched to: 1\n'),
+        dc.waitForEvent('exited'), dc.waitForEvent('terminated')]);
+      assert.strictEqual(exited.body.exitCode, 0);
+    });
+  });
+
+  describe('calls and interrupts', () => {
+    it('stops at a label, shows the call, steps out and over', async () => {
+      await startStopped();
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'bump' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      let frames = await topFrame();
+      assert.deepStrictEqual(frames.map((f) => f.name), ['bump', 'main.loop']);
+      assert.strictEqual(frames[1].line, lineOf('.loop:  CALL  bump'));
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
+      await runTo(dc.stepOutRequest({ threadId: 1 }), 'step');
+      frames = await topFrame();
+      assert.strictEqual(frames.length, 1);
+      assert.strictEqual(frames[0].line, lineOf('OUT   0x80, r0'));
+      for (let i = 0; i < 3; i++) await runTo(dc.nextRequest({ threadId: 1 }), 'step');
+      assert.strictEqual((await topFrame())[0].line, lineOf('.loop:  CALL  bump'));
+      await runTo(dc.nextRequest({ threadId: 1 }), 'step');
+      assert.strictEqual((await topFrame())[0].line, lineOf('OUT   0x80, r0'));
+      assert.strictEqual(await evaluate('r0'), 2);
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      assert.strictEqual((await topFrame())[0].name, 'bump');
+    });
+
+    it('follows the frame interrupt into its handler and out to the interrupted code', async () => {
+      await startStopped();
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'frame' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      const frames = await topFrame();
+      assert.strictEqual(frames[0].name, 'frame');
+      assert.match(frames[1].name, /^main\.wait.*\(interrupted\)$/);
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
+      await runTo(dc.stepOutRequest({ threadId: 1 }), 'step');
+      const after = await topFrame();
+      assert.strictEqual(after.length, 1);
+      assert.match(after[0].name, /^main\.wait/);
+      assert.strictEqual(await evaluate('[FRAMES]'), 1);
+    });
+  });
+
+  describe('data breakpoints', () => {
+    it('stops on a write by DMA and on a read by the program', async () => {
+      await startStopped();
+      const info = await dc.dataBreakpointInfoRequest({ name: 'TARGET' });
+      assert.strictEqual(info.body.dataId, '0xA010');
+      await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: info.body.dataId, accessType: 'write' }] });
+      const stopped = await runTo(dc.continueRequest({ threadId: 1 }), 'data breakpoint');
+      assert.match(stopped.body.description, /wrote 0x5A at 0xA010/);
+      assert.strictEqual(await evaluate('[TARGET]'), 0x5a);
+      assert.strictEqual((await topFrame())[0].line, lineOf('ST    [p4], 1') + 1);
+      await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: '0xA020', accessType: 'read' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'data breakpoint');
+      assert.strictEqual((await topFrame())[0].line, lineOf('CMP   r5, 3'));
+    });
+  });
+
+  describe('stepping backwards', () => {
+    async function state() {
+      const mem = await dc.customRequest('readMemory', { memoryReference: '0xA000', count: 0x30 });
+      const regs = [];
+      for (let r = 0; r < 16; r++) regs.push(await evaluate('r' + r));
+      return { regs, ram: mem.body.data, frame: await evaluate('frame'), bank: await evaluate('bank') };
+    }
+
+    it('steps back across a frame boundary to exactly the earlier state', async () => {
+      await startStopped();
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'frame' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
+      // Back over the interrupt's entry into the frame before it.
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      const before = await state();
+      assert.strictEqual(before.frame, 0);
+      assert.match((await topFrame())[0].name, /^main\.wait/);
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      assert.strictEqual((await topFrame())[0].name, 'frame');
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      assert.deepStrictEqual(await state(), before);
+    });
+
+    it('steps back across a bank switch', async () => {
+      await startStopped();
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'far' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      assert.strictEqual(await evaluate('bank'), 2);
+      assert.strictEqual((await topFrame())[0].line, lineOf('far:    LD    r3, 7'));
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      assert.strictEqual((await topFrame())[0].line, lineOf('ST    [p4], r1'));
+      assert.strictEqual(await evaluate('bank'), 1);
+    });
+
+    it('runs backwards to the latest breakpoint, or to the start of the history', async () => {
+      await startStopped();
+      await lineBreaks([{ line: lineOf('INC   r0') }]);
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      assert.strictEqual(await evaluate('r0'), 2);
+      await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'breakpoint');
+      assert.strictEqual(await evaluate('r0'), 1);
+      assert.strictEqual(await evaluate('[COUNTER]'), 1);
+      await lineBreaks([]);
+      await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'step');
+      assert.strictEqual(await evaluate('PC'), 0x100);
+    });
+  });
+
+  describe('memory, registers and code', () => {
+    it('reads, writes and disassembles memory and sets registers', async () => {
+      await startStopped();
+      await dc.customRequest('writeMemory', { memoryReference: '0xA000', data: Buffer.from([1, 2, 3]).toString('base64') });
+      const read = await dc.customRequest('readMemory', { memoryReference: 'COUNTER', offset: 1, count: 2 });
+      assert.deepStrictEqual([...Buffer.from(read.body.data, 'base64')], [2, 3]);
+      const set = await dc.setVariableRequest({ variablesReference: 2, name: 'p4', value: '0x1234 + 1' });
+      assert.strictEqual(set.body.value, '0x1235 (4661)');
+      assert.strictEqual(await evaluate('r5'), 0x35);
+      await assert.rejects(dc.setVariableRequest({ variablesReference: 3, name: 'frame', value: '1' }), /only registers/);
+      const dis = await dc.disassembleRequest({ memoryReference: '0x0108', instructionOffset: -1, instructionCount: 3 });
+      const shown = dis.body.instructions.map((i) => [i.address, i.instruction]);
+      assert.deepStrictEqual(shown, [['0x0107', 'EI'], ['0x0108', 'CALL bump'], ['0x010B', 'OUT 0x80, r0']]);
+      assert.strictEqual(dis.body.instructions[1].symbol, 'main.loop');
+    });
+
+    it('stops at an instruction address and works on disassembly alone without debug information', async () => {
+      const bare = path.join(ROMS, 'bare.rom');
+      await Promise.all([dc.configurationSequence(), dc.launch({ program: bare, noDisplay: true, stopOnEntry: true }),
+        dc.waitForEvent('stopped')]);
+      await dc.customRequest('setInstructionBreakpoints', { breakpoints: [{ instructionReference: '0x0103' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'instruction breakpoint');
+      const frames = await topFrame();
+      assert.strictEqual(frames[0].name, '0x0103');
+      assert.strictEqual(frames[0].source, undefined);
+      assert.strictEqual(frames[0].instructionPointerReference, '0x0103');
+    });
+  });
+
+  describe('illegal opcodes', () => {
+    it('stops before one, then ends with status 4', async () => {
+      const [, , stopped] = await Promise.all([dc.configurationSequence(),
+        dc.launch({ program: ILLEGAL, noDisplay: true }), dc.waitForEvent('stopped')]);
+      assert.strictEqual(stopped.body.reason, 'exception');
+      assert.strictEqual(stopped.body.description, 'Illegal opcode 0x71 at 0x0106');
+      const printed = outputIncluding('stderr', 'Illegal opcode 0x71 at 0x0106\n');
+      assert.strictEqual(await evaluate('r1'), 2);
+      assert.strictEqual(await evaluate('PC'), 0x106);
+      const [, exited] = await Promise.all([dc.continueRequest({ threadId: 1 }), dc.waitForEvent('exited')]);
+      assert.strictEqual(exited.body.exitCode, 4);
+      await printed;
+    });
+  });
+});
