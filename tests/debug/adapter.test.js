@@ -147,7 +147,13 @@ describe('lumacor-debug', function () {
       let frames = await topFrame();
       assert.deepStrictEqual(frames.map((f) => f.name), ['bump', 'main.loop']);
       assert.strictEqual(frames[1].line, lineOf('.loop:  CALL  bump'));
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'store' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      assert.deepStrictEqual((await topFrame()).map((f) => f.name), ['store', 'bump+2', 'main.loop']);
       await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
+      await runTo(dc.stepOutRequest({ threadId: 1 }), 'step');
+      frames = await topFrame();
+      assert.deepStrictEqual(frames.map((f) => f.line), [lineOf('CALL  store') + 1, lineOf('.loop:  CALL  bump')]);
       await runTo(dc.stepOutRequest({ threadId: 1 }), 'step');
       frames = await topFrame();
       assert.strictEqual(frames.length, 1);
@@ -157,10 +163,7 @@ describe('lumacor-debug', function () {
       await runTo(dc.nextRequest({ threadId: 1 }), 'step');
       assert.strictEqual((await topFrame())[0].line, lineOf('OUT   0x80, r0'));
       assert.strictEqual(await evaluate('r0'), 2);
-      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
-      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
-      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
-      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      for (let i = 0; i < 4; i++) await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
       assert.strictEqual((await topFrame())[0].name, 'bump');
     });
 

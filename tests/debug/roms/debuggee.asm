@@ -28,7 +28,10 @@ main:   LD    r0, 0
         HALT
 
 bump:   INC   r0
-        ST    [p2], r0
+        CALL  store
+        RET
+
+store:  ST    [p2], r0
         RET
 
 copy:   LDW   p4, 0xFF00
