@@ -121,14 +121,25 @@ describe('lumacor-debug', function () {
       assert.strictEqual(await evaluate('r0'), 3);
     });
 
-    it('counts hits and logs without stopping', async () => {
+    it('counts hits in the program\'s time: a step landing on one counts, a step back takes it back', async () => {
       await startStopped();
       await lineBreaks([{ line: lineOf('OUT   0x80, r0'), logMessage: 'r0 is {r0}' },
-        { line: lineOf('INC   r0'), hitCondition: '== 4' }]);
-      const logged = outputIncluding('console', 'r0 is 1\nr0 is 2\nr0 is 3\n');
+        { line: lineOf('INC   r0'), hitCondition: '== 3' }]);
+      for (let i = 0; i < 4; i++) await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      assert.strictEqual((await topFrame())[0].line, lineOf('INC   r0'));
+      const logged = outputIncluding('console', 'r0 is 1\nr0 is 2\n');
       await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
       await logged;
-      assert.strictEqual(await evaluate('r0'), 3);
+      assert.strictEqual(await evaluate('r0'), 2);
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      assert.strictEqual(await evaluate('r0'), 2);
+      const ended = dc.waitForEvent('exited');
+      let stops = 0;
+      dc.on('stopped', () => stops++);
+      await dc.continueRequest({ threadId: 1 });
+      await ended;
+      assert.strictEqual(stops, 0);
     });
 
     it('reports the test port as output and the end with lumacor-run\'s status', async () => {

@@ -73,6 +73,7 @@ void Breakpoints_init(Breakpoints* b, Bus* bus) {
     b->wrapped = false;
     b->watch_hit = WatchHit{};
     b->next_id = 1;
+    b->hits.clear();
 }
 
 void Breakpoints_free(Breakpoints* b) {
@@ -98,8 +99,7 @@ void Breakpoints_set_data(Breakpoints* b, std::vector<DataBreak> list) {
     if (!b->data.empty()) wrap(b);
 }
 
-bool BreakRule_count_hit(BreakRule* rule) {
-    uint64_t n = ++rule->hits;
+bool BreakRule_hit_passes(const BreakRule* rule, uint64_t n) {
     if (!rule->has_hit_test) return true;
     int64_t k = rule->hit_count;
     int64_t hits = static_cast<int64_t>(n);

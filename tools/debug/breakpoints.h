@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,6 @@ struct BreakRule {
     int64_t hit_count;
     bool is_log;
     std::string log_message;
-    uint64_t hits; // times reached with the condition true
 };
 
 struct CodeBreak {
@@ -72,6 +72,10 @@ struct Breakpoints {
     bool wrapped;
     WatchHit watch_hit;
     int32_t next_id;
+    // Hits by breakpoint id: the times the program reached it with its
+    // condition true. Counted in the program's time, so a step back takes
+    // them back too (the session restores them with each snapshot).
+    std::map<int32_t, uint64_t> hits;
 };
 
 void Breakpoints_init(Breakpoints* breakpoints, Bus* bus);
@@ -89,9 +93,8 @@ inline bool Breakpoints_any(const Breakpoints* breakpoints) {
     return !breakpoints->code.empty() || !breakpoints->data.empty();
 }
 
-// Counts a hit whose condition held and tells whether the hit condition
-// lets it stop.
-bool BreakRule_count_hit(BreakRule* rule);
+// Whether the `hits`-th hit (counting from 1) passes the hit condition.
+bool BreakRule_hit_passes(const BreakRule* rule, uint64_t hits);
 // Parses a hit condition: "N" (from the Nth hit on), "== N", "> N", ">= N",
 // "< N", "<= N" or "% N" (every Nth).
 bool BreakRule_parse_hit(BreakRule* rule, const std::string& text, std::string* error);

@@ -97,7 +97,8 @@ void take_snapshot(Session* s) {
     Computer_save_state(&s->computer, &snap.state);
     snap.calls = s->calls;
     snap.interrupts_on = s->interrupts_on;
-    History_add(&s->history, std::move(snap));
+    snap.hits = s->breakpoints.hits;
+    Timeline_add(&s->timeline, std::move(snap));
 }
 
 void restore_snapshot(Session* s, const Snapshot& snap) {
@@ -105,21 +106,23 @@ void restore_snapshot(Session* s, const Snapshot& snap) {
     Computer_load_state(&s->computer, snap.state, &error);
     s->calls = snap.calls;
     s->interrupts_on = snap.interrupts_on;
+    s->breakpoints.hits = snap.hits;
     s->frame_pos = 0;
+    s->checked_at = UINT64_MAX;
 }
 
 // Before a frame's first instruction: the snapshot, then the frame's
 // controller bytes, as recorded or, at the front of time, from the host.
 void begin_frame(Session* s) {
     uint64_t frame = s->computer.frame;
-    if (History_wants_snapshot(&s->history, frame)) take_snapshot(s);
+    if (Timeline_wants_snapshot(&s->timeline, frame)) take_snapshot(s);
     PadBytes bytes{};
-    if (History_input(&s->history, frame, &bytes)) {
+    if (Timeline_input(&s->timeline, frame, &bytes)) {
         s->computer.controllers.bytes = bytes;
         return;
     }
     if (s->host.frame_start && !s->replaying) s->host.frame_start(s->host.context, s);
-    History_record_input(&s->history, frame, s->computer.controllers.bytes);
+    Timeline_record_input(&s->timeline, frame, s->computer.controllers.bytes);
 }
 
 void push_interrupt(Session* s, uint16_t site) {
@@ -129,15 +132,13 @@ void push_interrupt(Session* s, uint16_t site) {
     s->interrupts_on = 0;
 }
 
-// The end of a frame, exactly as Computer_run_frame ends one after its
-// instructions: the picture, the frame interrupt, the count.
+// The end of a frame as the machine ends one, with the interrupt it may
+// raise followed; a frame re-run from the history is not shown again.
 void finish_frame(Session* s) {
     CPU* cpu = &s->computer.cpu;
     bool taken = s->interrupts_on != 0;
     uint16_t site = CPU_pc(cpu);
-    if (s->picture && !s->replaying) GPU_compose(&s->computer.gpu, s->picture);
-    CPU_interrupt(cpu, 0);
-    ++s->computer.frame;
+    Computer_end_frame(&s->computer, s->replaying ? nullptr : s->picture);
     if (taken && cpu->interrupt_enable == 0) push_interrupt(s, site);
     s->frame_pos = 0;
 }
@@ -158,32 +159,41 @@ StopReason reason_of(BreakKind kind) {
     return StopReason::Breakpoint;
 }
 
-// Whether a breakpoint's rule lets it act now: its condition holds and its
-// hit condition passes (when `count` is set; reverse runs ignore counts).
-bool rule_fires(Session* s, BreakRule* rule, bool count) {
-    if (rule->has_condition) {
+// How a run treats the breakpoints it reaches: a live run logs and stops;
+// a re-run of the past only counts their hits, so the counts are those the
+// program had at each point; a scan also notes where one would have stopped.
+enum class Mode : uint8_t { Live, Replay, Scan };
+
+// Whether a breakpoint acts now: its condition holds (the hit is counted)
+// and its hit condition passes.
+bool rule_fires(Session* s, int32_t id, const BreakRule& rule) {
+    if (rule.has_condition) {
         int64_t value = 0;
         std::string error;
         // A condition that cannot be evaluated stops, so the fault is seen.
-        if (Session_evaluate(s, rule->condition, &value, &error) && value == 0) return false;
+        if (Session_evaluate(s, rule.condition, &value, &error) && value == 0) return false;
     }
-    return !count || BreakRule_count_hit(rule);
+    return BreakRule_hit_passes(&rule, ++s->breakpoints.hits[id]);
 }
 
-void log_point(Session* s, const BreakRule& rule) {
-    if (s->quiet || !s->output) return;
+void log_point(Session* s, Mode mode, const BreakRule& rule) {
+    if (mode != Mode::Live || s->quiet || !s->output) return;
     s->output(s->output_context, OutputKind::LogPoint, Session_format_log(s, rule.log_message) + "\n");
 }
 
-// Code breakpoints at PC: logs the log points and tells whether one stops.
-bool code_breaks(Session* s, uint16_t pc, bool scanning, Stop* stop) {
+// Code breakpoints at PC: counts their hits, logs the log points and tells
+// whether one stops. A line assembled in several places is one breakpoint
+// with one count, however many of its places share this address.
+bool code_breaks(Session* s, uint16_t pc, Mode mode, Stop* stop) {
     int bank = Session_bank_of(s, pc);
     bool stops = false;
-    for (CodeBreak& c : s->breakpoints.code) {
-        if (c.address != pc || (c.bank >= 0 && c.bank != bank)) continue;
-        if (!rule_fires(s, &c.rule, !scanning)) continue;
+    int32_t last_id = 0;
+    for (const CodeBreak& c : s->breakpoints.code) {
+        if (c.address != pc || (c.bank >= 0 && c.bank != bank) || c.id == last_id) continue;
+        last_id = c.id;
+        if (!rule_fires(s, c.id, c.rule)) continue;
         if (c.rule.is_log) {
-            if (!scanning) log_point(s, c.rule);
+            log_point(s, mode, c.rule);
             continue;
         }
         if (!stops) stop->reason = reason_of(c.kind);
@@ -193,14 +203,14 @@ bool code_breaks(Session* s, uint16_t pc, bool scanning, Stop* stop) {
     return stops;
 }
 
-bool data_breaks(Session* s, bool scanning, Stop* stop) {
+bool data_breaks(Session* s, Mode mode, Stop* stop) {
     WatchHit hit = s->breakpoints.watch_hit;
     bool stops = false;
-    for (DataBreak& d : s->breakpoints.data) {
+    for (const DataBreak& d : s->breakpoints.data) {
         if (d.address != hit.address || !(d.access & hit.access)) continue;
-        if (!rule_fires(s, &d.rule, !scanning)) continue;
+        if (!rule_fires(s, d.id, d.rule)) continue;
         if (d.rule.is_log) {
-            if (!scanning) log_point(s, d.rule);
+            log_point(s, mode, d.rule);
             continue;
         }
         stops = true;
@@ -225,9 +235,11 @@ struct RunGoal {
     uint64_t target; // Target, Scan: run up to this point
 };
 
+// The latest point a scan found where a breakpoint would have stopped.
 struct ScanResult {
     bool found;
     uint64_t at;
+    Stop stop;
 };
 
 bool step_done(const Session* s, const RunGoal& goal) {
@@ -240,25 +252,30 @@ bool step_done(const Session* s, const RunGoal& goal) {
 }
 
 // Instructions one at a time, each checked, until the goal or a stop.
+// Every point's code breakpoints are weighed once per arrival (checked_at):
+// at the point a run resumes from they are counted and logged if the
+// arrival had not weighed them yet, but never stop it.
 Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
     CPU* cpu = &s->computer.cpu;
-    bool scanning = goal.goal == Goal::Scan;
-    bool breaks = goal.goal != Goal::Target && Breakpoints_any(&s->breakpoints);
+    Mode mode = goal.goal == Goal::Scan ? Mode::Scan : goal.goal == Goal::Target ? Mode::Replay : Mode::Live;
+    bool bounded = mode != Mode::Live;
+    bool breaks = Breakpoints_any(&s->breakpoints);
     opcode_table = s->stop_on_illegal ? catching_handlers : following_handlers;
     Stop stop{StopReason::None, {}, {}};
     while (true) {
         if (s->frame_pos == 0) begin_frame(s);
         uint64_t now = Session_now(s);
-        if ((goal.goal == Goal::Target || scanning) && now >= goal.target) break;
-        uint16_t pc = CPU_pc(cpu);
-        if (breaks && Breakpoints_maybe_at(&s->breakpoints, pc) && (scanning || now != s->resume_at)) {
-            if (code_breaks(s, pc, scanning, &stop)) {
-                if (!scanning) break;
-                *scan = ScanResult{true, now};
-                stop = Stop{StopReason::None, {}, {}};
-            }
-        }
+        if (bounded && now >= goal.target) break;
         s->quiet = s->replaying || now < s->furthest;
+        uint16_t pc = CPU_pc(cpu);
+        if (breaks && now != s->checked_at && Breakpoints_maybe_at(&s->breakpoints, pc)) {
+            s->checked_at = now;
+            if (code_breaks(s, pc, mode, &stop)) {
+                if (mode == Mode::Live && now != s->resume_at) break;
+                if (mode == Mode::Scan) *scan = ScanResult{true, now, stop};
+            }
+            stop = Stop{StopReason::None, {}, {}};
+        }
         s->breakpoints.watch_hit.hit = false;
         s->illegal_hit = false;
         if (now == s->illegal_at) opcode_table = following_handlers;
@@ -276,16 +293,16 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
             stop = Stop{StopReason::Ended, {}, {}};
             break;
         }
-        if (breaks && s->breakpoints.watch_hit.hit && data_breaks(s, scanning, &stop)) {
-            if (!scanning) break;
-            if (Session_now(s) < goal.target) *scan = ScanResult{true, Session_now(s)};
+        if (breaks && s->breakpoints.watch_hit.hit && data_breaks(s, mode, &stop)) {
+            if (mode == Mode::Live) break;
+            if (mode == Mode::Scan && Session_now(s) < goal.target) *scan = ScanResult{true, Session_now(s), stop};
             stop = Stop{StopReason::None, {}, {}};
         }
         if (goal.goal == Goal::Step && step_done(s, goal)) {
             stop.reason = StopReason::Step;
             break;
         }
-        if (s->frame_pos == 0 && (goal.goal == Goal::Frame || goal.goal == Goal::Step)) break;
+        if (s->frame_pos == 0 && !bounded) break;
     }
     s->quiet = false;
     opcode_table = following_handlers;
@@ -301,11 +318,12 @@ void end_run(Session* s) {
 // Rebuilds the machine as it was at point `target`, from the latest
 // snapshot before it.
 bool go_to(Session* s, uint64_t target) {
-    const Snapshot* snap = History_at_or_before(&s->history, target / s->cycles_per_frame);
+    const Snapshot* snap = Timeline_at_or_before(&s->timeline, target / s->cycles_per_frame);
     if (!snap) return false;
     restore_snapshot(s, *snap);
     s->replaying = true;
     run_checked(s, RunGoal{Goal::Target, StepKind::Into, 0, target}, nullptr);
+    s->checked_at = UINT64_MAX;
     s->replaying = false;
     return Session_now(s) == target;
 }
@@ -321,6 +339,7 @@ bool Session_init(Session* s) {
     s->stop_on_illegal = true;
     s->illegal_hit = false;
     s->resume_at = UINT64_MAX;
+    s->checked_at = UINT64_MAX;
     s->illegal_at = UINT64_MAX;
     s->replaying = false;
     s->quiet = false;
@@ -329,7 +348,7 @@ bool Session_init(Session* s) {
     s->exit_code = 0;
     s->picture = nullptr;
     s->goal_kind = SessionGoal::Run;
-    History_init(&s->history, SNAPSHOT_INTERVAL, HISTORY_FRAMES);
+    Timeline_init(&s->timeline, SNAPSHOT_INTERVAL, HISTORY_FRAMES);
     active = s;
     Log_set_sink(log_sink, s);
     if (!Computer_init(&s->computer)) return false;
@@ -342,7 +361,7 @@ void Session_free(Session* s) {
     Computer_detach_cartridge(&s->computer);
     Cartridge_free_image(&s->cartridge);
     Computer_free(&s->computer);
-    History_free(&s->history);
+    Timeline_free(&s->timeline);
     opcode_table = machine_handlers;
     Log_set_sink(nullptr, nullptr);
     active = nullptr;
@@ -384,7 +403,7 @@ void Session_poke(Session* s, uint16_t address, uint8_t value) {
 
 void Session_changed(Session* s) {
     uint64_t frame = s->computer.frame;
-    History_truncate(&s->history, s->frame_pos == 0 ? frame : frame + 1, s->frame_pos == 0 ? frame : frame + 1);
+    Timeline_truncate(&s->timeline, s->frame_pos == 0 ? frame : frame + 1, s->frame_pos == 0 ? frame : frame + 1);
     s->furthest = Session_now(s);
 }
 
@@ -441,8 +460,8 @@ void Session_resume(Session* s, SessionGoal goal, StepKind kind) {
 }
 
 uint64_t Session_history_start(const Session* s) {
-    if (s->history.snapshots.empty()) return Session_now(s);
-    return s->history.snapshots.front().frame * s->cycles_per_frame;
+    if (s->timeline.snapshots.empty()) return Session_now(s);
+    return s->timeline.snapshots.front().frame * s->cycles_per_frame;
 }
 
 Stop Session_step_back(Session* s) {
@@ -458,23 +477,24 @@ Stop Session_reverse_continue(Session* s) {
     // Each span between two snapshots is re-run once, latest first, noting
     // the last point in it where a breakpoint would have stopped.
     while (end > Session_history_start(s)) {
-        const Snapshot* snap = History_at_or_before(&s->history, (end - 1) / s->cycles_per_frame);
+        const Snapshot* snap = Timeline_at_or_before(&s->timeline, (end - 1) / s->cycles_per_frame);
         if (!snap) break;
         uint64_t start = snap->frame * s->cycles_per_frame;
         restore_snapshot(s, *snap);
         s->replaying = true;
-        ScanResult found{false, 0};
+        ScanResult found{false, 0, {}};
         run_checked(s, RunGoal{Goal::Scan, StepKind::Into, 0, end}, &found);
         s->replaying = false;
         if (found.found) {
             go_to(s, found.at);
-            Stop stop{StopReason::Breakpoint, {}, {}};
-            // Name the breakpoints that stop here, as a forward run would.
-            uint16_t pc = CPU_pc(&s->computer.cpu);
-            for (const CodeBreak& c : s->breakpoints.code)
-                if (c.address == pc && !c.rule.is_log) stop.breakpoint_ids.push_back(c.id);
-            if (stop.breakpoint_ids.empty()) stop.reason = StopReason::DataBreakpoint;
-            return stop;
+            // Arrived as a forward run would have: a code breakpoint's hit
+            // here counted, and passed when the run resumes.
+            if (found.stop.reason != StopReason::DataBreakpoint) {
+                Stop counted{};
+                code_breaks(s, CPU_pc(&s->computer.cpu), Mode::Replay, &counted);
+                s->checked_at = found.at;
+            }
+            return found.stop;
         }
         end = start;
     }

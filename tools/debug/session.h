@@ -23,7 +23,7 @@
 #include "cartridge/cartridge.h"
 #include "computer/computer.h"
 #include "debug_info.h"
-#include "history.h"
+#include "timeline.h"
 
 enum class RunState : uint8_t { Idle, Stopped, Running, Ended };
 
@@ -61,7 +61,7 @@ struct Session {
     DebugInfo info;
     bool has_info;
     Breakpoints breakpoints;
-    History history;
+    Timeline timeline;
     RunState state;
 
     uint32_t cycles_per_frame;
@@ -71,7 +71,8 @@ struct Session {
 
     bool stop_on_illegal;
     bool illegal_hit;     // the CPU reached an opcode without an instruction
-    uint64_t resume_at;   // breakpoints at this point are passed once
+    uint64_t resume_at;   // breakpoints at this point do not stop the run leaving it
+    uint64_t checked_at;  // the point whose code breakpoints were last weighed
     uint64_t illegal_at;  // an illegal opcode here is executed, not caught
     bool replaying;       // re-running the past: no output, no live input
     bool quiet;           // the machine's printing is dropped

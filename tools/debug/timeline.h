@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <vector>
 
 // A call or interrupt the program is inside, as the debugger saw it made.
@@ -26,11 +27,12 @@ struct Snapshot {
     std::vector<uint8_t> state;
     std::vector<CallFrame> calls;
     uint8_t interrupts_on; // as the last EI, DI or RETI left them
+    std::map<int32_t, uint64_t> hits; // breakpoint hits before the frame
 };
 
 using PadBytes = std::array<uint8_t, 2>;
 
-struct History {
+struct Timeline {
     std::deque<Snapshot> snapshots; // ascending frames
     std::deque<PadBytes> inputs;    // for frames first_input_frame on
     uint64_t first_input_frame;
@@ -38,19 +40,19 @@ struct History {
     uint64_t keep_frames;
 };
 
-void History_init(History* history, uint32_t interval, uint64_t keep_frames);
-void History_free(History* history);
+void Timeline_init(Timeline* timeline, uint32_t interval, uint64_t keep_frames);
+void Timeline_free(Timeline* timeline);
 
-bool History_wants_snapshot(const History* history, uint64_t frame);
+bool Timeline_wants_snapshot(const Timeline* timeline, uint64_t frame);
 // Adds the snapshot of a frame's start and forgets what lies more than
 // keep_frames before it (keeping one snapshot at or before that point).
-void History_add(History* history, Snapshot snapshot);
+void Timeline_add(Timeline* timeline, Snapshot snapshot);
 // The latest snapshot taken at or before `frame`, or null.
-const Snapshot* History_at_or_before(const History* history, uint64_t frame);
+const Snapshot* Timeline_at_or_before(const Timeline* timeline, uint64_t frame);
 
-void History_record_input(History* history, uint64_t frame, PadBytes bytes);
-bool History_input(const History* history, uint64_t frame, PadBytes* bytes);
+void Timeline_record_input(Timeline* timeline, uint64_t frame, PadBytes bytes);
+bool Timeline_input(const Timeline* timeline, uint64_t frame, PadBytes* bytes);
 
 // Forgets snapshots from `frame` on and inputs from `input_frame` on: the
 // state was changed by hand, so that future no longer follows.
-void History_truncate(History* history, uint64_t frame, uint64_t input_frame);
+void Timeline_truncate(Timeline* timeline, uint64_t frame, uint64_t input_frame);
