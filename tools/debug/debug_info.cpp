@@ -1,10 +1,12 @@
 #include "debug_info.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <tuple>
 
 #include "cartridge/cartridge.h"
+#include "disassembler.h"
 
 namespace {
 
@@ -213,4 +215,28 @@ std::optional<int64_t> DebugInfo_constant(const DebugInfo* info, std::string_vie
     for (const DebugConst& c : info->constants)
         if (c.name == name) return c.value;
     return std::nullopt;
+}
+
+std::string DebugInfo_name_of(const DebugInfo* info, int bank, uint16_t address) {
+    const DebugLabel* label = info ? DebugInfo_label_before(info, bank, address) : nullptr;
+    if (!label) {
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04X", address);
+        return text;
+    }
+    if (label->address == address) return label->name;
+    return label->name + "+" + std::to_string(address - label->address);
+}
+
+int DebugInfo_format(const DebugInfo* info, std::span<const uint8_t> bytes, int bank, std::string* text) {
+    char plain[48];
+    int length = Disassembler_format(bytes, 0, plain, sizeof plain);
+    *text = plain;
+    DisInstruction decoded = Disassembler_decode(bytes, 0);
+    if (info && decoded.info && decoded.info->a == Operand::Imm16) {
+        uint16_t target = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
+        if (const DebugLabel* label = DebugInfo_label_at(info, DebugInfo_bank_of(target, bank), target))
+            *text = std::string(decoded.info->mnemonic) + " " + label->name;
+    }
+    return length;
 }

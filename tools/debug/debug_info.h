@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,3 +84,14 @@ const DebugLabel* DebugInfo_label_before(const DebugInfo* info, int bank, uint16
 // The label exactly at `address` in `bank`, preferring a global one.
 const DebugLabel* DebugInfo_label_at(const DebugInfo* info, int bank, uint16_t address);
 std::optional<int64_t> DebugInfo_constant(const DebugInfo* info, std::string_view name);
+
+// An address as the program names it: "label", "label+N" after the nearest
+// label below it in the same bank, or "0x1234" where none is (or `info` is
+// null).
+std::string DebugInfo_name_of(const DebugInfo* info, int bank, uint16_t address);
+
+// The instruction whose bytes start `bytes` (as many as the longest
+// instruction takes), disassembled, with a jump or call target that has a
+// label shown by its name; `bank` is the cartridge bank selected. `info`
+// may be null. Returns the instruction's length.
+int DebugInfo_format(const DebugInfo* info, std::span<const uint8_t> bytes, int bank, std::string* text);

@@ -16,7 +16,6 @@ constexpr int THREAD_ID = 1;
 constexpr int64_t REGISTERS_REF = 1;
 constexpr int64_t PAIRS_REF = 2;
 constexpr int64_t DEVICES_REF = 3;
-constexpr size_t MAX_INSTRUCTION = 4;
 
 using Handler = void (*)(Adapter* a, const Json& request, const Json* args);
 
@@ -404,13 +403,6 @@ void threads(Adapter* a, const Json& request, const Json*) {
 
 // ---- the program's state ---------------------------------------------------
 
-std::string routine_name(Adapter* a, int bank, uint16_t address) {
-    const DebugLabel* label = info_of(a) ? DebugInfo_label_before(&a->session.info, bank, address) : nullptr;
-    if (!label) return hex(address, 4);
-    if (label->address == address) return label->name;
-    return label->name + "+" + std::to_string(address - label->address);
-}
-
 Json stack_frame(Adapter* a, int64_t id, std::string name, int bank, uint16_t pc) {
     Json frame = object_with({{"id", Json_number(static_cast<double>(id))},
                               {"instructionPointerReference", Json_string(hex(pc, 4))},
@@ -441,7 +433,7 @@ void stack_trace(Adapter* a, const Json& request, const Json* args) {
         bool top = i == calls.size();
         uint16_t at = top ? pc : calls[i].site;
         int at_bank = top ? bank : (at < BANK_SIZE ? 0 : calls[i].bank);
-        std::string name = routine_name(a, at_bank, at);
+        std::string name = DebugInfo_name_of(info_of(a), at_bank, at);
         if (!top && calls[i].interrupt) name += " (interrupted)";
         Json_push(&frames, stack_frame(a, static_cast<int64_t>(i + 1), name, at_bank, at));
     }
@@ -636,20 +628,11 @@ void write_memory(Adapter* a, const Json& request, const Json* args) {
 
 // One decoded instruction at `address`, as the disassembly view shows it.
 Json disassembled(Adapter* a, uint16_t address, int* length) {
-    std::array<uint8_t, MAX_INSTRUCTION> bytes{};
-    for (size_t i = 0; i < MAX_INSTRUCTION; ++i) bytes[i] = Session_peek(&a->session, static_cast<uint16_t>(address + i));
-    char text[48];
-    *length = Disassembler_format(bytes, 0, text, sizeof text);
-    std::string shown = text;
-    DisInstruction decoded = Disassembler_decode(bytes, 0);
+    std::array<uint8_t, MAX_INSTRUCTION_SIZE> bytes{};
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = Session_peek(&a->session, static_cast<uint16_t>(address + i));
+    std::string shown;
     int bank = Session_bank_of(&a->session, address);
-    // A jump or call target that has a label is shown by its name.
-    if (decoded.info && decoded.info->a == Operand::Imm16 && info_of(a)) {
-        uint16_t target = static_cast<uint16_t>(bytes[1] << 8 | bytes[2]);
-        int target_bank = Session_bank_of(&a->session, target);
-        if (const DebugLabel* label = DebugInfo_label_at(&a->session.info, target_bank, target))
-            shown = std::string(decoded.info->mnemonic) + " " + label->name;
-    }
+    *length = DebugInfo_format(info_of(a), bytes, Session_bank_of(&a->session, BANK_SIZE), &shown);
     std::string hex_bytes;
     for (int i = 0; i < *length; ++i) {
         char b[4];
@@ -673,7 +656,7 @@ Json disassembled(Adapter* a, uint16_t address, int* length) {
 // Where instruction starts lie before `address`: decoding from a little
 // earlier, the first start point whose instructions land on it exactly.
 std::vector<uint16_t> starts_before(Adapter* a, uint16_t address, int count) {
-    for (int back = count * static_cast<int>(MAX_INSTRUCTION); back >= 0; --back) {
+    for (int back = count * MAX_INSTRUCTION_SIZE; back >= 0; --back) {
         std::vector<uint16_t> starts;
         int64_t at = static_cast<int64_t>(address) - back;
         if (at < 0) continue;

@@ -5,6 +5,7 @@
 
 #include "computer/log.h"
 #include "computer/snapshot.h"
+#include "cpu/isa.h"
 
 namespace {
 
@@ -13,11 +14,18 @@ namespace {
 constexpr uint32_t SNAPSHOT_INTERVAL = 10;
 constexpr uint64_t HISTORY_FRAMES = 4096;
 
-constexpr uint8_t OP_CALL = 0x40;
-constexpr uint8_t OP_RET = 0x41;
-constexpr uint8_t OP_RETI = 0x42;
-constexpr uint8_t OP_DI = 0xFD;
-constexpr uint8_t OP_EI = 0xFE;
+// Opcodes of the instructions the debugger follows, from the machine's table
+// (each has one encoding).
+constexpr uint8_t opcode_of(std::string_view mnemonic) {
+    for (const InstructionInfo& info : instruction_set)
+        if (info.mnemonic == mnemonic) return info.opcode;
+    return 0;
+}
+constexpr uint8_t OP_CALL = opcode_of("CALL");
+constexpr uint8_t OP_RET = opcode_of("RET");
+constexpr uint8_t OP_RETI = opcode_of("RETI");
+constexpr uint8_t OP_DI = opcode_of("DI");
+constexpr uint8_t OP_EI = opcode_of("EI");
 
 // The opcode handlers take no context, and a process debugs one machine.
 Session* active = nullptr;
