@@ -5,6 +5,7 @@
 const assert = require('assert');
 const fs = require('fs');
 const path = require('path');
+const { execFileSync, spawn } = require('child_process');
 const { DebugClient } = require('@vscode/debugadapter-testsupport');
 const { convert } = require('./listing_to_dbg');
 
@@ -18,7 +19,7 @@ const ILLEGAL = path.join(ROMS, 'illegal.rom');
 const lines = fs.readFileSync(SOURCE, 'utf8').split('\n');
 const lineOf = (text) => lines.findIndex((l) => l.includes(text)) + 1;
 
-for (const name of ['debuggee', 'illegal']) {
+for (const name of ['debuggee', 'illegal', 'window']) {
   const base = path.join(ROMS, name + '.rom');
   fs.writeFileSync(base + '.dbg', convert(base + '.lst', base + '.sym', path.join(__dirname, 'roms', name + '.asm')));
 }
@@ -306,5 +307,56 @@ describe('lumacor-debug', function () {
       assert.strictEqual(exited.body.exitCode, 4);
       await printed;
     });
+  });
+});
+
+// The window of a launch without noDisplay, on an X server of the test's own.
+describe('lumacor-debug in a window', function () {
+  this.timeout(30000);
+  const { XVFB, CLOSE_WINDOW } = process.env;
+  let server;
+  let env;
+
+  before(async function () {
+    if (!XVFB || !CLOSE_WINDOW) this.skip();
+    server = spawn(XVFB, ['-displayfd', '3', '-screen', '0', '800x600x24'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+    const number = await new Promise((resolve) => server.stdio[3].once('data', (d) => resolve(String(d).trim())));
+    env = Object.assign({}, process.env, { DISPLAY: ':' + number, SDL_AUDIODRIVER: 'dummy' });
+  });
+  after(() => server && server.kill());
+
+  // The colour at the middle of the window (at 100, 100, 512 x 384).
+  const middle = () => [...execFileSync('import', ['-window', 'root', '-depth', '8', '-crop', '1x1+356+292', 'rgb:-'], { env })];
+
+  it('runs paced, keeps its picture while stopped, and ends when closed', async () => {
+    const dc = new DebugClient(ADAPTER, '', 'lumacor', { env });
+    await dc.start();
+    try {
+      await dc.initializeRequest();
+      const launched = dc.launchRequest({ program: path.join(ROMS, 'window.rom') });
+      await dc.waitForEvent('initialized');
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'frame', hitCondition: '== 20' }] });
+      const started = Date.now();
+      await Promise.all([dc.configurationDoneRequest(), launched, dc.waitForEvent('stopped')]);
+      // 19 frames 16 ms apart at the least; unpaced they take a millisecond.
+      assert.ok(Date.now() - started >= 19 * 16 * 0.9, `20 frames in ${Date.now() - started} ms`);
+      const shown = middle();
+      assert.notDeepStrictEqual(shown, [0, 0, 0]);
+      const id = execFileSync('xdotool', ['search', '--name', 'lumacor'], { env }).toString().split('\n')[0];
+      execFileSync('xdotool', ['windowunmap', '--sync', id], { env });
+      execFileSync('xdotool', ['windowmap', '--sync', id], { env });
+      await new Promise((resolve) => setTimeout(resolve, 300));
+      assert.deepStrictEqual(middle(), shown);
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'frame' }] });
+      await Promise.all([dc.continueRequest({ threadId: 1 }), dc.waitForEvent('stopped')]);
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
+      await dc.continueRequest({ threadId: 1 });
+      const [exited] = await Promise.all([dc.waitForEvent('exited'), dc.waitForEvent('terminated'),
+        execFileSync(CLOSE_WINDOW, ['lumacor', '10'], { env })]);
+      assert.strictEqual(exited.body.exitCode, 0);
+      assert.notDeepStrictEqual(middle(), shown);
+    } finally {
+      await dc.stop();
+    }
   });
 });

@@ -17,6 +17,8 @@ struct Window {
     std::vector<SDL_Event> held; // input that waits for the next frame
     std::vector<uint8_t> picture;
     bool closed;
+    bool exposed; // the desktop asks for the window's picture again
+    bool silent;  // the sound is paused while the program is stopped
 };
 
 Window window{};
@@ -37,6 +39,7 @@ void poll(Session* session) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) window.closed = true;
+        else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) window.exposed = true;
         else if (is_input(event)) window.held.push_back(event);
     }
     (void)session;
@@ -78,7 +81,14 @@ void close(Adapter* adapter) {
     SDL_Quit();
 }
 
+void set_silent(bool silent) {
+    if (window.silent == silent || !window.host.audio.device) return;
+    SDL_PauseAudioDevice(window.host.audio.device, silent ? 1 : 0);
+    window.silent = silent;
+}
+
 void frame_shown(Adapter* adapter) {
+    set_silent(false);
     if (uint8_t* pixels = Display_lock(&window.host.display)) {
         std::memcpy(pixels, window.picture.data(), FRAME_BYTES);
         Display_unlock(&window.host.display);
@@ -100,7 +110,11 @@ void Window_poll(Adapter* adapter) {
         adapter->session.computer.cpu.running = 0;
         Adapter_report_stop(adapter, Stop{StopReason::Ended, {}, {}});
     }
-    // A stopped program's window is redrawn from its last picture when the
-    // desktop asks, and the pacing starts afresh when it runs on.
+    // A stopped program's window is redrawn from its last picture (still in
+    // the texture) when the desktop asks; its sound holds no note; and the
+    // pacing starts afresh when it runs on.
+    if (window.exposed) Display_present(&window.host.display);
+    window.exposed = false;
+    set_silent(true);
     FramePacer_start(&window.pacer, Timer_now_ms(), adapter->session.computer.gpu.refresh_rate);
 }
