@@ -3,22 +3,22 @@
 # UndefinedBehaviorSanitizer, and runs each for a bounded time from a copy of
 # its seed corpus. Fails on the first crash, leak, sanitizer report or
 # time-out; the input that caused it is kept in the build directory.
-# FUZZ_SECONDS sets the time per target (default 40).
+# FUZZ_SECONDS sets the time per target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
-seconds=${FUZZ_SECONDS:-40}
+seconds=${FUZZ_SECONDS:-30}
 dir=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLUMACOR_SANITIZE=ON -DLUMACOR_FUZZ=ON -DLUMACOR_BENCH=OFF >/dev/null
-cmake --build "$dir" -j"$jobs" --target fuzz_machine fuzz_asm fuzz_dis
+cmake --build "$dir" -j"$jobs" --target fuzz_machine fuzz_asm fuzz_dis fuzz_snapshot
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$dir/fuzz/crashes"
 status=0
-for target in machine asm dis; do
+for target in machine asm dis snapshot; do
   cp -r "fuzz/corpus/$target" "$work/$target"
   echo "== fuzz_$target: ${seconds} s =="
   if ! UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

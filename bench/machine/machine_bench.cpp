@@ -150,11 +150,7 @@ void BenchMachine_free(BenchMachine* machine) {
 
 Computer* fresh_machine() {
     Computer* computer = &bench_machine->computer;
-    CPU_init(&computer->cpu, &computer->bus);
-    std::memset(computer->ram.buffer, 0, RAM_BUFFER_SIZE);
-    std::memset(computer->gpu.vram, 0, VRAM_SIZE);
-    computer->dma.registers.fill(0);
-    bench_machine->cartridge.bank = 1;
+    Computer_reset(computer);
     return computer;
 }
 
