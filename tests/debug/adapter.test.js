@@ -7,7 +7,6 @@ const fs = require('fs');
 const path = require('path');
 const { execFileSync, spawn } = require('child_process');
 const { DebugClient } = require('@vscode/debugadapter-testsupport');
-const { convert } = require('./listing_to_dbg');
 
 const ADAPTER = process.env.LUMACOR_DEBUG;
 const ROMS = process.env.DEBUG_TEST_ROMS;
@@ -19,10 +18,6 @@ const ILLEGAL = path.join(ROMS, 'illegal.rom');
 const lines = fs.readFileSync(SOURCE, 'utf8').split('\n');
 const lineOf = (text) => lines.findIndex((l) => l.includes(text)) + 1;
 
-for (const name of ['debuggee', 'illegal', 'window']) {
-  const base = path.join(ROMS, name + '.rom');
-  fs.writeFileSync(base + '.dbg', convert(base + '.lst', base + '.sym', path.join(__dirname, 'roms', name + '.asm')));
-}
 fs.copyFileSync(ILLEGAL, path.join(ROMS, 'bare.rom'));
 
 describe('lumacor-debug', function () {

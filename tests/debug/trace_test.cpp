@@ -39,23 +39,17 @@ struct Traced {
     std::string err;
 };
 
-// Runs lumacor-run on the program in a fresh directory, with ROM.dbg written
-// beside it when `with_labels`.
+// Runs lumacor-run on the program in a fresh directory, with the assembler's
+// debug information beside it as ROM.dbg when `with_labels`.
 Traced run_traced(std::vector<std::string> args, bool with_labels) {
     TempDir dir;
-    Assembly assembly = Assembler_assemble_text("trace.asm", SOURCE);
+    AsmOptions options;
+    options.make_debug_info = true;
+    Assembly assembly = Assembler_assemble_text(dir.file("trace.asm"), SOURCE, options);
     EXPECT_TRUE(Assembly_ok(assembly));
     write_bytes(dir.file("t.rom"), assembly.image);
-    if (with_labels) {
-        std::string info = "lumacor-dbg 1\n";
-        char line[80];
-        for (const AsmSymbol& symbol : assembly.symbols) {
-            std::snprintf(line, sizeof line, "label %s %04llX 0\n", symbol.name.c_str(),
-                          static_cast<unsigned long long>(symbol.value));
-            if (symbol.is_label) info += line;
-        }
-        write_bytes(dir.file("t.rom.dbg"), std::vector<unsigned char>(info.begin(), info.end()));
-    }
+    if (with_labels)
+        write_bytes(dir.file("t.rom.dbg"), std::vector<unsigned char>(assembly.debug_info.begin(), assembly.debug_info.end()));
     args.insert(args.begin(), {LUMACOR_RUN_PATH, dir.file("t.rom"), "--no-save", "--quiet"});
     ProcessResult result = Process_run(args);
     Traced traced{result.exited ? result.exit_code : -1, {}, {}, result.err};
