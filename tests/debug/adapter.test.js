@@ -323,8 +323,9 @@ describe('lumacor-debug in a window', function () {
   // The colour at the middle of the window (at 100, 100, 512 x 384).
   const middle = () => [...execFileSync('import', ['-window', 'root', '-depth', '8', '-crop', '1x1+356+292', 'rgb:-'], { env })];
 
-  it('runs paced, keeps its picture while stopped, and ends when closed', async () => {
+  it('runs paced, keeps its picture while stopped, takes keys between frames, and ends when closed', async () => {
     const dc = new DebugClient(ADAPTER, '', 'lumacor', { env });
+    const value = async (expression) => Number((await dc.evaluateRequest({ expression })).body.result.split(' ')[0]);
     await dc.start();
     try {
       await dc.initializeRequest();
@@ -342,8 +343,15 @@ describe('lumacor-debug in a window', function () {
       execFileSync('xdotool', ['windowmap', '--sync', id], { env });
       await new Promise((resolve) => setTimeout(resolve, 300));
       assert.deepStrictEqual(middle(), shown);
+      // A key held while stopped reaches pad 1 as the next frame starts.
+      execFileSync('xdotool', ['windowfocus', '--sync', id], { env });
+      execFileSync('xdotool', ['keydown', 'Right'], { env });
+      await new Promise((resolve) => setTimeout(resolve, 100));
+      assert.strictEqual(await value('[0xFF0A]'), 0);
       await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'frame' }] });
       await Promise.all([dc.continueRequest({ threadId: 1 }), dc.waitForEvent('stopped')]);
+      assert.strictEqual(await value('[0xFF0A]'), 0x08);
+      execFileSync('xdotool', ['keyup', 'Right'], { env });
       await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
       await dc.continueRequest({ threadId: 1 });
       const [exited] = await Promise.all([dc.waitForEvent('exited'), dc.waitForEvent('terminated'),

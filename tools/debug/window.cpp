@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "controller/keyboard.h"
 #include "main/pacing.h"
 #include "main/run.h"
 #include "main/timer.h"
@@ -46,9 +47,21 @@ void poll(Session* session) {
 }
 
 // Before a frame's first instruction the input held since the last one is
-// applied, as lumacor applies events between frames.
+// applied, as lumacor applies events between frames. Only the machine's
+// input: the window program's own keys (states, rewinding, pausing) would
+// change the machine behind the debugger's back, which does those itself.
 void frame_start(void*, Session* session) {
-    for (const SDL_Event& event : window.held) Host_handle_event(&window.host, &session->computer, event);
+    for (const SDL_Event& event : window.held) {
+        switch (event.type) {
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: Keyboard_handle_event(&session->computer.controllers, &event.key); break;
+        case SDL_CONTROLLERBUTTONDOWN:
+        case SDL_CONTROLLERBUTTONUP: GamePad_handle_event(&window.host.pads, &event.cbutton); break;
+        case SDL_CONTROLLERDEVICEADDED: GamePad_handle_added(&window.host.pads, &event.cdevice); break;
+        case SDL_CONTROLLERDEVICEREMOVED: GamePad_handle_removed(&window.host.pads, &event.cdevice); break;
+        default: break;
+        }
+    }
     window.held.clear();
 }
 
