@@ -127,17 +127,23 @@ describe('lumacor-debug', function () {
       assert.strictEqual(await evaluate('r0'), 3);
     });
 
-    it('counts hits in the program\'s time: a step landing on one counts, a step back takes it back', async () => {
+    it('counts hits in the program\'s time and logs each moment once', async () => {
       await startStopped();
+      let logged = '';
+      dc.on('output', (e) => { if (e.body.category === 'console') logged += e.body.output; });
       await lineBreaks([{ line: lineOf('OUT   0x80, r0'), logMessage: 'r0 is {r0}' },
         { line: lineOf('INC   r0'), hitCondition: '== 3' }]);
+      // Landing on the first hit by a step, then running on, counts it.
       for (let i = 0; i < 4; i++) await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
       assert.strictEqual((await topFrame())[0].line, lineOf('INC   r0'));
-      const logged = outputIncluding('console', 'r0 is 1\nr0 is 2\n');
       await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
-      await logged;
       assert.strictEqual(await evaluate('r0'), 2);
+      // Going back takes hits back: the same hit stops again.
       await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      assert.strictEqual(await evaluate('r0'), 2);
+      await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'step');
+      assert.strictEqual(await evaluate('PC'), 0x100);
       await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
       assert.strictEqual(await evaluate('r0'), 2);
       const ended = dc.waitForEvent('exited');
@@ -146,6 +152,7 @@ describe('lumacor-debug', function () {
       await dc.continueRequest({ threadId: 1 });
       await ended;
       assert.strictEqual(stops, 0);
+      assert.strictEqual(logged, 'r0 is 1\nr0 is 2\nr0 is 3\nr0 is 4\nr0 is 5\n');
     });
 
     it('reports the test port as output and the end with lumacor-run\'s status', async () => {
@@ -210,18 +217,23 @@ describe('lumacor-debug', function () {
       assert.match(stopped.body.description, /wrote 0x5A at 0xA010/);
       assert.strictEqual(await evaluate('[TARGET]'), 0x5a);
       assert.strictEqual((await topFrame())[0].line, lineOf('ST    [p4], 1') + 1);
-      await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: '0xA020', accessType: 'read' }] });
+      await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: info.body.dataId, accessType: 'write' },
+        { dataId: '0xA020', accessType: 'read' }] });
       await runTo(dc.continueRequest({ threadId: 1 }), 'data breakpoint');
       assert.strictEqual((await topFrame())[0].line, lineOf('CMP   r5, 3'));
+      const back = await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'data breakpoint');
+      assert.match(back.body.description, /wrote 0x5A at 0xA010/);
+      assert.strictEqual((await topFrame())[0].line, lineOf('ST    [p4], 1') + 1);
     });
   });
 
   describe('stepping backwards', () => {
+    // Registers, flags, PC and SP, the devices and the frame count, and RAM.
     async function state() {
       const mem = await dc.customRequest('readMemory', { memoryReference: '0xA000', count: 0x30 });
-      const regs = [];
-      for (let r = 0; r < 16; r++) regs.push(await evaluate('r' + r));
-      return { regs, ram: mem.body.data, frame: await evaluate('frame'), bank: await evaluate('bank') };
+      const scope = async (ref) => Object.fromEntries((await dc.variablesRequest({ variablesReference: ref }))
+        .body.variables.map((v) => [v.name, v.value]));
+      return { registers: await scope(1), devices: await scope(3), ram: mem.body.data };
     }
 
     it('steps back across a frame boundary to exactly the earlier state', async () => {
@@ -232,7 +244,7 @@ describe('lumacor-debug', function () {
       // Back over the interrupt's entry into the frame before it.
       await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
       const before = await state();
-      assert.strictEqual(before.frame, 0);
+      assert.strictEqual(before.devices.frame, '0x0 (0)');
       assert.match((await topFrame())[0].name, /^main\.wait/);
       await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
       assert.strictEqual((await topFrame())[0].name, 'frame');
@@ -268,6 +280,42 @@ describe('lumacor-debug', function () {
       await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'step');
       assert.strictEqual(await evaluate('PC'), 0x100);
     });
+
+    it('runs backwards over several snapshots to a hit condition\'s hit, counted from when it was set', async () => {
+      await startStopped({ program: path.join(ROMS, 'window.rom') });
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'frame', hitCondition: '== 5' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      assert.strictEqual(await evaluate('r0'), 4);
+      // The program's label wins over the frame count of the same name.
+      assert.strictEqual(await evaluate('PC == frame'), 1);
+      // Set at the 5th interrupt, which has been weighed: its 25th hit is the 30th.
+      await dc.customRequest('setInstructionBreakpoints', { breakpoints: [{ instructionReference: 'frame', hitCondition: '25' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'instruction breakpoint');
+      assert.strictEqual(await evaluate('r0'), 29);
+      await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'function breakpoint');
+      assert.strictEqual(await evaluate('r0'), 4);
+      // Set at the 5th interrupt, already weighed: its first hit is the 6th,
+      // and before it has none.
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
+      await dc.customRequest('setInstructionBreakpoints', { breakpoints: [{ instructionReference: 'frame', hitCondition: '== 1' }] });
+      await runTo(dc.reverseContinueRequest({ threadId: 1 }), 'step');
+      assert.strictEqual(await evaluate('PC'), 0x100);
+      await runTo(dc.continueRequest({ threadId: 1 }), 'instruction breakpoint');
+      assert.strictEqual(await evaluate('r0'), 5);
+    });
+
+    it('starts a new future when the state is changed by hand', async () => {
+      await startStopped();
+      let printed = '';
+      dc.on('output', (e) => { if (e.body.category === 'stdout') printed += e.body.output; });
+      await lineBreaks([{ line: lineOf('OUT   0x80, r0') }]);
+      await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
+      await dc.setVariableRequest({ variablesReference: 1, name: 'r0', value: '0x42' });
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      assert.match(printed, /out\[0x80\] <- 0x1\nout\[0x80\] <- 0x42\n$/);
+    });
   });
 
   describe('memory, registers and code', () => {
@@ -296,6 +344,7 @@ describe('lumacor-debug', function () {
       assert.strictEqual(frames[0].name, '0x0103');
       assert.strictEqual(frames[0].source, undefined);
       assert.strictEqual(frames[0].instructionPointerReference, '0x0103');
+      assert.strictEqual(await evaluate('frame + 1'), 1);
     });
   });
 

@@ -27,6 +27,9 @@ struct BreakRule {
     int64_t hit_count;
     bool is_log;
     std::string log_message;
+    // The first point the breakpoint was weighed at: one with a hit
+    // condition has hits, and acts, only from there on.
+    uint64_t set_at;
 };
 
 struct CodeBreak {

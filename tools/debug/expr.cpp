@@ -139,19 +139,22 @@ bool parse_name(Compiler* c, int32_t* node) {
         *node = add(c, ExprOp::Const, label->bank);
         return true;
     }
-    if (equals_folded(name, "frame")) return *node = add(c, ExprOp::Frame), true;
     if (equals_folded(name, "FLAGS")) return *node = add(c, ExprOp::Cell, FLAGS), true;
     if (equals_folded(name, "PC")) return *node = add(c, ExprOp::Pair, PAIR_PC), true;
     if (equals_folded(name, "SP")) return *node = add(c, ExprOp::Pair, PAIR_SP), true;
-    if (name == "Z" || name == "z") return *node = add(c, ExprOp::FlagZ), true;
-    if (name == "C" || name == "c") return *node = add(c, ExprOp::FlagC), true;
     if (auto r = indexed_name(name, 'r', 255)) return *node = add(c, ExprOp::Cell, *r), true;
     if (auto p = indexed_name(name, 'p', 15)) return *node = add(c, ExprOp::Pair, *p), true;
+    // The names above are reserved by the assembler; a program may call its
+    // own symbols frame, Z or C (a frame interrupt handler often is), and a
+    // symbol of the program wins, as hovering over it in the source expects.
     if (c->info) {
         if (const DebugLabel* label = DebugInfo_label_named(c->info, name))
             return *node = add(c, ExprOp::Const, label->address), true;
         if (auto value = DebugInfo_constant(c->info, name)) return *node = add(c, ExprOp::Const, *value), true;
     }
+    if (equals_folded(name, "frame")) return *node = add(c, ExprOp::Frame), true;
+    if (name == "Z" || name == "z") return *node = add(c, ExprOp::FlagZ), true;
+    if (name == "C" || name == "c") return *node = add(c, ExprOp::FlagC), true;
     c->at = start;
     return fail(c, "unknown name '" + std::string(name) + "'");
 }

@@ -80,6 +80,7 @@ bool rule_of(Adapter* a, const Json* spec, BreakRule* rule, std::string* error) 
     if (!hits.empty() && !BreakRule_parse_hit(rule, hits, error)) return false;
     rule->log_message = Json_as_string(Json_get(spec, "logMessage"), "");
     rule->is_log = !rule->log_message.empty();
+    rule->set_at = Session_first_unweighed(&a->session);
     return true;
 }
 

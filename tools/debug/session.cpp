@@ -173,8 +173,10 @@ StopReason reason_of(BreakKind kind) {
 enum class Mode : uint8_t { Live, Replay, Scan };
 
 // Whether a breakpoint acts now: its condition holds (the hit is counted)
-// and its hit condition passes.
+// and its hit condition passes. One with a hit condition has no hits before
+// it was set, so it acts only from there on.
 bool rule_fires(Session* s, int32_t id, const BreakRule& rule) {
+    if (rule.has_hit_test && Session_now(s) < rule.set_at) return false;
     if (rule.has_condition) {
         int64_t value = 0;
         std::string error;
@@ -398,6 +400,11 @@ bool Session_launch(Session* s, std::vector<uint8_t> rom, const std::string& deb
 }
 
 uint64_t Session_now(const Session* s) { return s->computer.frame * s->cycles_per_frame + s->frame_pos; }
+
+uint64_t Session_first_unweighed(const Session* s) {
+    uint64_t now = Session_now(s);
+    return s->checked_at == now ? now + 1 : now;
+}
 
 int Session_bank_of(const Session* s, uint16_t address) {
     return DebugInfo_bank_of(address, s->computer.cartridge ? s->computer.cartridge->bank : 1);

@@ -98,6 +98,10 @@ void Session_free(Session* session);
 bool Session_launch(Session* session, std::vector<uint8_t> rom, const std::string& debug_text, std::string* error);
 
 uint64_t Session_now(const Session* session);
+// The first point whose breakpoints are still to be weighed: the present
+// one, unless the run stopped here on weighing them. A breakpoint set now
+// counts its hits from there.
+uint64_t Session_first_unweighed(const Session* session);
 // The cartridge bank under which the debug information records `address`.
 int Session_bank_of(const Session* session, uint16_t address);
 uint8_t Session_peek(Session* session, uint16_t address);
