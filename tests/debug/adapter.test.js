@@ -414,6 +414,12 @@ describe('lumacor-debug in a window', function () {
       await Promise.all([dc.continueRequest({ threadId: 1 }), dc.waitForEvent('stopped')]);
       assert.strictEqual(await value('[0xFF0A]'), 0x08);
       execFileSync('xdotool', ['keyup', 'Right'], { env });
+      await new Promise((resolve) => setTimeout(resolve, 100));
+      await Promise.all([dc.continueRequest({ threadId: 1 }), dc.waitForEvent('stopped')]);
+      assert.strictEqual(await value('[0xFF0A]'), 0);
+      // Back into the frame before, the key is held again, as recorded.
+      await Promise.all([dc.stepBackRequest({ threadId: 1 }), dc.waitForEvent('stopped')]);
+      assert.strictEqual(await value('[0xFF0A]'), 0x08);
       await dc.setFunctionBreakpointsRequest({ breakpoints: [] });
       await dc.continueRequest({ threadId: 1 });
       const [exited] = await Promise.all([dc.waitForEvent('exited'), dc.waitForEvent('terminated'),
