@@ -227,6 +227,23 @@ describe('lumacor-debug', function () {
     });
   });
 
+  describe('stack bytes', () => {
+    it('are watched as calls push them and returns pop them', async () => {
+      await startStopped();
+      await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: '0xFFFE', accessType: 'readWrite' }] });
+      const pushed = await runTo(dc.continueRequest({ threadId: 1 }), 'data breakpoint');
+      assert.match(pushed.body.description, /wrote 0x01 at 0xFFFE/);
+      assert.strictEqual((await topFrame())[0].name, 'bump');
+      const popped = await runTo(dc.continueRequest({ threadId: 1 }), 'data breakpoint');
+      assert.match(popped.body.description, /read 0x01 at 0xFFFE/);
+      assert.strictEqual((await topFrame())[0].line, lineOf('OUT   0x80, r0'));
+      // The frame interrupt pushes where it breaks in too.
+      await dc.setDataBreakpointsRequest({ breakpoints: [{ dataId: '0xFFFE', accessType: 'write', condition: 'PC == frame' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'data breakpoint');
+      assert.strictEqual((await topFrame())[0].name, 'frame');
+    });
+  });
+
   describe('stepping backwards', () => {
     // Registers, flags, PC and SP, the devices and the frame count, and RAM.
     async function state() {

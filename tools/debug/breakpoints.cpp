@@ -1,5 +1,7 @@
 #include "breakpoints.h"
 
+#include "computer/computer.h"
+
 #include <cstdlib>
 
 namespace {
@@ -71,6 +73,7 @@ void Breakpoints_init(Breakpoints* b, Bus* bus) {
     b->bus = bus;
     b->plain.regions = bus->regions;
     b->wrapped = false;
+    b->stack_watched = false;
     b->watch_hit = WatchHit{};
     b->next_id = 1;
     b->hits.clear();
@@ -95,7 +98,12 @@ void Breakpoints_set_data(Breakpoints* b, std::vector<DataBreak> list) {
     unwrap(b);
     b->data = std::move(list);
     b->watch_map.fill(0);
-    for (const DataBreak& d : b->data) b->watch_map[d.address] |= d.access;
+    const BusRegion& stack = b->plain.regions[SLOT_STACK];
+    b->stack_watched = false;
+    for (const DataBreak& d : b->data) {
+        b->watch_map[d.address] |= d.access;
+        b->stack_watched |= stack.first <= d.address && d.address <= stack.last;
+    }
     if (!b->data.empty()) wrap(b);
 }
 

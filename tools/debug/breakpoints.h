@@ -73,6 +73,7 @@ struct Breakpoints {
     // watch (the debugger's own look at memory).
     Bus plain;
     bool wrapped;
+    bool stack_watched; // a watched byte lies in the CPU's stack page
     WatchHit watch_hit;
     int32_t next_id;
     // Hits by breakpoint id: the times the program reached it with its

@@ -34,6 +34,9 @@ std::array<OpcodeHandler, 256> machine_handlers;
 // with and without opcodes without an instruction caught before they run.
 std::array<OpcodeHandler, 256> following_handlers;
 std::array<OpcodeHandler, 256> catching_handlers;
+// What each opcode does to the stack page: WATCH_WRITE for a push, WATCH_READ
+// for a pop, 0 for neither.
+std::array<uint8_t, 256> stack_access;
 
 void on_call(CPU* cpu, uint8_t opcode) {
     uint16_t site = static_cast<uint16_t>(CPU_pc(cpu) - 1);
@@ -76,6 +79,12 @@ void install_handlers() {
     catching_handlers = following_handlers;
     for (OpcodeHandler& h : catching_handlers)
         if (!h) h = on_illegal;
+    for (const InstructionInfo& info : instruction_set) {
+        std::string_view m = info.mnemonic;
+        stack_access[info.opcode] = m == "PUSH" || m == "CALL" ? WATCH_WRITE
+                                    : m == "POP" || m == "RET" || m == "RETI" ? WATCH_READ
+                                                                                : 0;
+    }
     opcode_table = following_handlers;
 }
 
@@ -133,6 +142,19 @@ void begin_frame(Session* s) {
     Timeline_record_input(&s->timeline, frame, s->computer.controllers.bytes);
 }
 
+// Pushes and pops reach the CPU's stack page directly, not through the Bus:
+// a watch on a byte of the page where the Bus shows it sees them here. `low`
+// is the page index of the lower of the two bytes.
+void watch_stack(Session* s, uint8_t low, uint8_t access) {
+    Breakpoints* b = &s->breakpoints;
+    const BusRegion& stack = b->plain.regions[SLOT_STACK];
+    for (uint8_t index : {low, static_cast<uint8_t>(low + 1)}) {
+        uint16_t address = static_cast<uint16_t>((stack.first & 0xFF00) | index);
+        if (address < stack.first || address > stack.last || !(b->watch_map[address] & access)) continue;
+        b->watch_hit = WatchHit{true, address, access, CPU_stack_page(&s->computer.cpu)[index]};
+    }
+}
+
 void push_interrupt(Session* s, uint16_t site) {
     CPU* cpu = &s->computer.cpu;
     s->calls.push_back(CallFrame{site, CPU_pc(cpu), site, CPU_sp(cpu),
@@ -147,7 +169,10 @@ void finish_frame(Session* s) {
     bool taken = s->interrupts_on != 0;
     uint16_t site = CPU_pc(cpu);
     Computer_end_frame(&s->computer, s->replaying ? nullptr : s->picture);
-    if (taken && cpu->interrupt_enable == 0) push_interrupt(s, site);
+    if (taken && cpu->interrupt_enable == 0) {
+        push_interrupt(s, site);
+        if (s->breakpoints.stack_watched) watch_stack(s, cpu->cells[15], WATCH_WRITE);
+    }
     s->frame_pos = 0;
 }
 
@@ -289,7 +314,10 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
         s->breakpoints.watch_hit.hit = false;
         s->illegal_hit = false;
         if (now == s->illegal_at) opcode_table = following_handlers;
+        uint8_t stack_use = s->breakpoints.stack_watched ? stack_access[Session_peek(s, pc)] : 0;
+        uint8_t sp_low = cpu->cells[15];
         CPU_step(cpu);
+        if (stack_use) watch_stack(s, stack_use == WATCH_WRITE ? cpu->cells[15] : sp_low, stack_use);
         if (now == s->illegal_at) opcode_table = s->stop_on_illegal ? catching_handlers : following_handlers;
         if (s->illegal_hit) {
             stop = Stop{StopReason::Exception, {}, illegal_text(s)};
