@@ -95,7 +95,8 @@ void run_session(benchmark::State& state, bool with_breakpoints) {
         if (with_breakpoints) {
             std::vector<CodeBreak> code;
             for (uint16_t i = 0; i < 10; ++i)
-                code.push_back(CodeBreak{i, BreakKind::Instruction, -1, static_cast<uint16_t>(0x0200 + i), BreakRule{}});
+                code.push_back(
+                    CodeBreak{i, BreakKind::Instruction, -1, static_cast<uint16_t>(0x0200 + i), BreakRule{}});
             Breakpoints_set_code(&session.breakpoints, BreakKind::Instruction, std::move(code));
             std::vector<DataBreak> data;
             data.push_back(DataBreak{11, 0xC000, WATCH_READ | WATCH_WRITE, BreakRule{}});

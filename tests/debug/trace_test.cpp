@@ -49,15 +49,18 @@ Traced run_traced(std::vector<std::string> args, bool with_labels) {
     EXPECT_TRUE(Assembly_ok(assembly));
     write_bytes(dir.file("t.rom"), assembly.image);
     if (with_labels)
-        write_bytes(dir.file("t.rom.dbg"), std::vector<unsigned char>(assembly.debug_info.begin(), assembly.debug_info.end()));
+        write_bytes(dir.file("t.rom.dbg"),
+                    std::vector<unsigned char>(assembly.debug_info.begin(), assembly.debug_info.end()));
     args.insert(args.begin(), {LUMACOR_RUN_PATH, dir.file("t.rom"), "--no-save", "--quiet"});
     ProcessResult result = Process_run(args);
     Traced traced{result.exited ? result.exit_code : -1, {}, {}, result.err};
     std::istringstream out(result.out);
     for (std::string line; std::getline(out, line);) {
         bool instruction = line.size() > 19 && line[4] == ' ' && line.find("Z=") != std::string::npos;
-        if (!instruction) traced.marks.push_back(line);
-        else traced.instructions.push_back(line.substr(19, line.find("  ", 19) - 19));
+        if (!instruction)
+            traced.marks.push_back(line);
+        else
+            traced.instructions.push_back(line.substr(19, line.find("  ", 19) - 19));
     }
     return traced;
 }
@@ -69,12 +72,8 @@ TEST(RunnerTrace, NamesLabelsMarksFramesAndInterruptsFromTheFrameAsked) {
     // the wait loop's rounds of three fill the rest of frame 1 exactly
     // (2 * 16,666 - 18,002 = 3 * 5110) and LD is next when it ends.
     const std::vector<std::string> marks = {
-        "-- interrupt 0 at main.wait -> frame",
-        "== frame 2",
-        "frame:",
-        "-- back from interrupt to main.wait",
-        "main.wait:",
-        "done:",
+        "-- interrupt 0 at main.wait -> frame", "== frame 2", "frame:",
+        "-- back from interrupt to main.wait",  "main.wait:", "done:",
     };
     // The interrupt of frame 1's end is traced as frame 2 begins.
     EXPECT_EQ(traced.marks, std::vector<std::string>(marks.begin() + 1, marks.end()));
@@ -102,7 +101,8 @@ TEST(RunnerTrace, WithoutDebugInformationShowsAddresses) {
 TEST(RunnerTrace, RefusesAMissingDebugInformationFileAndABadFrame) {
     Traced missing = run_traced({"--trace", "--debug-info", "missing.dbg"}, false);
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.err.find("could not read debug information missing.dbg"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("could not read debug information missing.dbg"), std::string::npos)
+        << missing.err;
     EXPECT_EQ(run_traced({"--trace-from", "x"}, false).status, 2);
 }
 

@@ -53,10 +53,12 @@ void wrap(Breakpoints* b) {
         for (int s = BUS_SLOTS - 1; s >= 0; --s) {
             BusRegion& region = b->bus->regions[static_cast<size_t>(s)];
             if (region.context || region.name) continue;
-            b->watched[static_cast<size_t>(s)] =
-                WatchedRegion{BusRegion{"watch", b, d.address, d.address, REGION_MEMORY, nothing_read, nothing_write}, b};
-            region = BusRegion{"watch", &b->watched[static_cast<size_t>(s)], d.address, d.address, REGION_MEMORY,
-                               watch_read, watch_write};
+            b->watched[static_cast<size_t>(s)] = WatchedRegion{
+                BusRegion{"watch", b, d.address, d.address, REGION_MEMORY, nothing_read, nothing_write}, b};
+            region = BusRegion{"watch",       &b->watched[static_cast<size_t>(s)],
+                               d.address,     d.address,
+                               REGION_MEMORY, watch_read,
+                               watch_write};
             break;
         }
     }

@@ -99,7 +99,8 @@ namespace {
 Json response_to(const Json& request, bool success) {
     Json message = Json_object();
     Json_set(&message, "type", Json_string("response"));
-    Json_set(&message, "request_seq", Json_number(static_cast<double>(Json_as_int(Json_get(&request, "seq"), 0))));
+    Json_set(&message, "request_seq",
+             Json_number(static_cast<double>(Json_as_int(Json_get(&request, "seq"), 0))));
     Json_set(&message, "success", Json_bool(success));
     Json_set(&message, "command", Json_string(Json_as_string(Json_get(&request, "command"), "")));
     return message;

@@ -57,8 +57,10 @@ std::string folded_path(std::string_view path) {
         if (end == std::string_view::npos) end = path.size();
         std::string_view part = path.substr(at, end - at);
         if (part == "..") {
-            if (!parts.empty() && parts.back() != "..") parts.pop_back();
-            else if (!absolute) parts.push_back(part);
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.push_back(part);
         } else if (!part.empty() && part != ".") {
             parts.push_back(part);
         }
@@ -104,7 +106,8 @@ bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error)
         if (f[0] == "file") {
             std::vector<std::string_view> g = fields_of(line, 3);
             if (g.size() != 3 || !number_of(g[1], 10, 0, 1 << 20, &n[0])) return bad("bad file record");
-            if (static_cast<size_t>(n[0]) >= info->files.size()) info->files.resize(static_cast<size_t>(n[0]) + 1);
+            if (static_cast<size_t>(n[0]) >= info->files.size())
+                info->files.resize(static_cast<size_t>(n[0]) + 1);
             info->files[static_cast<size_t>(n[0])] = std::string(g[2]);
         } else if (f[0] == "insn") {
             DebugInsn insn{};
@@ -131,7 +134,8 @@ bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error)
             label.name = std::string(f[1]);
             info->labels.push_back(std::move(label));
         } else if (f[0] == "const") {
-            if (f.size() != 3 || !number_of(f[2], 10, INT64_MIN, INT64_MAX, &n[0])) return bad("bad const record");
+            if (f.size() != 3 || !number_of(f[2], 10, INT64_MIN, INT64_MAX, &n[0]))
+                return bad("bad const record");
             info->constants.push_back(DebugConst{std::string(f[1]), n[0]});
         } else {
             return bad("unknown record");
@@ -201,7 +205,8 @@ const DebugLabel* DebugInfo_label_before(const DebugInfo* info, int bank, uint16
         if (label.bank != bank || label.address > address) continue;
         // Of labels at one address the global one names the routine.
         bool global = label.name.find('.') == std::string::npos;
-        if (!best || label.address > best->address || (label.address == best->address && global)) best = &label;
+        if (!best || label.address > best->address || (label.address == best->address && global))
+            best = &label;
     }
     return best;
 }

@@ -68,8 +68,10 @@ bool parse_expr(Compiler* c, int32_t* node, int level);
 bool parse_number(Compiler* c, int32_t* node) {
     size_t start = c->at;
     int base = 10;
-    if (c->text.substr(c->at, 2) == "0x" || c->text.substr(c->at, 2) == "0X") base = 16, c->at += 2;
-    else if (c->text.substr(c->at, 2) == "0b" || c->text.substr(c->at, 2) == "0B") base = 2, c->at += 2;
+    if (c->text.substr(c->at, 2) == "0x" || c->text.substr(c->at, 2) == "0X")
+        base = 16, c->at += 2;
+    else if (c->text.substr(c->at, 2) == "0b" || c->text.substr(c->at, 2) == "0B")
+        base = 2, c->at += 2;
     uint64_t value = 0;
     int digits = 0;
     while (c->at < c->text.size()) {
@@ -150,7 +152,8 @@ bool parse_name(Compiler* c, int32_t* node) {
     if (c->info) {
         if (const DebugLabel* label = DebugInfo_label_named(c->info, name))
             return *node = add(c, ExprOp::Const, label->address), true;
-        if (auto value = DebugInfo_constant(c->info, name)) return *node = add(c, ExprOp::Const, *value), true;
+        if (auto value = DebugInfo_constant(c->info, name))
+            return *node = add(c, ExprOp::Const, *value), true;
     }
     if (equals_folded(name, "frame")) return *node = add(c, ExprOp::Frame), true;
     if (name == "Z" || name == "z") return *node = add(c, ExprOp::FlagZ), true;

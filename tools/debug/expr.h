@@ -25,12 +25,14 @@
 struct DebugInfo;
 struct CPU;
 
+// clang-format off
 enum class ExprOp : uint8_t {
     Const, Cell, Pair, FlagZ, FlagC, Bank, Frame,
     Byte, Word, Hi, Lo, Neg, Not, LNot,
     Mul, Div, Mod, Add, Sub, Shl, Shr,
     Lt, Le, Gt, Ge, Eq, Ne, And, Xor, Or, LAnd, LOr,
 };
+// clang-format on
 
 struct ExprNode {
     ExprOp op;

@@ -145,7 +145,8 @@ bool parse_value(Parser* p, Json* out, int depth) {
         while (true) {
             skip_space(p);
             if (is_object) {
-                if (p->at >= p->text.size() || p->text[p->at] != '"') return fail(p, "expected a member name");
+                if (p->at >= p->text.size() || p->text[p->at] != '"')
+                    return fail(p, "expected a member name");
                 std::string key;
                 if (!parse_string(p, &key)) return false;
                 skip_space(p);

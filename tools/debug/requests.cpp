@@ -54,11 +54,14 @@ Json source_of(Adapter* a, uint32_t file) {
 }
 
 void output(Adapter* a, const char* category, const std::string& text) {
-    Dap_event(a->channel, "output", object_with({{"category", Json_string(category)}, {"output", Json_string(text)}}));
+    Dap_event(a->channel, "output",
+              object_with({{"category", Json_string(category)}, {"output", Json_string(text)}}));
 }
 
 void machine_output(void* context, OutputKind kind, const std::string& text) {
-    const char* category = kind == OutputKind::MachineError ? "stderr" : kind == OutputKind::Machine ? "stdout" : "console";
+    const char* category = kind == OutputKind::MachineError ? "stderr"
+                           : kind == OutputKind::Machine    ? "stdout"
+                                                            : "console";
     output(static_cast<Adapter*>(context), category, text);
 }
 
@@ -101,7 +104,9 @@ void set_breakpoints(Adapter* a, const Json& request, const Json* args) {
     const Json* source = Json_get(args, "source");
     std::string path = Json_as_string(Json_get(source, "path"), "");
     if (!a->session.has_info) {
-        Dap_fail(a->channel, request, "no debug information for " + a->program + ": breakpoints on source lines need it (assemble with -g)");
+        Dap_fail(a->channel, request,
+                 "no debug information for " + a->program +
+                     ": breakpoints on source lines need it (assemble with -g)");
         return;
     }
     int file = DebugInfo_file_index(&a->session.info, path);
@@ -161,7 +166,8 @@ void set_function_breakpoints(Adapter* a, const Json& request, const Json* args)
         if (!rule_of(a, spec, &rule, &error)) {
             Json_push(&result, breakpoint_json(id, false, error));
         } else if (!label) {
-            Json_push(&result, breakpoint_json(id, false, "no label '" + name + "' in the debug information"));
+            Json_push(&result,
+                      breakpoint_json(id, false, "no label '" + name + "' in the debug information"));
         } else {
             list.push_back(CodeBreak{id, BreakKind::Function, label->address < BANK_SIZE ? 0 : label->bank,
                                      label->address, rule});
@@ -251,7 +257,9 @@ void set_data_breakpoints(Adapter* a, const Json& request, const Json* args) {
         std::string error;
         int64_t address = 0;
         std::string access = Json_as_string(Json_get(spec, "accessType"), "write");
-        d.access = access == "read" ? WATCH_READ : access == "readWrite" ? WATCH_READ | WATCH_WRITE : WATCH_WRITE;
+        d.access = access == "read"        ? WATCH_READ
+                   : access == "readWrite" ? WATCH_READ | WATCH_WRITE
+                                           : WATCH_WRITE;
         if (!parse_address(a, Json_as_string(Json_get(spec, "dataId"), ""), &address, &error) ||
             !rule_of(a, spec, &d.rule, &error)) {
             Json_push(&result, breakpoint_json(id, false, error));
@@ -279,18 +287,19 @@ bool read_file(const std::string& path, std::string* contents) {
 
 void initialize(Adapter* a, const Json& request, const Json*) {
     Json caps = Json_object();
-    for (const char* c : {"supportsConfigurationDoneRequest", "supportsFunctionBreakpoints",
-                          "supportsConditionalBreakpoints", "supportsHitConditionalBreakpoints", "supportsLogPoints",
-                          "supportsStepBack", "supportsSetVariable", "supportsDataBreakpoints",
-                          "supportsReadMemoryRequest", "supportsWriteMemoryRequest", "supportsDisassembleRequest",
-                          "supportsInstructionBreakpoints", "supportsEvaluateForHovers",
-                          "supportsExceptionInfoRequest", "supportsTerminateRequest"})
+    for (const char* c :
+         {"supportsConfigurationDoneRequest", "supportsFunctionBreakpoints", "supportsConditionalBreakpoints",
+          "supportsHitConditionalBreakpoints", "supportsLogPoints", "supportsStepBack", "supportsSetVariable",
+          "supportsDataBreakpoints", "supportsReadMemoryRequest", "supportsWriteMemoryRequest",
+          "supportsDisassembleRequest", "supportsInstructionBreakpoints", "supportsEvaluateForHovers",
+          "supportsExceptionInfoRequest", "supportsTerminateRequest"})
         Json_set(&caps, c, Json_bool(true));
     Json filters = Json_array();
-    Json_push(&filters, object_with({{"filter", Json_string("illegal")},
-                                     {"label", Json_string("Illegal opcode")},
-                                     {"description", Json_string("Stop before an opcode without an instruction runs")},
-                                     {"default", Json_bool(true)}}));
+    Json_push(&filters,
+              object_with({{"filter", Json_string("illegal")},
+                           {"label", Json_string("Illegal opcode")},
+                           {"description", Json_string("Stop before an opcode without an instruction runs")},
+                           {"default", Json_bool(true)}}));
     Json_set(&caps, "exceptionBreakpointFilters", filters);
     Dap_respond(a->channel, request, std::move(caps));
 }
@@ -361,7 +370,8 @@ void configuration_done(Adapter* a, const Json& request, const Json*) {
 bool need_stopped(Adapter* a, const Json& request) {
     if (!need_launch(a, request)) return false;
     if (a->session.state == RunState::Stopped) return true;
-    Dap_fail(a->channel, request, a->session.state == RunState::Running ? "the program is running" : "the program has ended");
+    Dap_fail(a->channel, request,
+             a->session.state == RunState::Running ? "the program is running" : "the program has ended");
     return false;
 }
 
@@ -373,7 +383,9 @@ void resume(Adapter* a, const Json& request, SessionGoal goal, StepKind kind) {
     Session_resume(&a->session, goal, kind);
 }
 
-void continue_request(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Run, StepKind::Into); }
+void continue_request(Adapter* a, const Json& r, const Json*) {
+    resume(a, r, SessionGoal::Run, StepKind::Into);
+}
 void next(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Step, StepKind::Over); }
 void step_in(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Step, StepKind::Into); }
 void step_out(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Step, StepKind::Out); }
@@ -447,12 +459,14 @@ void stack_trace(Adapter* a, const Json& request, const Json* args) {
         Json_push(&page, frames.items[i]);
     }
     Dap_respond(a->channel, request,
-                object_with({{"stackFrames", page}, {"totalFrames", Json_number(static_cast<double>(frames.items.size()))}}));
+                object_with({{"stackFrames", page},
+                             {"totalFrames", Json_number(static_cast<double>(frames.items.size()))}}));
 }
 
 void scopes(Adapter* a, const Json& request, const Json*) {
     Json list = Json_array();
-    for (auto [name, ref] : {std::pair{"Registers", REGISTERS_REF}, {"Pairs", PAIRS_REF}, {"Devices", DEVICES_REF}})
+    for (auto [name, ref] :
+         {std::pair{"Registers", REGISTERS_REF}, {"Pairs", PAIRS_REF}, {"Devices", DEVICES_REF}})
         Json_push(&list, object_with({{"name", Json_string(name)},
                                       {"variablesReference", Json_number(static_cast<double>(ref))},
                                       {"expensive", Json_bool(false)}}));
@@ -488,7 +502,8 @@ void variables(Adapter* a, const Json& request, const Json* args) {
             Json_push(&list, variable(name, CPU_pair(cpu, p), 4, name));
         }
     } else if (ref == DEVICES_REF) {
-        Json_push(&list, variable("bank", s->computer.cartridge ? s->computer.cartridge->bank : 0, 2, "bank"));
+        Json_push(&list,
+                  variable("bank", s->computer.cartridge ? s->computer.cartridge->bank : 0, 2, "bank"));
         Json_push(&list, variable("frame", static_cast<int64_t>(s->computer.frame), 1, "frame"));
         Json_push(&list, variable("interrupts", cpu->interrupt_enable, 1, "interrupts"));
         static constexpr std::pair<const char*, uint16_t> registers[] = {
@@ -497,8 +512,8 @@ void variables(Adapter* a, const Json& request, const Json* args) {
             Json_push(&list, variable(name, Session_peek(s, address) << 8 | Session_peek(s, address + 1), 4,
                                       "word(" + hex(address, 4) + ")"));
         static constexpr std::pair<const char*, uint16_t> bytes[] = {
-            {"dma control", 0xFF06}, {"audio waveform", 0xFF07}, {"audio note", 0xFF08},
-            {"audio volume", 0xFF09}, {"pad 1", 0xFF0A}, {"pad 2", 0xFF0B}};
+            {"dma control", 0xFF06},  {"audio waveform", 0xFF07}, {"audio note", 0xFF08},
+            {"audio volume", 0xFF09}, {"pad 1", 0xFF0A},          {"pad 2", 0xFF0B}};
         for (const auto& [name, address] : bytes)
             Json_push(&list, variable(name, Session_peek(s, address), 2, "[" + hex(address, 4) + "]"));
     }
@@ -527,7 +542,10 @@ void set_variable(Adapter* a, const Json& request, const Json* args) {
     int digits = 2;
     switch (n.op) {
     case ExprOp::Cell: cpu->cells[static_cast<size_t>(n.value)] = static_cast<uint8_t>(value); break;
-    case ExprOp::Pair: CPU_set_pair(cpu, static_cast<int>(n.value), static_cast<uint16_t>(value)); digits = 4; break;
+    case ExprOp::Pair:
+        CPU_set_pair(cpu, static_cast<int>(n.value), static_cast<uint16_t>(value));
+        digits = 4;
+        break;
     case ExprOp::FlagZ:
     case ExprOp::FlagC: {
         uint8_t bit = n.op == ExprOp::FlagZ ? FLAG_Z : FLAG_C;
@@ -536,11 +554,15 @@ void set_variable(Adapter* a, const Json& request, const Json* args) {
         digits = 1;
         break;
     }
-    default: Dap_fail(a->channel, request, "only registers, pairs and the flags can be set, not " + name); return;
+    default:
+        Dap_fail(a->channel, request, "only registers, pairs and the flags can be set, not " + name);
+        return;
     }
     Session_changed(s);
     value &= digits == 4 ? 0xFFFF : 0xFF;
-    Dap_respond(a->channel, request, object_with({{"value", Json_string(hex(value, digits) + " (" + std::to_string(value) + ")")}}));
+    Dap_respond(
+        a->channel, request,
+        object_with({{"value", Json_string(hex(value, digits) + " (" + std::to_string(value) + ")")}}));
 }
 
 void evaluate(Adapter* a, const Json& request, const Json* args) {
@@ -549,13 +571,15 @@ void evaluate(Adapter* a, const Json& request, const Json* args) {
     std::string error;
     int64_t value = 0;
     std::string text = Json_as_string(Json_get(args, "expression"), "");
-    if (!Expr_compile(text, info_of(a), &expr, &error) || !Session_evaluate(&a->session, expr, &value, &error)) {
+    if (!Expr_compile(text, info_of(a), &expr, &error) ||
+        !Session_evaluate(&a->session, expr, &value, &error)) {
         Dap_fail(a->channel, request, error);
         return;
     }
     std::string shown = std::to_string(value);
     if (value < 0 || value > 9) shown += " (" + hex(value, value <= 0xFF && value >= 0 ? 2 : 4) + ")";
-    Dap_respond(a->channel, request, object_with({{"result", Json_string(shown)}, {"variablesReference", Json_number(0)}}));
+    Dap_respond(a->channel, request,
+                object_with({{"result", Json_string(shown)}, {"variablesReference", Json_number(0)}}));
 }
 
 constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -602,9 +626,11 @@ void read_memory(Adapter* a, const Json& request, const Json* args) {
     address += Json_as_int(Json_get(args, "offset"), 0);
     int64_t count = std::clamp<int64_t>(Json_as_int(Json_get(args, "count"), 0), 0, 0x10000);
     std::vector<uint8_t> bytes;
-    for (int64_t i = 0; i < count; ++i) bytes.push_back(Session_peek(&a->session, static_cast<uint16_t>(address + i)));
+    for (int64_t i = 0; i < count; ++i)
+        bytes.push_back(Session_peek(&a->session, static_cast<uint16_t>(address + i)));
     Dap_respond(a->channel, request,
-                object_with({{"address", Json_string(hex(address & 0xFFFF, 4))}, {"data", Json_string(base64_encode(bytes))}}));
+                object_with({{"address", Json_string(hex(address & 0xFFFF, 4))},
+                             {"data", Json_string(base64_encode(bytes))}}));
 }
 
 void write_memory(Adapter* a, const Json& request, const Json* args) {
@@ -624,13 +650,15 @@ void write_memory(Adapter* a, const Json& request, const Json* args) {
     for (size_t i = 0; i < bytes.size() && i < 0x10000; ++i)
         Session_poke(&a->session, static_cast<uint16_t>(address + static_cast<int64_t>(i)), bytes[i]);
     Session_changed(&a->session);
-    Dap_respond(a->channel, request, object_with({{"bytesWritten", Json_number(static_cast<double>(bytes.size()))}}));
+    Dap_respond(a->channel, request,
+                object_with({{"bytesWritten", Json_number(static_cast<double>(bytes.size()))}}));
 }
 
 // One decoded instruction at `address`, as the disassembly view shows it.
 Json disassembled(Adapter* a, uint16_t address, int* length) {
     std::array<uint8_t, MAX_INSTRUCTION_SIZE> bytes{};
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = Session_peek(&a->session, static_cast<uint16_t>(address + i));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = Session_peek(&a->session, static_cast<uint16_t>(address + i));
     std::string shown;
     int bank = Session_bank_of(&a->session, address);
     *length = DebugInfo_format(info_of(a), bytes, Session_bank_of(&a->session, BANK_SIZE), &shown);
@@ -688,10 +716,12 @@ void disassemble(Adapter* a, const Json& request, const Json* args) {
     int64_t emitted = 0;
     if (offset < 0) {
         int64_t wanted = std::min(-offset, count);
-        std::vector<uint16_t> starts = starts_before(a, static_cast<uint16_t>(address), static_cast<int>(-offset));
+        std::vector<uint16_t> starts =
+            starts_before(a, static_cast<uint16_t>(address), static_cast<int>(-offset));
         // Before the start of memory there is nothing to show.
         for (int64_t i = 0; i < wanted - static_cast<int64_t>(starts.size()); ++i, ++emitted)
-            Json_push(&list, object_with({{"address", Json_string(hex(0, 4))}, {"instruction", Json_string("")},
+            Json_push(&list, object_with({{"address", Json_string(hex(0, 4))},
+                                          {"instruction", Json_string("")},
                                           {"presentationHint", Json_string("invalid")}}));
         for (size_t i = 0; i < starts.size() && emitted < wanted; ++i, ++emitted) {
             int length = 0;
@@ -718,9 +748,10 @@ void exception_info(Adapter* a, const Json& request, const Json*) {
     uint16_t pc = CPU_pc(&a->session.computer.cpu);
     char text[64];
     std::snprintf(text, sizeof text, "Illegal opcode 0x%02X at 0x%04X", Session_peek(&a->session, pc), pc);
-    Dap_respond(a->channel, request, object_with({{"exceptionId", Json_string("illegal")},
-                                                  {"description", Json_string(text)},
-                                                  {"breakMode", Json_string("always")}}));
+    Dap_respond(a->channel, request,
+                object_with({{"exceptionId", Json_string("illegal")},
+                             {"description", Json_string(text)},
+                             {"breakMode", Json_string("always")}}));
 }
 
 void finish(Adapter* a) {

@@ -81,9 +81,9 @@ void install_handlers() {
         if (!h) h = on_illegal;
     for (const InstructionInfo& info : instruction_set) {
         std::string_view m = info.mnemonic;
-        stack_access[info.opcode] = m == "PUSH" || m == "CALL" ? WATCH_WRITE
+        stack_access[info.opcode] = m == "PUSH" || m == "CALL"                ? WATCH_WRITE
                                     : m == "POP" || m == "RET" || m == "RETI" ? WATCH_READ
-                                                                                : 0;
+                                                                              : 0;
     }
     opcode_table = following_handlers;
 }
@@ -333,7 +333,8 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
         }
         if (breaks && s->breakpoints.watch_hit.hit && data_breaks(s, mode, &stop)) {
             if (mode == Mode::Live) break;
-            if (mode == Mode::Scan && Session_now(s) < goal.target) *scan = ScanResult{true, Session_now(s), stop};
+            if (mode == Mode::Scan && Session_now(s) < goal.target)
+                *scan = ScanResult{true, Session_now(s), stop};
             stop = Stop{StopReason::None, {}, {}};
         }
         if (goal.goal == Goal::Step && step_done(s, goal)) {
@@ -446,7 +447,8 @@ void Session_poke(Session* s, uint16_t address, uint8_t value) {
 
 void Session_changed(Session* s) {
     uint64_t frame = s->computer.frame;
-    Timeline_truncate(&s->timeline, s->frame_pos == 0 ? frame : frame + 1, s->frame_pos == 0 ? frame : frame + 1);
+    Timeline_truncate(&s->timeline, s->frame_pos == 0 ? frame : frame + 1,
+                      s->frame_pos == 0 ? frame : frame + 1);
     s->furthest = Session_now(s);
 }
 
@@ -454,8 +456,8 @@ Stop Session_run_slice(Session* s) {
     CPU* cpu = &s->computer.cpu;
     Stop stop{StopReason::None, {}, {}};
     bool frontier = Session_now(s) >= s->furthest;
-    if (s->goal_kind == SessionGoal::Run && s->frame_pos == 0 && frontier && !Breakpoints_any(&s->breakpoints) &&
-        s->illegal_at != Session_now(s)) {
+    if (s->goal_kind == SessionGoal::Run && s->frame_pos == 0 && frontier &&
+        !Breakpoints_any(&s->breakpoints) && s->illegal_at != Session_now(s)) {
         begin_frame(s);
         s->holding = true;
         FrameEnd end = Computer_run_frame(&s->computer, s->picture);
@@ -509,7 +511,8 @@ uint64_t Session_history_start(const Session* s) {
 
 Stop Session_step_back(Session* s) {
     uint64_t now = Session_now(s);
-    if (now <= Session_history_start(s)) return Stop{StopReason::HistoryStart, {}, "start of the recorded history"};
+    if (now <= Session_history_start(s))
+        return Stop{StopReason::HistoryStart, {}, "start of the recorded history"};
     go_to(s, now - 1);
     return Stop{StopReason::Step, {}, {}};
 }
@@ -559,9 +562,10 @@ std::vector<CallFrame> Session_calls(Session* s) {
 }
 
 bool Session_evaluate(Session* s, const Expr& expr, int64_t* value, std::string* error) {
-    ExprMachine machine{&s->computer.cpu,
-                        [](void* context, uint16_t address) { return Session_peek(static_cast<Session*>(context), address); },
-                        s, Session_bank_of(s, 0x4000), s->computer.frame};
+    ExprMachine machine{
+        &s->computer.cpu,
+        [](void* context, uint16_t address) { return Session_peek(static_cast<Session*>(context), address); },
+        s, Session_bank_of(s, 0x4000), s->computer.frame};
     return Expr_evaluate(expr, machine, value, error);
 }
 
@@ -577,7 +581,8 @@ std::string Session_format_log(Session* s, const std::string& message) {
         Expr expr;
         std::string error;
         int64_t value = 0;
-        if (Expr_compile(message.substr(open + 1, close - open - 1), s->has_info ? &s->info : nullptr, &expr, &error) &&
+        if (Expr_compile(message.substr(open + 1, close - open - 1), s->has_info ? &s->info : nullptr, &expr,
+                         &error) &&
             Session_evaluate(s, expr, &value, &error))
             out += std::to_string(value);
         else

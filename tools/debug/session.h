@@ -27,10 +27,12 @@
 
 enum class RunState : uint8_t { Idle, Stopped, Running, Ended };
 
+// clang-format off
 enum class StopReason : uint8_t {
     None, Entry, Step, Breakpoint, FunctionBreakpoint, InstructionBreakpoint, DataBreakpoint,
     Exception, Pause, HistoryStart, Ended,
 };
+// clang-format on
 
 enum class StepKind : uint8_t { Into, Over, Out };
 enum class SessionGoal : uint8_t { Run, Step };
@@ -70,20 +72,20 @@ struct Session {
     uint8_t interrupts_on; // as EI, DI and RETI left them
 
     bool stop_on_illegal;
-    bool illegal_hit;     // the CPU reached an opcode without an instruction
-    uint64_t resume_at;   // breakpoints at this point do not stop the run leaving it
-    uint64_t checked_at;  // the point whose code breakpoints were last weighed
-    uint64_t illegal_at;  // an illegal opcode here is executed, not caught
-    bool replaying;       // re-running the past: no output, no live input
-    bool quiet;           // the machine's printing is dropped
-    bool holding;         // ... or kept in `held` until the frame is known good
+    bool illegal_hit;    // the CPU reached an opcode without an instruction
+    uint64_t resume_at;  // breakpoints at this point do not stop the run leaving it
+    uint64_t checked_at; // the point whose code breakpoints were last weighed
+    uint64_t illegal_at; // an illegal opcode here is executed, not caught
+    bool replaying;      // re-running the past: no output, no live input
+    bool quiet;          // the machine's printing is dropped
+    bool holding;        // ... or kept in `held` until the frame is known good
     std::vector<std::pair<bool, std::string>> held;
-    uint64_t furthest;    // the latest point ever reached; output before it was seen
+    uint64_t furthest; // the latest point ever reached; output before it was seen
     SessionGoal goal_kind;
     StepKind step_kind;
-    size_t step_depth;    // calls open when the step began
-    int exit_code;        // as lumacor-run would give it
-    uint8_t* picture;     // FRAME_BYTES, or null when nothing shows it
+    size_t step_depth; // calls open when the step began
+    int exit_code;     // as lumacor-run would give it
+    uint8_t* picture;  // FRAME_BYTES, or null when nothing shows it
 
     SessionHost host;
     SessionOutput output;
@@ -95,7 +97,8 @@ void Session_free(Session* session);
 
 // Loads the image (already read by the caller) and the debug information
 // text (may be empty), builds the machine and starts it at the start address.
-bool Session_launch(Session* session, std::vector<uint8_t> rom, const std::string& debug_text, std::string* error);
+bool Session_launch(Session* session, std::vector<uint8_t> rom, const std::string& debug_text,
+                    std::string* error);
 
 uint64_t Session_now(const Session* session);
 // The first point whose breakpoints are still to be weighed: the present

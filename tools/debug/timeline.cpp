@@ -55,7 +55,8 @@ bool Timeline_input(const Timeline* timeline, uint64_t frame, PadBytes* bytes) {
 }
 
 void Timeline_truncate(Timeline* timeline, uint64_t frame, uint64_t input_frame) {
-    while (!timeline->snapshots.empty() && timeline->snapshots.back().frame >= frame) timeline->snapshots.pop_back();
+    while (!timeline->snapshots.empty() && timeline->snapshots.back().frame >= frame)
+        timeline->snapshots.pop_back();
     while (!timeline->inputs.empty() && timeline->first_input_frame + timeline->inputs.size() > input_frame)
         timeline->inputs.pop_back();
 }

@@ -26,7 +26,7 @@ struct Snapshot {
     uint64_t frame;
     std::vector<uint8_t> state;
     std::vector<CallFrame> calls;
-    uint8_t interrupts_on; // as the last EI, DI or RETI left them
+    uint8_t interrupts_on;            // as the last EI, DI or RETI left them
     std::map<int32_t, uint64_t> hits; // breakpoint hits before the frame
 };
 

@@ -39,9 +39,12 @@ bool is_input(const SDL_Event& event) {
 void poll(Session* session) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT) window.closed = true;
-        else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) window.exposed = true;
-        else if (is_input(event)) window.held.push_back(event);
+        if (event.type == SDL_QUIT)
+            window.closed = true;
+        else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED)
+            window.exposed = true;
+        else if (is_input(event))
+            window.held.push_back(event);
     }
     (void)session;
 }

@@ -37,7 +37,9 @@ void trace_hook(void* context, CPU* cpu) {
     uint16_t pc = CPU_pc(cpu);
     int bank = selected_bank(trace->computer);
     std::string text;
-    if (trace->in_reti) text += "-- back from interrupt to " + DebugInfo_name_of(trace->info, DebugInfo_bank_of(pc, bank), pc) + "\n";
+    if (trace->in_reti)
+        text += "-- back from interrupt to " +
+                DebugInfo_name_of(trace->info, DebugInfo_bank_of(pc, bank), pc) + "\n";
     if (trace->info)
         if (const DebugLabel* label = DebugInfo_label_at(trace->info, DebugInfo_bank_of(pc, bank), pc))
             text += label->name + ":\n";
@@ -178,9 +180,10 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
             if (enabled && CPU_is_running(cpu)) {
                 int bank = selected_bank(computer);
                 uint16_t handler = CPU_pc(cpu);
-                std::fprintf(options.trace, "-- interrupt 0 at %s -> %s\n",
-                             DebugInfo_name_of(trace.info, DebugInfo_bank_of(at, bank), at).c_str(),
-                             DebugInfo_name_of(trace.info, DebugInfo_bank_of(handler, bank), handler).c_str());
+                std::fprintf(
+                    options.trace, "-- interrupt 0 at %s -> %s\n",
+                    DebugInfo_name_of(trace.info, DebugInfo_bank_of(at, bank), at).c_str(),
+                    DebugInfo_name_of(trace.info, DebugInfo_bank_of(handler, bank), handler).c_str());
             }
         } else {
             end = Computer_run_frame(computer, picture);
