@@ -69,9 +69,9 @@ void machine_output(void* context, OutputKind kind, const std::string& text) {
 
 // Fills a rule from a breakpoint's condition, hitCondition and logMessage;
 // on a fault returns false with the reason.
-bool rule_of(Adapter* a, const Json* spec, BreakRule* rule, std::string* error) {
+bool rule_of(Adapter* a, const Json* entry, BreakRule* rule, std::string* error) {
     *rule = BreakRule{};
-    std::string condition = Json_as_string(Json_get(spec, "condition"), "");
+    std::string condition = Json_as_string(Json_get(entry, "condition"), "");
     if (!condition.empty()) {
         if (!Expr_compile(condition, info_of(a), &rule->condition, error)) {
             *error = "condition: " + *error;
@@ -79,9 +79,9 @@ bool rule_of(Adapter* a, const Json* spec, BreakRule* rule, std::string* error) 
         }
         rule->has_condition = true;
     }
-    std::string hits = Json_as_string(Json_get(spec, "hitCondition"), "");
+    std::string hits = Json_as_string(Json_get(entry, "hitCondition"), "");
     if (!hits.empty() && !BreakRule_parse_hit(rule, hits, error)) return false;
-    rule->log_message = Json_as_string(Json_get(spec, "logMessage"), "");
+    rule->log_message = Json_as_string(Json_get(entry, "logMessage"), "");
     rule->is_log = !rule->log_message.empty();
     rule->set_at = Session_first_unweighed(&a->session);
     return true;
@@ -118,12 +118,12 @@ void set_breakpoints(Adapter* a, const Json& request, const Json* args) {
     Json result = Json_array();
     const Json* wanted = Json_get(args, "breakpoints");
     for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* spec = &wanted->items[i];
-        int64_t line = Json_as_int(Json_get(spec, "line"), 0);
+        const Json* entry = &wanted->items[i];
+        int64_t line = Json_as_int(Json_get(entry, "line"), 0);
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         BreakRule rule;
         std::string error;
-        if (!rule_of(a, spec, &rule, &error)) {
+        if (!rule_of(a, entry, &rule, &error)) {
             Json_push(&result, breakpoint_json(id, false, error));
             continue;
         }
@@ -157,13 +157,13 @@ void set_function_breakpoints(Adapter* a, const Json& request, const Json* args)
     Json result = Json_array();
     const Json* wanted = Json_get(args, "breakpoints");
     for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* spec = &wanted->items[i];
-        std::string name = Json_as_string(Json_get(spec, "name"), "");
+        const Json* entry = &wanted->items[i];
+        std::string name = Json_as_string(Json_get(entry, "name"), "");
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         BreakRule rule;
         std::string error;
         const DebugLabel* label = info_of(a) ? DebugInfo_label_named(&a->session.info, name) : nullptr;
-        if (!rule_of(a, spec, &rule, &error)) {
+        if (!rule_of(a, entry, &rule, &error)) {
             Json_push(&result, breakpoint_json(id, false, error));
         } else if (!label) {
             Json_push(&result,
@@ -189,17 +189,18 @@ void set_instruction_breakpoints(Adapter* a, const Json& request, const Json* ar
     Json result = Json_array();
     const Json* wanted = Json_get(args, "breakpoints");
     for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* spec = &wanted->items[i];
+        const Json* entry = &wanted->items[i];
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         BreakRule rule;
         std::string error;
         int64_t address = 0;
-        if (!parse_address(a, Json_as_string(Json_get(spec, "instructionReference"), ""), &address, &error) ||
-            !rule_of(a, spec, &rule, &error)) {
+        if (!parse_address(a, Json_as_string(Json_get(entry, "instructionReference"), ""), &address,
+                           &error) ||
+            !rule_of(a, entry, &rule, &error)) {
             Json_push(&result, breakpoint_json(id, false, error));
             continue;
         }
-        address = (address + Json_as_int(Json_get(spec, "offset"), 0)) & 0xFFFF;
+        address = (address + Json_as_int(Json_get(entry, "offset"), 0)) & 0xFFFF;
         list.push_back(CodeBreak{id, BreakKind::Instruction, -1, static_cast<uint16_t>(address), rule});
         Json b = breakpoint_json(id, true, "");
         Json_set(&b, "instructionReference", Json_string(hex(address, 4)));
@@ -251,17 +252,17 @@ void set_data_breakpoints(Adapter* a, const Json& request, const Json* args) {
     Json result = Json_array();
     const Json* wanted = Json_get(args, "breakpoints");
     for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* spec = &wanted->items[i];
+        const Json* entry = &wanted->items[i];
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         DataBreak d{id, 0, 0, BreakRule{}};
         std::string error;
         int64_t address = 0;
-        std::string access = Json_as_string(Json_get(spec, "accessType"), "write");
+        std::string access = Json_as_string(Json_get(entry, "accessType"), "write");
         d.access = access == "read"        ? WATCH_READ
                    : access == "readWrite" ? WATCH_READ | WATCH_WRITE
                                            : WATCH_WRITE;
-        if (!parse_address(a, Json_as_string(Json_get(spec, "dataId"), ""), &address, &error) ||
-            !rule_of(a, spec, &d.rule, &error)) {
+        if (!parse_address(a, Json_as_string(Json_get(entry, "dataId"), ""), &address, &error) ||
+            !rule_of(a, entry, &d.rule, &error)) {
             Json_push(&result, breakpoint_json(id, false, error));
             continue;
         }
