@@ -6,18 +6,34 @@
 #include "computer/log.h"
 
 uint32_t Cartridge_crc32(std::span<const uint8_t> bytes) {
-    // The reflected polynomial of zlib and PNG, a table built on first use.
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
+    // The reflected polynomial of zlib and PNG, eight bytes a step through
+    // eight tables (the rewind history checks a snapshot every frame).
+    static const auto tables = [] {
+        std::array<std::array<uint32_t, 256>, 8> t{};
         for (uint32_t n = 0; n < 256; ++n) {
             uint32_t c = n;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
+            t[0][n] = c;
         }
+        for (size_t k = 1; k < 8; ++k)
+            for (uint32_t n = 0; n < 256; ++n) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
         return t;
     }();
+    auto le32 = [](const uint8_t* p) {
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+               static_cast<uint32_t>(p[3]) << 24;
+    };
     uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    const uint8_t* p = bytes.data();
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        uint32_t one = le32(p) ^ crc;
+        uint32_t two = le32(p + 4);
+        crc = tables[7][one & 0xFF] ^ tables[6][(one >> 8) & 0xFF] ^ tables[5][(one >> 16) & 0xFF] ^
+              tables[4][one >> 24] ^ tables[3][two & 0xFF] ^ tables[2][(two >> 8) & 0xFF] ^
+              tables[1][(two >> 16) & 0xFF] ^ tables[0][two >> 24];
+    }
+    for (; n > 0; --n, ++p) crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
 

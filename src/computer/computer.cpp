@@ -86,7 +86,7 @@ bool Computer_init(Computer* computer) {
     slot[SLOT_DMA]        = memory_region<DMA, DMA_read, DMA_write>("i/o dma", &computer->dma, DMA_FIRST, DMA_LAST);
     slot[SLOT_APU]        = memory_region<APU, APU_read, APU_write>("i/o apu", &computer->apu, APU_FIRST, APU_LAST);
     slot[SLOT_CONTROLLER] = memory_region<ControllerPort, ControllerPort_read, ControllerPort_write>("i/o controller", &computer->controllers, CONTROLLER_FIRST, CONTROLLER_LAST);
-    slot[SLOT_STACK]      = memory_region<CPU, CPU_stack_read, CPU_stack_write>("stack", &computer->cpu, 0xFF80, 0xFFFF);
+    slot[SLOT_STACK]      = memory_region<CPU, CPU_stack_read, CPU_stack_write>("stack", &computer->cpu, STACK_WINDOW, STACK_TOP);
     slot[SLOT_TEST]       = BusRegion{"test", TEST_PORT_MARKER, TEST_PORT, TEST_PORT, REGION_PORT, TestPort_in, TestPort_out};
     // clang-format on
 
@@ -164,7 +164,7 @@ FrameEnd Computer_run_frame(Computer* computer, uint8_t* frame) {
 FrameEnd Computer_end_frame(Computer* computer, uint8_t* frame) {
     CPU* cpu = &computer->cpu;
     if (frame) GPU_compose(&computer->gpu, frame);
-    CPU_interrupt(cpu, 0);
+    CPU_interrupt(cpu, FRAME_VECTOR);
     ++computer->frame;
     if (CPU_is_running(cpu)) return FrameEnd::Running;
     return cpu->illegal_opcode ? FrameEnd::IllegalOpcode : FrameEnd::Stopped;

@@ -1,5 +1,6 @@
 #include "computer/history.h"
 
+#include <cstring>
 #include <string>
 
 #include "computer/snapshot.h"
@@ -30,6 +31,9 @@ std::vector<uint8_t> difference(const std::vector<uint8_t>& a, const std::vector
     size_t i = 0;
     while (i < a.size()) {
         size_t same = i;
+        // Most of a frame's snapshot equals the last one: skip it in blocks.
+        constexpr size_t BLOCK = 64;
+        while (same + BLOCK <= a.size() && std::memcmp(a.data() + same, b.data() + same, BLOCK) == 0) same += BLOCK;
         while (same < a.size() && a[same] == b[same]) ++same;
         size_t changed = same;
         // A short equal stretch inside a change is cheaper kept as zeros.
@@ -44,7 +48,7 @@ std::vector<uint8_t> difference(const std::vector<uint8_t>& a, const std::vector
     return out;
 }
 
-void apply(std::vector<uint8_t>* target, const std::vector<uint8_t>& diff) {
+void apply_difference(std::vector<uint8_t>* target, const std::vector<uint8_t>& diff) {
     size_t at = 0, i = 0;
     while (at < diff.size()) {
         i += get_count(diff, &at);
@@ -93,7 +97,7 @@ void History_record(History* history, const Computer* computer) {
 bool History_step_back(History* history, Computer* computer) {
     if (history->older.empty()) return false;
     history->scratch = history->newest;
-    apply(&history->scratch, history->older.back());
+    apply_difference(&history->scratch, history->older.back());
     std::string error;
     if (!Computer_load_state(computer, history->scratch, &error)) return false;
     history->bytes -= history->older.back().size();

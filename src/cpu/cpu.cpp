@@ -184,7 +184,7 @@ void op_call(CPU* cpu, uint8_t) {
 
 void op_ret(CPU* cpu, uint8_t) {
     // A return from the outermost level ends the program.
-    if (CPU_sp(cpu) == 0xFFFF) {
+    if (CPU_sp(cpu) == STACK_TOP) {
         cpu->running = 0;
         return;
     }
@@ -547,8 +547,7 @@ void CPU_init(CPU* cpu, Bus* bus) {
     cpu->hook = nullptr;
     cpu->hook_context = nullptr;
     for (int r = 0; r < REGISTER_COUNT; ++r) cpu->cells[r] = 0;
-    cpu->cells[14] = 0xFF;
-    cpu->cells[15] = 0xFF;
+    CPU_set_pair(cpu, PAIR_SP, STACK_TOP);
     cpu->clock_rate = 1;
     cpu->interrupt_enable = 0;
     cpu->running = 0;
@@ -601,7 +600,7 @@ uint16_t CPU_pop(CPU* cpu) {
 
 void CPU_interrupt(CPU* cpu, uint32_t vector) {
     if (!cpu->interrupt_enable) return;
-    if (vector > 15) {
+    if (vector >= VECTOR_COUNT) {
         Log_error("%s.%s(%d): Interrupt vector index must be between 0x0 and 0xF\n",
                      __FILE__, "CPU_interrupt", __LINE__);
         return;

@@ -17,6 +17,11 @@
 constexpr uint16_t START_ADDRESS = 0x0100;
 // Interrupt vector n is the big-endian handler address at 2n.
 constexpr int VECTOR_COUNT = 16;
+constexpr uint32_t FRAME_VECTOR = 0; // raised once per frame, after the picture
+// The stack page's upper half answers on the bus here; SP starts at its top,
+// and a RET with SP there ends the program.
+constexpr uint16_t STACK_WINDOW = 0xFF80;
+constexpr uint16_t STACK_TOP = 0xFFFF;
 
 constexpr int FLAGS = 11;     // r11
 constexpr uint8_t FLAG_Z = 0x80;

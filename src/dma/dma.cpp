@@ -18,9 +18,9 @@ void DMA_write(DMA* dma, uint16_t address, uint8_t value) {
 // end whatever was written there, so one transfer never starts another.
 void DMA_transfer(DMA* dma) {
     const auto& r = dma->registers;
-    uint16_t source = static_cast<uint16_t>(r[0] << 8 | r[1]);
-    uint16_t destination = static_cast<uint16_t>(r[2] << 8 | r[3]);
-    uint32_t count = static_cast<uint32_t>(r[4] << 8 | r[5]);
+    uint16_t source = static_cast<uint16_t>(r[DMA_SOURCE] << 8 | r[DMA_SOURCE + 1]);
+    uint16_t destination = static_cast<uint16_t>(r[DMA_DEST] << 8 | r[DMA_DEST + 1]);
+    uint32_t count = static_cast<uint32_t>(r[DMA_LENGTH] << 8 | r[DMA_LENGTH + 1]);
     for (; count != 0; --count) {
         uint8_t byte = Bus_read(dma->bus, source);
         Bus_write(dma->bus, destination, byte);

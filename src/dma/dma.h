@@ -12,6 +12,10 @@
 
 constexpr uint16_t DMA_FIRST = 0xFF00;
 constexpr uint16_t DMA_LAST = 0xFF06;
+// Register offsets: big-endian words, then the control byte.
+constexpr int DMA_SOURCE = 0;
+constexpr int DMA_DEST = 2;
+constexpr int DMA_LENGTH = 4;
 constexpr int DMA_CONTROL = 6;
 
 struct DMA {

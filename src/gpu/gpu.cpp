@@ -33,7 +33,7 @@ struct Block {
 using Texel = std::array<uint8_t, 4>;
 
 inline Texel palette_texel(const uint8_t* vram, int index) {
-    const uint8_t* entry = vram + VRAM_PALETTE + 3 * index;
+    const uint8_t* entry = vram + VRAM_PALETTE + COLOR_SIZE * index;
     return {entry[0], entry[1], entry[2], 0xFF};
 }
 
@@ -161,7 +161,7 @@ void draw_sprite_clipped(const uint8_t* vram, uint8_t* pixels, int index, const 
 void GPU_draw_tiles(const GPU* gpu, uint8_t* pixels, int layer) {
     const uint8_t* vram = gpu->vram;
     for (int n = 0; n < MAP_COLUMNS * MAP_ROWS; ++n) {
-        const uint8_t* cell = vram + VRAM_TILE_MAP + 3 * n;
+        const uint8_t* cell = vram + VRAM_TILE_MAP + CELL_SIZE * n;
         if ((cell[2] >> 7) != layer) continue;
         uint8_t* top_left = pixels + 8 * (n / MAP_COLUMNS) * FRAME_PITCH + 32 * (n % MAP_COLUMNS);
         draw_block(vram, top_left, Block{cell[0], cell[1], cell[2]});
@@ -171,7 +171,7 @@ void GPU_draw_tiles(const GPU* gpu, uint8_t* pixels, int layer) {
 void GPU_draw_sprites(const GPU* gpu, uint8_t* pixels) {
     const uint8_t* vram = gpu->vram;
     for (int s = 0; s < SPRITE_COUNT; ++s) {
-        const uint8_t* entry = vram + VRAM_SPRITES + 5 * s;
+        const uint8_t* entry = vram + VRAM_SPRITES + SPRITE_SIZE * s;
         if (!(entry[4] & ATTR_VISIBLE)) continue;
         int x = entry[0];
         int y = entry[1];

@@ -29,6 +29,12 @@ constexpr int VRAM_PALETTE = 0x19C8;
 constexpr int MAP_COLUMNS = 32;
 constexpr int MAP_ROWS = 24;
 constexpr int SPRITE_COUNT = 40;
+constexpr int CELL_SIZE = 3;    // tile, attributes, colours
+constexpr int SPRITE_SIZE = 5;  // x (two bytes), y, tile, attributes; colours follow the tile
+constexpr int COLOR_COUNT = 16;
+constexpr int COLOR_SIZE = 3;   // red, green, blue
+static_assert(VRAM_TILE_MAP + CELL_SIZE * MAP_COLUMNS * MAP_ROWS <= VRAM_SPRITES &&
+              VRAM_SPRITES + SPRITE_SIZE * SPRITE_COUNT == VRAM_PALETTE);
 
 constexpr uint8_t ATTR_FRONT = 0x80;   // cells: drawn after the sprites
 constexpr uint8_t ATTR_VISIBLE = 0x80; // sprites: drawn at all

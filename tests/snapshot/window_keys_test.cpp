@@ -83,7 +83,7 @@ struct WindowKeys : testing::Test {
         on_screen.env.insert({{"SDL_AUDIODRIVER", "dummy"},
                               {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}});
         ASSERT_TRUE(Process_start(&lumacor, {LUMACOR_PATH, rom}, on_screen));
-        ASSERT_TRUE(wait_for([&] { return counts(lumacor.out).size() >= 5; }));
+        ASSERT_TRUE(wait_for([&] { return counts(lumacor.out).size() >= 5; })) << lumacor.out << lumacor.err;
         window = xdotool({"search", "--sync", "--name", "^lumacor"});
         window = window.substr(0, window.find('\n'));
         ASSERT_FALSE(window.empty());

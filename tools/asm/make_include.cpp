@@ -29,15 +29,7 @@ constexpr int TILE_COUNT = 256; // a tile number is one byte
 constexpr int MAP_CELLS = MAP_COLUMNS * MAP_ROWS;
 // Record sizes follow from where the next VRAM area starts.
 constexpr int TILE_SIZE = (VRAM_PLANE_B - VRAM_PLANE_A) / TILE_COUNT;
-constexpr int CELL_SIZE = (VRAM_SPRITES - VRAM_TILE_MAP) / MAP_CELLS;
-constexpr int SPRITE_SIZE = (VRAM_PALETTE - VRAM_SPRITES) / SPRITE_COUNT;
-constexpr int COLOR_COUNT = 16;
-constexpr int COLOR_SIZE = 3;
-static_assert(TILE_SIZE * TILE_COUNT == VRAM_PLANE_B - VRAM_PLANE_A && CELL_SIZE * MAP_CELLS == VRAM_SPRITES - VRAM_TILE_MAP &&
-              SPRITE_SIZE * SPRITE_COUNT == VRAM_PALETTE - VRAM_SPRITES);
-
-constexpr uint16_t STACK_WINDOW = 0xFF80; // stack bytes 0x80-0xFF on the bus
-constexpr uint16_t STACK_TOP = 0xFFFF;    // SP at start
+static_assert(TILE_SIZE * TILE_COUNT == VRAM_PLANE_B - VRAM_PLANE_A);
 
 // clang-format off
 const Entry entries[] = {
@@ -45,7 +37,7 @@ const Entry entries[] = {
     {Shown::Word,    "START_ADDRESS", START_ADDRESS, "execution begins here"},
     {Shown::Word,    "VECTORS", ROM_FIRST, "vector n: big-endian handler address at VECTORS + 2n"},
     {Shown::Decimal, "VECTOR_COUNT", VECTOR_COUNT, nullptr},
-    {Shown::Decimal, "FRAME_VECTOR", 0, "raised once per frame, after the picture"},
+    {Shown::Decimal, "FRAME_VECTOR", FRAME_VECTOR, "raised once per frame, after the picture"},
 
     {Shown::Section, "memory map", 0, nullptr},
     {Shown::Word,    "ROM_FIRST", ROM_FIRST, "cartridge ROM: the fixed window, then the banked one"},
@@ -104,9 +96,9 @@ const Entry entries[] = {
     {Shown::Decimal, "FRAME_HEIGHT", FRAME_HEIGHT, nullptr},
 
     {Shown::Section, "DMA: words are big-endian", 0, nullptr},
-    {Shown::Word,    "DMA_SOURCE", DMA_FIRST, nullptr},
-    {Shown::Word,    "DMA_DEST", DMA_FIRST + 2, nullptr},
-    {Shown::Word,    "DMA_LENGTH", DMA_FIRST + 4, "0..65535 bytes"},
+    {Shown::Word,    "DMA_SOURCE", DMA_FIRST + DMA_SOURCE, nullptr},
+    {Shown::Word,    "DMA_DEST", DMA_FIRST + DMA_DEST, nullptr},
+    {Shown::Word,    "DMA_LENGTH", DMA_FIRST + DMA_LENGTH, "0..65535 bytes"},
     {Shown::Word,    "DMA_CONTROL", DMA_FIRST + DMA_CONTROL, nullptr},
     {Shown::Byte,    "DMA_START", 0x01, "control bit: copy before the next instruction"},
 

@@ -1,0 +1,46 @@
+// The page's parts in node, without a browser: the pacing of the glue on a
+// clock the test sets, and the sound worklet's queue with the worklet scope
+// stood in.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { test } from 'node:test';
+import vm from 'node:vm';
+import { echoRom, loadModule } from './support.mjs';
+
+test('pacing: one frame per 16 ms, the first at once; a stall made up 8 a call; none after a pause; sound per frame', async () => {
+  const { wasm, load } = await loadModule();
+  assert.ok(load(fs.readFileSync(echoRom), 1000));
+  const ticks = (times) => times.map((now) => wasm.web_tick(now));
+  assert.deepEqual(ticks([1000, 1010, 1016, 1031, 1032, 1047.9, 1048]), [1, 0, 1, 0, 1, 0, 1]);
+  assert.deepEqual(ticks(Array(10).fill(2048)), [8, 8, 8, 8, 8, 8, 8, 6, 0, 0], '62 frames due in the second after 1048');
+  wasm.web_pace_start(9000);
+  assert.deepEqual(ticks([9000, 9001, 9015, 9016]), [1, 0, 0, 1]);
+  wasm.web_set_sample_rate(44100); // 705.6 samples a frame
+  const counts = Array.from({ length: 125 }, (_, i) => wasm.web_tick(9032 + 16 * i) && wasm.web_sample_count());
+  assert.deepEqual([Math.min(...counts), Math.max(...counts), counts.reduce((a, b) => a + b)], [705, 706, 88200]);
+});
+
+// At 1000 Hz a frame is 16 samples: the worklet starts after 32, keeps at
+// most 64, and its ring holds 256.
+test('sound: waits for two frames, plays in order across the ring\'s end, runs dry into silence, keeps four frames', () => {
+  const scope = { sampleRate: 1000, AudioWorkletProcessor: class { constructor() { this.port = {}; } } };
+  scope.registerProcessor = (name, kind) => { scope.made = name === 'lumacor-sound' && new kind(); };
+  vm.runInNewContext(fs.readFileSync(new URL('../../web/sound.js', import.meta.url), 'utf8'), scope);
+  const post = (from, count) => scope.made.port.onmessage({ data: Float32Array.from({ length: count }, (_, i) => from + i) });
+  const play = (count) => {
+    const out = new Float32Array(count).fill(NaN);
+    assert.equal(scope.made.process([], [[out]]), true);
+    return Array.from(out);
+  };
+  const range = (from, count, zeros = 0) => [...Array.from({ length: count }, (_, i) => from + i), ...Array(zeros).fill(0)];
+  post(1, 31);
+  assert.deepEqual(play(8), range(0, 0, 8));
+  post(32, 1);
+  assert.deepEqual(play(40), range(1, 32, 8));
+  for (let from = 0; from < 400; from += 48) {
+    post(from, 48);
+    assert.deepEqual(play(48), range(from, 48));
+  }
+  post(1, 100);
+  assert.deepEqual(play(66), range(37, 64, 2));
+});

@@ -1,0 +1,94 @@
+#!/usr/bin/env node
+// lumacor-export: writes one HTML file that plays a cartridge: the player
+// page built beside this script (lumacor.html, which already holds the
+// machine) with the ROM image inside it as base64. The file needs nothing
+// else: it opens from the disk or from any web server.
+//   lumacor-export GAME.rom [-o GAME.html]
+// The image is checked by the machine itself (the module beside this script)
+// before anything is written, so a file the page would refuse is refused here.
+'use strict';
+const fs = require('fs');
+const path = require('path');
+
+const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
+
+function fail(message, status = 1) {
+  console.error(`lumacor-export: ${message}`);
+  process.exit(status);
+}
+
+function parseArguments(args) {
+  let rom = null;
+  let out = null;
+  for (let i = 0; i < args.length; i++) {
+    if (args[i] === '-o' || args[i] === '--output') {
+      if (i + 1 >= args.length) fail('-o needs a file name', 2);
+      out = args[++i];
+    } else if (args[i] === '-h' || args[i] === '--help') {
+      console.log('usage: lumacor-export GAME.rom [-o GAME.html]');
+      process.exit(0);
+    } else if (args[i].startsWith('-') && args[i] !== '-') {
+      fail(`unknown option ${args[i]} (usage: lumacor-export GAME.rom [-o GAME.html])`, 2);
+    } else if (rom === null) {
+      rom = args[i];
+    } else {
+      fail('only one ROM can be exported', 2);
+    }
+  }
+  if (rom === null) fail('usage: lumacor-export GAME.rom [-o GAME.html]', 2);
+  return { rom, out: out || rom.replace(/(\.[^./\\]*)?$/, '.html') };
+}
+
+// Loads the image into the machine as the page will; returns the reason the
+// machine refuses it, or null.
+async function refusal(image) {
+  const module = fs.readFileSync(path.join(__dirname, 'lumacor.wasm'));
+  const compiled = await WebAssembly.compile(module);
+  // The machine prints nothing here and makes no other system call.
+  const given = {};
+  for (const { module: space, name, kind } of WebAssembly.Module.imports(compiled)) {
+    given[space] = given[space] || {};
+    if (kind === 'function') given[space][name] = () => 52; // ENOSYS
+  }
+  const instance = await WebAssembly.instantiate(compiled, given);
+  const wasm = instance.exports;
+  wasm._initialize();
+  if (!wasm.web_init()) return 'the machine could not be built';
+  const text = (pointer) => {
+    const memory = new Uint8Array(wasm.memory.buffer);
+    let end = pointer;
+    while (memory[end]) end++;
+    return Buffer.from(memory.subarray(pointer, end)).toString('utf8');
+  };
+  const pointer = wasm.web_image_buffer(image.length);
+  if (!pointer) return text(wasm.web_message());
+  new Uint8Array(wasm.memory.buffer, pointer, image.length).set(image);
+  return wasm.web_load(image.length, 0) ? null : text(wasm.web_message());
+}
+
+const escapeAttribute = (text) =>
+  text.replace(/&/g, '&amp;').replace(/"/g, '&quot;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
+
+async function main() {
+  const { rom, out } = parseArguments(process.argv.slice(2));
+  let image;
+  try {
+    image = fs.readFileSync(rom);
+  } catch (error) {
+    fail(`cannot read ${rom}: ${error.message}`);
+  }
+  const problem = await refusal(image);
+  if (problem) fail(`${rom}: ${problem}`);
+
+  const page = fs.readFileSync(path.join(__dirname, 'lumacor.html'), 'utf8');
+  if (page.split(ROM_SLOT).length !== 2) fail('lumacor.html beside this script has no place for the ROM');
+  const name = escapeAttribute(path.basename(rom));
+  const filled = `<script type="application/octet-stream" id="lumacor-rom" data-name="${name}">${image.toString('base64')}</script>`;
+  try {
+    fs.writeFileSync(out, page.replace(ROM_SLOT, () => filled));
+  } catch (error) {
+    fail(`cannot write ${out}: ${error.message}`);
+  }
+}
+
+main();

@@ -1,0 +1,39 @@
+#!/usr/bin/env node
+// Builds the player page: the page's HTML with the player script, the sound
+// worklet and the machine's WebAssembly (base64) inside it, so the one file
+// works from a web server and from the disk alike.
+//   make_page.js WEB_SOURCE_DIR MODULE.wasm -o OUT.html
+'use strict';
+const fs = require('fs');
+const path = require('path');
+
+const [source, wasmPath, flag, out] = process.argv.slice(2);
+if (!source || !wasmPath || flag !== '-o' || !out) {
+  console.error('usage: make_page.js WEB_SOURCE_DIR MODULE.wasm -o OUT.html');
+  process.exit(2);
+}
+
+// A script is inlined as it is, so it must not be able to close its element.
+function inline(file) {
+  const text = fs.readFileSync(path.join(source, file), 'utf8');
+  if (/<\/script|<!--/i.test(text)) {
+    console.error(`make_page.js: ${file} holds "</script" or "<!--" and cannot be inlined`);
+    process.exit(1);
+  }
+  return text;
+}
+
+const parts = {
+  '@WASM@': fs.readFileSync(wasmPath).toString('base64'),
+  '@SOUND@': inline('sound.js'),
+  '@PLAYER@': inline('player.js'),
+};
+let page = fs.readFileSync(path.join(source, 'player.html'), 'utf8');
+for (const [marker, text] of Object.entries(parts)) {
+  if (page.split(marker).length !== 2) {
+    console.error(`make_page.js: player.html must hold ${marker} once`);
+    process.exit(1);
+  }
+  page = page.replace(marker, () => text);
+}
+fs.writeFileSync(out, page);
