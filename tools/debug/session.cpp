@@ -294,14 +294,19 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
     CPU* cpu = &s->computer.cpu;
     Mode mode = goal.goal == Goal::Scan ? Mode::Scan : goal.goal == Goal::Target ? Mode::Replay : Mode::Live;
     bool bounded = mode != Mode::Live;
-    bool breaks = Breakpoints_any(&s->breakpoints);
+    // What cannot change while the instructions run, kept out of memory
+    // that each instruction's handler might touch.
+    const bool breaks = Breakpoints_any(&s->breakpoints);
+    const bool stack_watched = s->breakpoints.stack_watched;
+    const uint64_t illegal_at = s->illegal_at;
     opcode_table = s->stop_on_illegal ? catching_handlers : following_handlers;
     Stop stop{StopReason::None, {}, {}};
-    while (true) {
+    uint64_t now = Session_now(s);
+    s->quiet = s->replaying || now < s->furthest;
+    for (;; ++now) {
         if (s->frame_pos == 0) begin_frame(s);
-        uint64_t now = Session_now(s);
         if (bounded && now >= goal.target) break;
-        s->quiet = s->replaying || now < s->furthest;
+        if (s->quiet && !s->replaying && now >= s->furthest) s->quiet = false;
         uint16_t pc = CPU_pc(cpu);
         if (breaks && now != s->checked_at && Breakpoints_maybe_at(&s->breakpoints, pc)) {
             s->checked_at = now;
@@ -313,12 +318,12 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
         }
         s->breakpoints.watch_hit.hit = false;
         s->illegal_hit = false;
-        if (now == s->illegal_at) opcode_table = following_handlers;
-        uint8_t stack_use = s->breakpoints.stack_watched ? stack_access[Session_peek(s, pc)] : 0;
+        if (now == illegal_at) opcode_table = following_handlers;
+        uint8_t stack_use = stack_watched ? stack_access[Session_peek(s, pc)] : 0;
         uint8_t sp_low = cpu->cells[15];
         CPU_step(cpu);
         if (stack_use) watch_stack(s, stack_use == WATCH_WRITE ? cpu->cells[15] : sp_low, stack_use);
-        if (now == s->illegal_at) opcode_table = s->stop_on_illegal ? catching_handlers : following_handlers;
+        if (now == illegal_at) opcode_table = s->stop_on_illegal ? catching_handlers : following_handlers;
         if (s->illegal_hit) {
             stop = Stop{StopReason::Exception, {}, illegal_text(s)};
             break;
@@ -326,15 +331,13 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
         DMA_update(&s->computer.dma);
         bool ended = !cpu->running;
         if (++s->frame_pos == s->cycles_per_frame || ended) finish_frame(s);
-        if (now + 1 > s->furthest) s->furthest = now + 1;
         if (ended) {
             stop = Stop{StopReason::Ended, {}, {}};
             break;
         }
         if (breaks && s->breakpoints.watch_hit.hit && data_breaks(s, mode, &stop)) {
             if (mode == Mode::Live) break;
-            if (mode == Mode::Scan && Session_now(s) < goal.target)
-                *scan = ScanResult{true, Session_now(s), stop};
+            if (mode == Mode::Scan && now + 1 < goal.target) *scan = ScanResult{true, now + 1, stop};
             stop = Stop{StopReason::None, {}, {}};
         }
         if (goal.goal == Goal::Step && step_done(s, goal)) {
@@ -343,6 +346,7 @@ Stop run_checked(Session* s, const RunGoal& goal, ScanResult* scan) {
         }
         if (s->frame_pos == 0 && !bounded) break;
     }
+    s->furthest = std::max(s->furthest, Session_now(s));
     s->quiet = false;
     opcode_table = following_handlers;
     return stop;
