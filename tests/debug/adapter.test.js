@@ -146,6 +146,9 @@ describe('lumacor-debug', function () {
       assert.strictEqual(await evaluate('PC'), 0x100);
       await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
       assert.strictEqual(await evaluate('r0'), 2);
+      // Run on from a moment already seen, past the furthest one.
+      await runTo(dc.stepInRequest({ threadId: 1 }), 'step');
+      await runTo(dc.stepBackRequest({ threadId: 1 }), 'step');
       const ended = dc.waitForEvent('exited');
       let stops = 0;
       dc.on('stopped', () => stops++);
