@@ -1,11 +1,12 @@
 # lumacor_add_rom(<target> <source.asm> <output.rom>
-#                 [LISTING file] [SYMBOLS file] [INCLUDE_DIRS dir...] [DEPENDS file...])
+#                 [LISTING file] [SYMBOLS file] [DEBUG_INFO file]
+#                 [INCLUDE_DIRS dir...] [DEPENDS file...])
 #
 # Assembles a source with the project's own lumacor-asm at build time. The
 # assembler writes a depfile naming every .include and .incbin file, so an
 # edit to any of them rebuilds the ROM. <target> is added to the default build.
 function(lumacor_add_rom target source output)
-  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS" "INCLUDE_DIRS;DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS")
 
   get_filename_component(source_path ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(output_path ${output} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
@@ -23,6 +24,11 @@ function(lumacor_add_rom target source output)
     get_filename_component(symbols_path ${ROM_SYMBOLS} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
     list(APPEND extra_args -s ${symbols_path})
     list(APPEND outputs ${symbols_path})
+  endif()
+  if(ROM_DEBUG_INFO)
+    get_filename_component(debug_info_path ${ROM_DEBUG_INFO} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
+    list(APPEND extra_args -g ${debug_info_path})
+    list(APPEND outputs ${debug_info_path})
   endif()
   foreach(dir IN LISTS ROM_INCLUDE_DIRS)
     get_filename_component(dir_path ${dir} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})

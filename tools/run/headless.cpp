@@ -5,18 +5,48 @@
 #include <cstdio>
 #include <string_view>
 
+#include "cartridge/cartridge.h"
 #include "computer/computer.h"
 #include "controller/buttons.h"
 #include "cpu/cpu.h"
 #include "cpu/isa.h"
-#include "disassembler.h"
+#include "debug_info.h"
 
 namespace {
 
-void trace_hook(void* file, CPU* cpu) {
-    std::string line = Headless_trace_line(cpu);
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), static_cast<std::FILE*>(file));
+constexpr uint8_t OP_RETI = [] {
+    for (const InstructionInfo& info : instruction_set)
+        if (info.mnemonic == "RETI") return info.opcode;
+    return uint8_t{0};
+}();
+
+// Besides the instruction lines, a trace marks where the program enters a
+// label ("name:") and where it returns from an interrupt; the run marks each
+// frame's start and the interrupt that the frame's end raised.
+struct Trace {
+    std::FILE* file;
+    const DebugInfo* info;
+    Computer* computer;
+    bool in_reti; // the instruction traced last was RETI
+};
+
+int selected_bank(const Computer* computer) { return computer->cartridge ? computer->cartridge->bank : 1; }
+
+void trace_hook(void* context, CPU* cpu) {
+    Trace* trace = static_cast<Trace*>(context);
+    uint16_t pc = CPU_pc(cpu);
+    int bank = selected_bank(trace->computer);
+    std::string text;
+    if (trace->in_reti)
+        text += "-- back from interrupt to " +
+                DebugInfo_name_of(trace->info, DebugInfo_bank_of(pc, bank), pc) + "\n";
+    if (trace->info)
+        if (const DebugLabel* label = DebugInfo_label_at(trace->info, DebugInfo_bank_of(pc, bank), pc))
+            text += label->name + ":\n";
+    text += Headless_trace_line(cpu, trace->info, bank);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), trace->file);
+    trace->in_reti = Bus_read(cpu->bus, pc) == OP_RETI;
 }
 
 bool parse_frame(std::string_view text, int64_t* frame) {
@@ -82,15 +112,14 @@ bool Headless_parse_press(const std::string& text, HeadlessPress* press, std::st
     return true;
 }
 
-std::string Headless_trace_line(CPU* cpu) {
+std::string Headless_trace_line(CPU* cpu, const DebugInfo* info, int bank) {
     uint16_t pc = CPU_pc(cpu);
     std::array<uint8_t, MAX_INSTRUCTION_SIZE> bytes{};
     for (int i = 0; i < MAX_INSTRUCTION_SIZE; ++i)
         bytes[static_cast<size_t>(i)] = Bus_read(cpu->bus, static_cast<uint16_t>(pc + i));
 
-    char text_buffer[48];
-    int length = Disassembler_format(bytes, 0, text_buffer, sizeof text_buffer);
-    std::string_view text(text_buffer);
+    std::string text;
+    int length = DebugInfo_format(info, bytes, bank, &text);
 
     char line[160];
     int n = std::snprintf(line, sizeof line, "%04X ", pc);
@@ -125,8 +154,8 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
                      [](const HeadlessPress& a, const HeadlessPress& b) { return a.frame < b.frame; });
     size_t next_press = 0;
 
-    cpu->hook = options.trace ? trace_hook : nullptr;
-    cpu->hook_context = options.trace;
+    Trace trace{options.trace, options.trace_info, computer, false};
+    cpu->hook = nullptr;
     if (!options.resume) Computer_start(computer);
     if (options.sound) computer->apu.sample_rate.store(SOUND_RATE, std::memory_order_relaxed);
 
@@ -136,7 +165,29 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
             const HeadlessPress& press = presses[next_press++];
             computer->controllers.bytes[static_cast<size_t>(press.pad)] = press.buttons;
         }
-        FrameEnd end = Computer_run_frame(computer, picture);
+        FrameEnd end;
+        if (options.trace && result.frames >= options.trace_from) {
+            cpu->hook = trace_hook;
+            cpu->hook_context = &trace;
+            std::fprintf(options.trace, "== frame %lld\n", static_cast<long long>(result.frames));
+            // The frame's instructions and its end run apart, so the
+            // interrupt that the end raises (whenever interrupts are on) can
+            // be marked.
+            Computer_run_instructions(computer, Computer_cycles_per_frame(computer));
+            bool enabled = cpu->interrupt_enable;
+            uint16_t at = CPU_pc(cpu);
+            end = Computer_end_frame(computer, picture);
+            if (enabled && CPU_is_running(cpu)) {
+                int bank = selected_bank(computer);
+                uint16_t handler = CPU_pc(cpu);
+                std::fprintf(
+                    options.trace, "-- interrupt 0 at %s -> %s\n",
+                    DebugInfo_name_of(trace.info, DebugInfo_bank_of(at, bank), at).c_str(),
+                    DebugInfo_name_of(trace.info, DebugInfo_bank_of(handler, bank), handler).c_str());
+            }
+        } else {
+            end = Computer_run_frame(computer, picture);
+        }
         ++result.frames;
         if (options.sound) {
             size_t at = options.sound->size();

@@ -19,6 +19,7 @@
 
 struct Computer;
 struct CPU;
+struct DebugInfo;
 
 // From frame `frame` on (frames count from 0), controller byte `pad` holds
 // exactly `buttons` (PAD_* bits), until a later press for the same pad.
@@ -32,6 +33,8 @@ struct HeadlessOptions {
     int64_t frame_limit = 600;
     std::vector<HeadlessPress> presses; // any order
     std::FILE* trace = nullptr;         // one line per instruction when set
+    int64_t trace_from = 0;             // the first frame traced
+    const DebugInfo* trace_info = nullptr; // names labels in the trace when set
     bool resume = false;                // run on from the machine's state instead of starting it
     std::vector<float>* sound = nullptr; // receives SOUND_SAMPLES_PER_FRAME samples per frame when set
 };
@@ -63,5 +66,7 @@ bool Headless_parse_press(const std::string& text, HeadlessPress* press, std::st
 // One trace line for the instruction at PC, as the runner prints it before
 // the instruction runs: address, bytes, disassembly, r0..r15 and the Z and C
 // flags. Reads the instruction's bytes through the bus (memory reads have no
-// side effects).
-std::string Headless_trace_line(CPU* cpu);
+// side effects). With debug information (`info` not null) a jump or call
+// target that has a label is shown by its name; `bank` is the cartridge bank
+// selected.
+std::string Headless_trace_line(CPU* cpu, const DebugInfo* info = nullptr, int bank = 1);

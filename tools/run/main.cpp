@@ -19,6 +19,7 @@
 #include "computer/computer.h"
 #include "computer/log.h"
 #include "computer/snapshot.h"
+#include "debug_info.h"
 #include "headless.h"
 #include "screenshot/screenshot.h"
 
@@ -36,7 +37,11 @@ constexpr const char* USAGE =
     "  --press FRAME:BUTTONS  from frame FRAME (counted from 0) pad 1 holds exactly BUTTONS:\n"
     "                         up, down, left, right, start, back, a, x joined by '+', or none;\n"
     "                         FRAME:2/BUTTONS sets pad 2 (0xFF0B) instead\n"
-    "  --trace                print each instruction before it runs\n"
+    "  --trace                print each instruction before it runs, each frame's start\n"
+    "                         and the interrupts taken and left\n"
+    "  --trace-from FRAME     trace from frame FRAME (counted from 0) on; implies --trace\n"
+    "  --debug-info FILE      name labels in the trace from the assembler's debug\n"
+    "                         information (lumacor-asm -g; default ROM.dbg when it exists)\n"
     "  --load-state FILE      start from a machine state saved by --save-state or the window\n"
     "  --save-state FILE      save the machine state after the last frame\n"
     "  --save FILE            read and write the save RAM in FILE instead of ROM.sav\n"
@@ -53,6 +58,7 @@ struct Arguments {
     const char* save_state = nullptr;
     const char* save = nullptr;
     const char* wav = nullptr;
+    const char* debug_info = nullptr;
     bool no_save = false;
     bool quiet = false;
     bool trace = false;
@@ -62,6 +68,7 @@ struct Arguments {
 // The largest state file worth reading: anything longer is refused as too
 // long by the loader all the same.
 constexpr uint64_t STATE_FILE_LIMIT = 1 << 20;
+constexpr uint64_t DEBUG_INFO_LIMIT = uint64_t{1} << 30;
 
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "lumacor-run: %s\n%s", message.c_str(), USAGE);
@@ -98,6 +105,13 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             args->options.presses.push_back(press);
         } else if (arg == "--trace") {
             args->trace = true;
+        } else if (arg == "--trace-from") {
+            if (!has_value || !parse_count(argv[++i], &args->options.trace_from))
+                return usage_error("--trace-from needs a frame number");
+            args->trace = true;
+        } else if (arg == "--debug-info") {
+            if (!has_value) return usage_error("--debug-info needs a file name");
+            args->debug_info = argv[++i];
         } else if (arg == "--load-state" || arg == "--save-state" || arg == "--save" || arg == "--wav") {
             if (!has_value) return usage_error(arg + " needs a file name");
             const char* file = argv[++i];
@@ -123,6 +137,26 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
     if (!args->rom) return usage_error("no ROM given");
     if (args->save && args->no_save) return usage_error("--save and --no-save exclude each other");
     return -1;
+}
+
+// The debug information that names the trace's labels: the file given, or
+// ROM.dbg when there is one. Only a file given by name must be readable.
+bool load_debug_info(const Arguments& args, DebugInfo* info, bool* loaded) {
+    std::string path = args.debug_info ? args.debug_info : std::string(args.rom) + ".dbg";
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    *loaded = false;
+    if (!File_read(path, DEBUG_INFO_LIMIT, &bytes, &reason)) {
+        if (!args.debug_info) return true;
+        std::fprintf(stderr, "lumacor-run: could not read debug information %s: %s\n", path.c_str(), reason.c_str());
+        return false;
+    }
+    if (!DebugInfo_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), info, &reason)) {
+        std::fprintf(stderr, "lumacor-run: debug information %s: %s\n", path.c_str(), reason.c_str());
+        return false;
+    }
+    *loaded = true;
+    return true;
 }
 
 void errors_only(void*, bool is_error, const char* text) {
@@ -168,6 +202,9 @@ int main(int argc, char** argv) {
     Arguments args;
     int status = parse_arguments(argc, argv, &args);
     if (status >= 0) return status;
+    static DebugInfo debug_info;
+    bool have_debug_info = false;
+    if (args.trace && !load_debug_info(args, &debug_info, &have_debug_info)) return EXIT_USAGE;
 
     // The same records as the window's entry, less the host attachments.
     static Computer computer{};
@@ -208,6 +245,7 @@ int main(int argc, char** argv) {
     std::vector<float> sound;
     if (args.wav) args.options.sound = &sound;
     args.options.trace = args.trace ? stdout : nullptr;
+    args.options.trace_info = have_debug_info ? &debug_info : nullptr;
     HeadlessResult result = Headless_run(&computer, args.options, picture);
     std::fflush(stdout);
     bool written = true;
