@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr uint16_t START_ADDRESS = 0x0100;
 constexpr int MAX_INSTRUCTION_BYTES = 4;
 
 // The CPU's hook takes no context; the run that installs it names the file.
