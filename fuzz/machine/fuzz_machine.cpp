@@ -57,20 +57,8 @@ void watched_dma_write(void* context, uint16_t address, uint8_t value) {
 void load_cartridge(Cartridge* cartridge, const uint8_t* image, size_t image_size, const uint8_t* save,
                     size_t save_size) {
     *cartridge = Cartridge{};
-    cartridge->bank = 1;
-    cartridge->image = static_cast<uint8_t*>(std::malloc(image_size + 1));
-    std::memcpy(cartridge->image, image, image_size);
-    cartridge->image_size = image_size;
-    cartridge->save = static_cast<uint8_t*>(std::calloc(SAVE_SIZE, 1));
+    if (!Cartridge_init_image(cartridge, {image, image_size})) std::abort();
     std::memcpy(cartridge->save, save, save_size);
-    cartridge->save_size = SAVE_SIZE;
-}
-
-// Cartridge_free would write a save file; here the buffers only go.
-void drop_cartridge(Cartridge* cartridge) {
-    std::free(cartridge->image);
-    std::free(cartridge->save);
-    *cartridge = Cartridge{};
 }
 
 } // namespace
@@ -100,19 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dma_watch = DmaWatch{computer.bus.regions[SLOT_DMA].write, &computer.cpu, 0};
     computer.bus.regions[SLOT_DMA].write = watched_dma_write;
 
-    CPU* cpu = &computer.cpu;
-    CPU_set_pc(cpu, 0x0100);
-    CPU_start(cpu);
-    int32_t cycles_per_frame = Computer_cycles_per_frame(&computer);
-    for (int frame = 0; frame < frames && CPU_is_running(cpu); ++frame) {
-        Computer_run_instructions(&computer, cycles_per_frame);
-        GPU_compose(&computer.gpu, picture);
-        CPU_interrupt(cpu, 0);
+    Computer_start(&computer);
+    for (int frame = 0; frame < frames; ++frame) {
+        FrameEnd end = Computer_run_frame(&computer, picture);
         APU_render(&computer.apu, samples, AUDIO_BUFFER);
+        if (end != FrameEnd::Running) break;
     }
 
     Computer_detach_cartridge(&computer);
-    drop_cartridge(&cartridge);
+    Cartridge_free_image(&cartridge);
     Computer_free(&computer);
     return 0;
 }

@@ -1,8 +1,9 @@
 #include "apu/apu.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+
+#include "computer/log.h"
 
 float* wavetables = nullptr;
 float* note_table = nullptr;
@@ -40,7 +41,7 @@ bool APU_init_tables() {
             note_table[n] = static_cast<float>(std::pow(2.0, (n - 69.0) / 12.0) * 440.0);
     }
     if (!wavetables || !note_table) {
-        std::fprintf(stderr, "lumacor: out of memory for the audio tables; running silent\n");
+        Log_error("lumacor: out of memory for the audio tables; running silent\n");
         APU_free_tables();
         return false;
     }

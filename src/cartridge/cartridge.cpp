@@ -1,206 +1,59 @@
 #include "cartridge/cartridge.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "computer/log.h"
 
-std::string Cartridge_save_path(const Cartridge* cartridge) {
-    if (!cartridge->path) return {};
-    return std::string(cartridge->path) + ".sav";
-}
-
-namespace {
-
-// Only regular files count as ROM images and save files: a directory or a
-// device is treated as a file that cannot be opened. The open does not wait,
-// so a named pipe cannot hold up the start until something writes to it. On
-// failure `problem` tells why; errno stays ENOENT for a missing file.
-FILE* open_regular_file(const char* path, const char** problem) {
-    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = std::strerror(errno);
-        return nullptr;
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        *problem = "not a regular file";
-        errno = EINVAL;
-        return nullptr;
-    }
-    FILE* file = fdopen(fd, "rb");
-    if (!file) {
-        *problem = std::strerror(errno);
-        ::close(fd);
-    }
-    return file;
-}
-
-void load_image(Cartridge* cartridge, FILE* file) {
-    uint64_t length = ROM_MAX_SIZE;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        long end = std::ftell(file);
-        if (end >= 0 && static_cast<uint64_t>(end) < ROM_MAX_SIZE) length = static_cast<uint64_t>(end);
-    }
-    std::fseek(file, 0, SEEK_SET);
-    // One byte more than needed, so that an empty file still gets a buffer.
-    auto* buffer = static_cast<uint8_t*>(std::malloc(length + 1));
-    if (!buffer) return;
-    cartridge->image = buffer;
-    cartridge->image_size = std::fread(buffer, 1, length, file);
-}
-
-// A run killed in the middle of a save write leaves its temporary file
-// ("<save>.tmp-XXXXXX") behind; the save itself is whole. The next start
-// clears such leftovers so they do not pile up beside the ROM.
-void remove_stale_temp_files(const std::string& save_path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path save(save_path);
-    const std::string prefix = save.filename().string() + ".tmp-";
-    const fs::path folder = save.has_parent_path() ? save.parent_path() : fs::path(".");
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-            it->is_regular_file(error))
-            fs::remove(it->path(), error);
-    }
-}
-
-void load_save(Cartridge* cartridge) {
-    std::string save_path = Cartridge_save_path(cartridge);
-    if (save_path.empty()) return;
-    remove_stale_temp_files(save_path);
-    auto* save = static_cast<uint8_t*>(std::calloc(SAVE_SIZE, 1));
-    if (!save) return;
-    cartridge->save = save;
-    cartridge->save_size = SAVE_SIZE;
-    // A missing save file is the first run of a ROM. One that is there but
-    // cannot be read (no permission, a directory, a device) leaves the save
-    // RAM zero and is kept as it is: writing this run's save RAM over it would
-    // lose data the player never saw.
-    const char* problem = nullptr;
-    FILE* file = open_regular_file(save_path.c_str(), &problem);
-    if (!file) {
-        if (errno == ENOENT) return;
-        cartridge->keep_save_file = true;
-        std::fprintf(stderr, "Could not read save %s: %s; it is left as it is\n", save_path.c_str(),
-                     problem);
-        return;
-    }
-    std::size_t got = std::fread(save, 1, SAVE_SIZE, file);
-    if (got < SAVE_SIZE) std::memset(save + got, 0, SAVE_SIZE - got);
-    std::fclose(file);
-}
-
-mode_t current_umask() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
-bool write_all(int fd, const uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
+uint32_t Cartridge_crc32(std::span<const uint8_t> bytes) {
+    // The reflected polynomial of zlib and PNG, a table built on first use.
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
         }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
 }
 
-} // namespace
-
-void Cartridge_load(Cartridge* cartridge, const char* path) {
+bool Cartridge_init_image(Cartridge* cartridge, std::span<const uint8_t> image) {
     cartridge->image = nullptr;
     cartridge->image_size = 0;
+    cartridge->image_crc = 0;
     cartridge->save = nullptr;
     cartridge->save_size = 0;
     cartridge->save_changes = 0;
-    cartridge->keep_save_file = false;
-    cartridge->path = path;
     cartridge->bank = 1;
-
-    const char* problem = nullptr;
-    FILE* file = open_regular_file(path, &problem);
-    if (!file) {
-        std::printf("File could not be opened: %s\n", path);
-        return;
-    }
-    load_image(cartridge, file);
-    std::fclose(file);
-    load_save(cartridge);
-}
-
-bool Cartridge_write_save(const Cartridge* cartridge) {
-    std::string error;
-    if (Cartridge_store_save(cartridge, &error)) return true;
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return false;
-}
-
-bool Cartridge_store_save(const Cartridge* cartridge, std::string* error) {
-    if (!cartridge->save) return true;
-    std::string save_path = Cartridge_save_path(cartridge);
-    if (cartridge->keep_save_file) {
-        *error = "Could not write save " + save_path + ": it could not be read at start and is left as it is";
+    if (image.size() > ROM_MAX_SIZE) image = image.first(ROM_MAX_SIZE);
+    // One byte more than needed, so that an empty image still has a buffer.
+    auto* buffer = static_cast<uint8_t*>(std::malloc(image.size() + 1));
+    auto* save = static_cast<uint8_t*>(std::calloc(SAVE_SIZE, 1));
+    if (!buffer || !save) {
+        std::free(buffer);
+        std::free(save);
         return false;
     }
-    std::string temp_path = save_path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp_path.data());
-    const char* failed_step = nullptr;
-    int error_number = 0;
-    if (fd < 0) {
-        failed_step = "cannot create a file beside it";
-        error_number = errno;
-    } else {
-        if (!write_all(fd, cartridge->save, cartridge->save_size)) {
-            failed_step = "cannot write";
-        } else if (fsync(fd) != 0) {
-            failed_step = "cannot flush";
-        }
-        error_number = errno;
-        // mkstemp makes the file private; a save file is an ordinary file.
-        fchmod(fd, 0666 & ~current_umask());
-        if (::close(fd) != 0 && !failed_step) {
-            failed_step = "cannot write";
-            error_number = errno;
-        }
-        if (!failed_step && std::rename(temp_path.c_str(), save_path.c_str()) != 0) {
-            failed_step = "cannot replace";
-            error_number = errno;
-        }
-        if (failed_step) ::unlink(temp_path.c_str());
-    }
-    if (failed_step) {
-        *error = "Could not write save " + save_path + ": " + failed_step + " (" + std::strerror(error_number) + ")";
-        return false;
-    }
+    if (!image.empty()) std::memcpy(buffer, image.data(), image.size());
+    cartridge->image = buffer;
+    cartridge->image_size = image.size();
+    cartridge->image_crc = Cartridge_crc32(image);
+    cartridge->save = save;
+    cartridge->save_size = SAVE_SIZE;
     return true;
 }
 
-void Cartridge_free(Cartridge* cartridge) {
+void Cartridge_free_image(Cartridge* cartridge) {
     std::free(cartridge->image);
     cartridge->image = nullptr;
     cartridge->image_size = 0;
-    if (cartridge->save) {
-        std::printf("Writing save to %s\n", Cartridge_save_path(cartridge).c_str());
-        std::fflush(stdout);
-        Cartridge_write_save(cartridge);
-        std::free(cartridge->save);
-        cartridge->save = nullptr;
-        cartridge->save_size = 0;
-    }
-    cartridge->path = nullptr;
+    std::free(cartridge->save);
+    cartridge->save = nullptr;
+    cartridge->save_size = 0;
 }
 
 uint8_t Cartridge_read_rom(Cartridge* cartridge, uint16_t address) {
@@ -212,7 +65,7 @@ uint8_t Cartridge_read_rom(Cartridge* cartridge, uint16_t address) {
 
 void Cartridge_write_rom(Cartridge* cartridge, uint16_t address, uint8_t value) {
     if (address < BANK_SIZE || value == 0) return;
-    std::printf("Bank switched to: %d\n", value);
+    Log_line("Bank switched to: %d\n", value);
     cartridge->bank = value;
 }
 

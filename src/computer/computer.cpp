@@ -1,10 +1,10 @@
 #include "computer/computer.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
 #include "cartridge/cartridge.h"
+#include "computer/log.h"
 
 uint8_t test_byte = 0;
 
@@ -23,12 +23,12 @@ uint8_t RAM_read(RAM* ram, uint16_t address) { return ram->buffer[address - RAM_
 void RAM_write(RAM* ram, uint16_t address, uint8_t value) { ram->buffer[address - RAM_FIRST] = value; }
 
 uint8_t TestPort_in(void*, uint16_t port) {
-    std::printf("in[0x%X] -> 0x%X\n", port, test_byte);
+    Log_line("in[0x%X] -> 0x%X\n", port, test_byte);
     return test_byte;
 }
 
 void TestPort_out(void*, uint16_t port, uint8_t value) {
-    std::printf("out[0x%X] <- 0x%X\n", port, value);
+    Log_line("out[0x%X] <- 0x%X\n", port, value);
     test_byte = value;
 }
 
@@ -58,14 +58,8 @@ void* const TEST_PORT_MARKER = reinterpret_cast<void*>(uintptr_t{0x1234});
 
 bool Computer_init(Computer* computer) {
     APU_init_tables();
-    computer->display = nullptr;
-    computer->audio = nullptr;
-    computer->pads[0] = nullptr;
-    computer->pads[1] = nullptr;
-    computer->close_pad = nullptr;
-    computer->pad_records[0] = nullptr;
-    computer->pad_records[1] = nullptr;
     computer->cartridge = nullptr;
+    computer->frame = 0;
     APU_init(&computer->apu);
     Bus_init(&computer->bus);
     computer->cpu.cells.fill(0);
@@ -77,7 +71,7 @@ bool Computer_init(Computer* computer) {
     ControllerPort_init(&computer->controllers);
     bool have_ram = RAM_init(&computer->ram);
     if (!have_vram || !have_ram) {
-        std::fprintf(stderr, "lumacor: out of memory for the machine's %s\n",
+        Log_error("lumacor: out of memory for the machine's %s\n",
                      have_ram ? "video memory" : "work RAM");
         return false;
     }
@@ -97,7 +91,7 @@ bool Computer_init(Computer* computer) {
 
     for (const BusRegion& region : computer->bus.regions) {
         if (!region.name) continue;
-        std::printf("%04lX-%04lX %d %s (%d)\n", static_cast<unsigned long>(region.first),
+        Log_line("%04lX-%04lX %d %s (%d)\n", static_cast<unsigned long>(region.first),
                     static_cast<unsigned long>(region.last), static_cast<int>(region.kind), region.name,
                     region.last - region.first + 1);
     }
@@ -118,10 +112,6 @@ void Computer_detach_cartridge(Computer* computer) {
 
 void Computer_free(Computer* computer) {
     APU_free_tables();
-    for (GamePad*& pad : computer->pads) {
-        if (pad && computer->close_pad) computer->close_pad(pad);
-        pad = nullptr;
-    }
     APU_free(&computer->apu);
     Bus_free(&computer->bus);
     CPU_free(&computer->cpu);
@@ -140,6 +130,22 @@ int Computer_run_instructions(Computer* computer, int budget) {
         ++executed;
     }
     return executed;
+}
+
+void Computer_start(Computer* computer) {
+    CPU_set_pc(&computer->cpu, START_ADDRESS);
+    CPU_start(&computer->cpu);
+    computer->frame = 0;
+}
+
+FrameEnd Computer_run_frame(Computer* computer, uint8_t* frame) {
+    CPU* cpu = &computer->cpu;
+    Computer_run_instructions(computer, Computer_cycles_per_frame(computer));
+    if (frame) GPU_compose(&computer->gpu, frame);
+    CPU_interrupt(cpu, 0);
+    ++computer->frame;
+    if (CPU_is_running(cpu)) return FrameEnd::Running;
+    return cpu->illegal_opcode ? FrameEnd::IllegalOpcode : FrameEnd::Stopped;
 }
 
 int32_t Computer_cycles_per_frame(const Computer* computer) {

@@ -1,7 +1,9 @@
 // The whole machine in one record: the CPU and the devices embedded by value,
-// the work RAM, the controller bytes and the Bus that maps them, plus links
-// to the host attachments (display, audio output, game pads, cartridge),
-// which the host owns.
+// the work RAM, the controller bytes and the Bus that maps them, and a link
+// to the cartridge plugged into it. Everything a front end attaches (window,
+// sound, game pads, files, clocks) stays with the front end, which drives the
+// machine through these operations: Computer_init, attach a cartridge,
+// Computer_start, then Computer_run_frame once per frame.
 //
 // Memory map (first matching slot wins; unmapped reads give 0):
 //   0000-7FFF rom (cartridge: fixed window, then banked window)
@@ -22,9 +24,6 @@
 #include "dma/dma.h"
 #include "gpu/gpu.h"
 
-struct Display;
-struct AudioOut;
-struct GamePad;
 struct Cartridge;
 
 constexpr uint16_t RAM_FIRST = 0xA000;
@@ -46,18 +45,7 @@ struct RAM {
     uint8_t* buffer;
 };
 
-// Closes a host game pad; the host stores it with the pad it attaches, so the
-// machine can release the pads it links without knowing the host.
-using GamePadCloser = void (*)(GamePad* pad);
-
 struct Computer {
-    Display* display;
-    AudioOut* audio;
-    GamePad* pads[2];
-    GamePadCloser close_pad;
-    // The host's record for each slot, reused when a pad is plugged in while
-    // the machine runs; set by the host's pad discovery.
-    GamePad* pad_records[2];
     Cartridge* cartridge;
     CPU cpu;
     GPU gpu;
@@ -66,6 +54,8 @@ struct Computer {
     RAM ram;
     ControllerPort controllers;
     Bus bus;
+    // Frames run since Computer_start.
+    uint64_t frame;
 };
 
 extern uint8_t test_byte;
@@ -76,6 +66,22 @@ bool Computer_init(Computer* computer);
 void Computer_free(Computer* computer);
 void Computer_attach_cartridge(Computer* computer, Cartridge* cartridge);
 void Computer_detach_cartridge(Computer* computer);
+
+// Resets the program counter to START_ADDRESS and sets the CPU running; the
+// frame count starts again from 0.
+void Computer_start(Computer* computer);
+
+enum class FrameEnd : uint8_t {
+    Running,       // the program runs on into the next frame
+    Stopped,       // HALT, or RET at the outermost level
+    IllegalOpcode, // the CPU stopped on an opcode without a handler
+};
+
+// One frame, as every front end runs it: the frame's budget of instructions,
+// each followed by its DMA check, while the CPU runs; then video memory
+// composed into `frame` (FRAME_BYTES, or null for a front end without a
+// picture) and the frame interrupt.
+FrameEnd Computer_run_frame(Computer* computer, uint8_t* frame);
 
 // Runs up to `budget` instructions, each followed by a DMA check, while the
 // CPU runs. Returns the number of instructions executed.

@@ -3,24 +3,12 @@
 #include <array>
 #include <cstdio>
 
-#include "computer/computer.h"
-#include "controller/controller.h"
+#include "controller/buttons.h"
 
 namespace {
 
-constexpr std::array<ButtonBit, 8> button_bits{{
-    {SDL_CONTROLLER_BUTTON_X, PAD_X},
-    {SDL_CONTROLLER_BUTTON_A, PAD_A},
-    {SDL_CONTROLLER_BUTTON_BACK, PAD_BACK},
-    {SDL_CONTROLLER_BUTTON_START, PAD_START},
-    {SDL_CONTROLLER_BUTTON_DPAD_UP, PAD_UP},
-    {SDL_CONTROLLER_BUTTON_DPAD_DOWN, PAD_DOWN},
-    {SDL_CONTROLLER_BUTTON_DPAD_LEFT, PAD_LEFT},
-    {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, PAD_RIGHT},
-}};
-
-bool holds_instance(const Computer* computer, SDL_JoystickID id) {
-    for (const GamePad* pad : computer->pads) {
+bool holds_instance(const GamePads* pads, SDL_JoystickID id) {
+    for (const GamePad* pad : pads->attached) {
         if (pad && pad->instance_id == id) return true;
     }
     return false;
@@ -52,12 +40,11 @@ bool GamePad_open(GamePad* pad, int index) {
     return true;
 }
 
-bool GamePad_attach(Computer* computer, GamePad* pad, int slot) {
-    if (computer->pads[slot]) return false;
+bool GamePad_attach(GamePads* pads, GamePad* pad, int slot) {
+    if (pads->attached[slot]) return false;
     pad->slot = slot;
-    computer->pads[slot] = pad;
-    computer->close_pad = GamePad_close;
-    pad->bytes = computer->controllers.bytes.data();
+    pads->attached[slot] = pad;
+    pad->bytes = pads->bytes;
     return true;
 }
 
@@ -70,8 +57,8 @@ void GamePad_log(const GamePad* pad) {
 }
 
 int GamePad_button_bit(uint8_t button) {
-    for (const ButtonBit& row : button_bits) {
-        if (row.button == button) return static_cast<int>(row.bit);
+    for (const ButtonBinding& row : BUTTON_BINDINGS) {
+        if (row.pad_button == button) return row.bit;
     }
     return -1;
 }
@@ -84,35 +71,40 @@ void GamePad_set_button(GamePad* pad, uint8_t bit, bool pressed) {
 
 // Events carry the joystick's instance id, which differs from the device
 // index once a pad has been reconnected, so pads are matched by instance id.
-void GamePad_handle_event(Computer* computer, const SDL_ControllerButtonEvent* event) {
-    for (GamePad* pad : computer->pads) {
+void GamePad_handle_event(GamePads* pads, const SDL_ControllerButtonEvent* event) {
+    for (GamePad* pad : pads->attached) {
         if (!pad || pad->instance_id != event->which) continue;
         int bit = GamePad_button_bit(event->button);
         if (bit != -1) GamePad_set_button(pad, static_cast<uint8_t>(bit), event->state == SDL_PRESSED);
     }
 }
 
-void GamePad_discover(Computer* computer, GamePad* pad0, GamePad* pad1) {
-    // A controller plugged in later is opened into the record of its slot.
-    computer->pad_records[0] = pad0;
-    computer->pad_records[1] = pad1;
+void GamePad_discover(GamePads* pads, ControllerPort* port) {
+    pads->bytes = port->bytes.data();
+    GamePad* pad0 = &pads->records[0];
+    GamePad* pad1 = &pads->records[1];
     GamePad_init_subsystem();
-    if (GamePad_open(pad0, GamePad_find_next(0)) && GamePad_attach(computer, pad0, 0))
-        GamePad_log(pad0);
+    if (GamePad_open(pad0, GamePad_find_next(0)) && GamePad_attach(pads, pad0, 0)) GamePad_log(pad0);
     // The search resumes after the device tried for slot 0, opened or not.
-    if (GamePad_open(pad1, GamePad_find_next(pad0->joystick_index + 1)) &&
-        GamePad_attach(computer, pad1, 1))
+    if (GamePad_open(pad1, GamePad_find_next(pad0->joystick_index + 1)) && GamePad_attach(pads, pad1, 1))
         GamePad_log(pad1);
 }
 
-void GamePad_handle_added(Computer* computer, const SDL_ControllerDeviceEvent* event) {
+void GamePad_close_all(GamePads* pads) {
+    for (GamePad*& pad : pads->attached) {
+        GamePad_close(pad);
+        pad = nullptr;
+    }
+}
+
+void GamePad_handle_added(GamePads* pads, const SDL_ControllerDeviceEvent* event) {
     const int index = event->which;
     if (index < 0 || index >= SDL_NumJoysticks() || !SDL_IsGameController(index)) return;
-    if (holds_instance(computer, SDL_JoystickGetDeviceInstanceID(index))) return;
+    if (holds_instance(pads, SDL_JoystickGetDeviceInstanceID(index))) return;
     for (int slot = 0; slot < 2; ++slot) {
-        GamePad* pad = computer->pad_records[slot];
-        if (computer->pads[slot] || !pad) continue;
-        if (GamePad_open(pad, index) && GamePad_attach(computer, pad, slot)) {
+        GamePad* pad = &pads->records[slot];
+        if (pads->attached[slot] || !pads->bytes) continue;
+        if (GamePad_open(pad, index) && GamePad_attach(pads, pad, slot)) {
             GamePad_log(pad);
             std::fflush(stdout);
         } else {
@@ -122,8 +114,8 @@ void GamePad_handle_added(Computer* computer, const SDL_ControllerDeviceEvent* e
     }
 }
 
-void GamePad_handle_removed(Computer* computer, const SDL_ControllerDeviceEvent* event) {
-    for (GamePad*& pad : computer->pads) {
+void GamePad_handle_removed(GamePads* pads, const SDL_ControllerDeviceEvent* event) {
+    for (GamePad*& pad : pads->attached) {
         if (!pad || pad->instance_id != event->which) continue;
         // Buttons held at the moment of unplugging would otherwise stay down.
         pad->bytes[pad->slot] = static_cast<uint8_t>(pad->bytes[pad->slot] & ~pad->held);

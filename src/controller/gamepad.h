@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-struct Computer;
+struct ControllerPort;
 
 struct GamePad {
     uint8_t* bytes; // the controller port's two bytes; the pad's own is bytes[slot]
@@ -28,27 +28,32 @@ struct GamePad {
     uint8_t held;
 };
 
-struct ButtonBit {
-    uint8_t button;
-    uint32_t bit;
+// The host's two slots: the record each slot opens its controller into, and
+// the pads attached now (null for a free slot). The records are reused when
+// a controller is plugged in while the machine runs, so the set must live as
+// long as the machine does.
+struct GamePads {
+    GamePad records[2];
+    GamePad* attached[2];
+    uint8_t* bytes; // the controller port's two bytes
 };
 
 int GamePad_init_subsystem();
 int GamePad_find_next(int start);
 bool GamePad_open(GamePad* pad, int index);
-bool GamePad_attach(Computer* computer, GamePad* pad, int slot);
+bool GamePad_attach(GamePads* pads, GamePad* pad, int slot);
 void GamePad_log(const GamePad* pad);
 int GamePad_button_bit(uint8_t button);
 void GamePad_set_button(GamePad* pad, uint8_t bit, bool pressed);
-void GamePad_handle_event(Computer* computer, const SDL_ControllerButtonEvent* event);
+void GamePad_handle_event(GamePads* pads, const SDL_ControllerButtonEvent* event);
 void GamePad_close(GamePad* pad);
 
-// Start-up discovery into pad0 (slot 0) and pad1 (slot 1). The two records
-// are also the ones later plugged-in controllers are opened into, record n
-// for slot n, so they must live as long as the machine runs.
-void GamePad_discover(Computer* computer, GamePad* pad0, GamePad* pad1);
+// Start-up discovery into the two slots, wired to the controller port.
+void GamePad_discover(GamePads* pads, ControllerPort* port);
+// Closes every attached pad, at teardown.
+void GamePad_close_all(GamePads* pads);
 // SDL_CONTROLLERDEVICEADDED: `which` is a device index. Devices already held
 // by a slot (SDL announces those present at start too) are ignored.
-void GamePad_handle_added(Computer* computer, const SDL_ControllerDeviceEvent* event);
+void GamePad_handle_added(GamePads* pads, const SDL_ControllerDeviceEvent* event);
 // SDL_CONTROLLERDEVICEREMOVED: `which` is an instance id.
-void GamePad_handle_removed(Computer* computer, const SDL_ControllerDeviceEvent* event);
+void GamePad_handle_removed(GamePads* pads, const SDL_ControllerDeviceEvent* event);

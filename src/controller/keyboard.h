@@ -5,16 +5,14 @@
 // only to the focused window and sends the releases of held keys when the
 // window loses focus, so nothing stays pressed behind the player's back.
 //
-//   arrows            d-pad        Z, Space      A
-//   X                 X            Enter         START
-//   Backspace, right Shift         BACK
+// The keys of each button are in controller/buttons.h.
 #pragma once
 
 #include <SDL.h>
 
-struct Computer;
+struct ControllerPort;
 
 // The controller bit of a key, or -1 for a key without one.
 int Keyboard_key_bit(SDL_Scancode scancode);
 // SDL_KEYDOWN and SDL_KEYUP.
-void Keyboard_handle_event(Computer* computer, const SDL_KeyboardEvent* event);
+void Keyboard_handle_event(ControllerPort* port, const SDL_KeyboardEvent* event);

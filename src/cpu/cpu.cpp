@@ -1,7 +1,7 @@
 #include "cpu/cpu.h"
 
-#include <cstdio>
 
+#include "computer/log.h"
 #include "cpu/isa.h"
 
 std::array<OpcodeHandler, 256> opcode_table;
@@ -22,6 +22,15 @@ inline Operands take_operands(CPU* cpu, int count) {
     uint16_t pc = CPU_pc(cpu);
     CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(pc + count));
     return Operands{cpu, pc};
+}
+
+// How many operand bytes follow `Opcode`, as the instruction table gives it.
+template <uint8_t Opcode>
+constexpr int operand_bytes = instruction_size(*instruction_for(Opcode)) - 1;
+
+template <uint8_t Opcode>
+inline Operands take_operands(CPU* cpu) {
+    return take_operands(cpu, operand_bytes<Opcode>);
 }
 
 inline uint8_t next_byte(Operands& o) { return Bus_read(o.cpu->bus, o.at++); }
@@ -50,57 +59,65 @@ inline bool flag(const CPU* cpu, uint8_t bit) { return (cpu->cells[FLAGS] & bit)
 
 void op_nop(CPU*, uint8_t) {}
 
+template <uint8_t Op>
 void op_ld_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t n = next_byte(o);
     cell(cpu, x) = n;
 }
 
+template <uint8_t Op>
 void op_mov(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     cell(cpu, x) = cell(cpu, y);
 }
 
+template <uint8_t Op>
 void op_ld_mem(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     int y = next_pair(o);
     cell(cpu, x) = Bus_read(cpu->bus, CPU_pair(cpu, y));
 }
 
+template <uint8_t Op>
 void op_st_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint8_t y = next_byte(o);
     Bus_write(cpu->bus, CPU_pair(cpu, x), cell(cpu, y));
 }
 
+template <uint8_t Op>
 void op_st_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint8_t n = next_byte(o);
     Bus_write(cpu->bus, CPU_pair(cpu, x), n);
 }
 
+template <uint8_t Op>
 void op_ldw(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 3);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint16_t nn = next_word(o);
     CPU_set_pair(cpu, x, nn);
 }
 
+template <uint8_t Op>
 void op_movw(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     int y = next_pair(o);
     CPU_set_pair(cpu, x, CPU_pair(cpu, y));
 }
 
+template <uint8_t Op>
 void op_stw(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     int y = next_pair(o);
     uint16_t address = CPU_pair(cpu, x);
@@ -109,8 +126,9 @@ void op_stw(CPU* cpu, uint8_t) {
     Bus_write(cpu->bus, static_cast<uint16_t>(address + 1), static_cast<uint8_t>(value));
 }
 
+template <uint8_t Op>
 void op_xchg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     uint8_t vx = cell(cpu, x);
@@ -121,18 +139,21 @@ void op_xchg(CPU* cpu, uint8_t) {
 
 // ---- stack ---------------------------------------------------------------
 
+template <uint8_t Op>
 void op_push_pair(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     CPU_push(cpu, CPU_pair(cpu, next_pair(o)));
 }
 
+template <uint8_t Op>
 void op_push_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     CPU_push(cpu, next_word(o));
 }
 
+template <uint8_t Op>
 void op_pop(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint16_t value = CPU_pop(cpu);
     CPU_set_pair(cpu, x, value);
@@ -140,20 +161,22 @@ void op_pop(CPU* cpu, uint8_t) {
 
 // ---- jumps, calls and returns ----------------------------------------------
 
-template <uint8_t Bit, bool WhenSet>
+template <uint8_t Op, uint8_t Bit, bool WhenSet>
 void op_jump_if(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint16_t target = next_word(o);
     if (flag(cpu, Bit) == WhenSet) CPU_set_pair(cpu, PAIR_PC, target);
 }
 
+template <uint8_t Op>
 void op_jmp(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     CPU_set_pair(cpu, PAIR_PC, next_word(o));
 }
 
+template <uint8_t Op>
 void op_call(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint16_t target = next_word(o);
     CPU_push(cpu, CPU_pc(cpu));
     CPU_set_pair(cpu, PAIR_PC, target);
@@ -185,26 +208,27 @@ inline uint8_t logic(Logic op, uint8_t a, uint8_t b) {
     }
 }
 
-template <Logic Op>
+template <uint8_t Code, Logic Op>
 void op_logic_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Code>(cpu);
     uint8_t x = next_byte(o);
     uint8_t n = next_byte(o);
     cell(cpu, x) = logic(Op, cell(cpu, x), n);
     set_z(cpu, cell(cpu, x) == 0);
 }
 
-template <Logic Op>
+template <uint8_t Code, Logic Op>
 void op_logic_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Code>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     cell(cpu, x) = logic(Op, cell(cpu, x), cell(cpu, y));
     set_z(cpu, cell(cpu, x) == 0);
 }
 
+template <uint8_t Op>
 void op_not(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     cell(cpu, x) = static_cast<uint8_t>(~cell(cpu, x));
     set_z(cpu, cell(cpu, x) == 0);
@@ -226,50 +250,57 @@ inline void sub_steps(CPU* cpu, uint8_t x, auto value) {
     set_z(cpu, cell(cpu, x) == 0);
 }
 
+template <uint8_t Op>
 void op_add_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t n = next_byte(o);
     add_steps(cpu, x, [n] { return n; });
 }
 
+template <uint8_t Op>
 void op_add_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     add_steps(cpu, x, [cpu, y] { return cpu->cells[y]; });
 }
 
+template <uint8_t Op>
 void op_sub_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t n = next_byte(o);
     sub_steps(cpu, x, [n] { return n; });
 }
 
+template <uint8_t Op>
 void op_sub_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     sub_steps(cpu, x, [cpu, y] { return cpu->cells[y]; });
 }
 
+template <uint8_t Op>
 void op_inc(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     add_steps(cpu, x, [] { return uint8_t{1}; });
 }
 
+template <uint8_t Op>
 void op_dec(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     sub_steps(cpu, x, [] { return uint8_t{1}; });
 }
 
 // The count is taken modulo 32; C is the last bit shifted out, or 0 when
 // nothing (k = 0) or only zeros (k > 8) left the register.
+template <uint8_t Op>
 void op_shl(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     unsigned k = next_byte(o) % 32u;
     set_c(cpu, k >= 1 && k <= 8 && ((cell(cpu, x) >> (8 - k)) & 1));
@@ -277,8 +308,9 @@ void op_shl(CPU* cpu, uint8_t) {
     set_z(cpu, cell(cpu, x) == 0);
 }
 
+template <uint8_t Op>
 void op_shr(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     unsigned k = next_byte(o) % 32u;
     set_c(cpu, k >= 1 && k <= 8 && ((cell(cpu, x) >> (k - 1)) & 1));
@@ -288,42 +320,48 @@ void op_shr(CPU* cpu, uint8_t) {
 
 // ---- 16-bit arithmetic: never touches the flags -----------------------------
 
+template <uint8_t Op>
 void op_addw_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 3);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint16_t nn = next_word(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + nn));
 }
 
+template <uint8_t Op>
 void op_addw_pair(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     int y = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + CPU_pair(cpu, y)));
 }
 
+template <uint8_t Op>
 void op_subw_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 3);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint16_t nn = next_word(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - nn));
 }
 
+template <uint8_t Op>
 void op_subw_pair(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     int y = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - CPU_pair(cpu, y)));
 }
 
+template <uint8_t Op>
 void op_incw(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) + 1));
 }
 
+template <uint8_t Op>
 void op_decw(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 1);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     CPU_set_pair(cpu, x, static_cast<uint16_t>(CPU_pair(cpu, x) - 1));
 }
@@ -335,15 +373,17 @@ inline void cmp_steps(CPU* cpu, uint8_t x, auto value) {
     set_c(cpu, value() > cell(cpu, x));
 }
 
+template <uint8_t Op>
 void op_cmp_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t n = next_byte(o);
     cmp_steps(cpu, x, [n] { return n; });
 }
 
+template <uint8_t Op>
 void op_cmp_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     cmp_steps(cpu, x, [cpu, y] { return cpu->cells[y]; });
@@ -357,15 +397,17 @@ inline void cmpw(CPU* cpu, uint16_t a, uint16_t b) {
     cpu->cells[FLAGS] = flags;
 }
 
+template <uint8_t Op>
 void op_cmpw_imm(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 3);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     uint16_t nn = next_word(o);
     cmpw(cpu, CPU_pair(cpu, x), nn);
 }
 
+template <uint8_t Op>
 void op_cmpw_pair(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     int x = next_pair(o);
     int y = next_pair(o);
     cmpw(cpu, CPU_pair(cpu, x), CPU_pair(cpu, y));
@@ -373,29 +415,33 @@ void op_cmpw_pair(CPU* cpu, uint8_t) {
 
 // ---- ports ---------------------------------------------------------------------
 
+template <uint8_t Op>
 void op_in_port(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t port = next_byte(o);
     cell(cpu, x) = Bus_in(cpu->bus, port);
 }
 
+template <uint8_t Op>
 void op_in_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     cell(cpu, x) = Bus_in(cpu->bus, cell(cpu, y));
 }
 
+template <uint8_t Op>
 void op_out_port(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t port = next_byte(o);
     uint8_t y = next_byte(o);
     Bus_out(cpu->bus, port, cell(cpu, y));
 }
 
+template <uint8_t Op>
 void op_out_reg(CPU* cpu, uint8_t) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands<Op>(cpu);
     uint8_t x = next_byte(o);
     uint8_t y = next_byte(o);
     Bus_out(cpu->bus, cell(cpu, x), cell(cpu, y));
@@ -407,8 +453,9 @@ void op_di(CPU* cpu, uint8_t) { cpu->interrupt_enable = 0; }
 void op_ei(CPU* cpu, uint8_t) { cpu->interrupt_enable = 1; }
 void op_halt(CPU* cpu, uint8_t) { cpu->running = 0; }
 
-// Handlers by opcode; CPU_init_opcodes checks at compile time that this list
-// and the instruction table name the same 53 opcodes.
+// Handlers by opcode. A handler that reads operands is instantiated for its
+// opcode, so how many bytes it takes comes from the instruction table; the
+// check below makes sure this list and the table name the same 53 opcodes.
 struct HandlerRow {
     uint8_t opcode;
     OpcodeHandler handler;
@@ -416,26 +463,59 @@ struct HandlerRow {
 
 // clang-format off
 constexpr std::array<HandlerRow, INSTRUCTION_COUNT> handlers{{
-    {0x00, op_nop},
-    {0x10, op_ld_imm},  {0x11, op_mov},     {0x12, op_ld_mem},  {0x13, op_st_reg},
-    {0x14, op_st_imm},  {0x15, op_ldw},     {0x16, op_movw},    {0x17, op_stw},
-    {0x1F, op_xchg},
-    {0x20, op_push_pair}, {0x21, op_push_imm}, {0x22, op_pop},
-    {0x30, op_jmp},
-    {0x31, op_jump_if<FLAG_C, true>},  {0x32, op_jump_if<FLAG_C, false>},
-    {0x33, op_jump_if<FLAG_Z, true>},  {0x34, op_jump_if<FLAG_Z, false>},
-    {0x40, op_call},    {0x41, op_ret},     {0x42, op_reti},
-    {0x50, op_logic_imm<Logic::And>}, {0x51, op_logic_reg<Logic::And>},
-    {0x52, op_logic_imm<Logic::Or>},  {0x53, op_logic_reg<Logic::Or>},
-    {0x54, op_logic_imm<Logic::Xor>}, {0x55, op_logic_reg<Logic::Xor>},
-    {0x56, op_not},
-    {0x60, op_add_imm}, {0x61, op_add_reg}, {0x62, op_addw_imm}, {0x63, op_addw_pair},
-    {0x64, op_sub_imm}, {0x65, op_sub_reg}, {0x66, op_subw_imm}, {0x67, op_subw_pair},
-    {0x68, op_inc},     {0x69, op_incw},    {0x6A, op_dec},     {0x6B, op_decw},
-    {0x6C, op_shl},     {0x6D, op_shr},
-    {0x70, op_cmp_imm}, {0x72, op_cmp_reg}, {0x73, op_cmpw_imm}, {0x74, op_cmpw_pair},
-    {0x80, op_in_port}, {0x81, op_in_reg},  {0x82, op_out_port}, {0x83, op_out_reg},
-    {0xFD, op_di},      {0xFE, op_ei},      {0xFF, op_halt},
+    {0x00, op_nop},                          // NOP
+    {0x10, op_ld_imm<0x10>},                 // LD Reg, Imm8
+    {0x11, op_mov<0x11>},                    // MOV Reg, Reg
+    {0x12, op_ld_mem<0x12>},                 // LD Reg, Pair
+    {0x13, op_st_reg<0x13>},                 // ST Pair, Reg
+    {0x14, op_st_imm<0x14>},                 // ST Pair, Imm8
+    {0x15, op_ldw<0x15>},                    // LDW Pair, Imm16
+    {0x16, op_movw<0x16>},                   // MOVW Pair, Pair
+    {0x17, op_stw<0x17>},                    // STW Pair, Pair
+    {0x1F, op_xchg<0x1F>},                   // XCHG Reg, Reg
+    {0x20, op_push_pair<0x20>},              // PUSH Pair
+    {0x21, op_push_imm<0x21>},               // PUSH Imm16
+    {0x22, op_pop<0x22>},                    // POP Pair
+    {0x30, op_jmp<0x30>},                    // JMP Imm16
+    {0x31, op_jump_if<0x31, FLAG_C, true>},  // JC Imm16
+    {0x32, op_jump_if<0x32, FLAG_C, false>}, // JNC Imm16
+    {0x33, op_jump_if<0x33, FLAG_Z, true>},  // JZ Imm16
+    {0x34, op_jump_if<0x34, FLAG_Z, false>}, // JNZ Imm16
+    {0x40, op_call<0x40>},                   // CALL Imm16
+    {0x41, op_ret},                          // RET
+    {0x42, op_reti},                         // RETI
+    {0x50, op_logic_imm<0x50, Logic::And>},  // AND Reg, Imm8
+    {0x51, op_logic_reg<0x51, Logic::And>},  // AND Reg, Reg
+    {0x52, op_logic_imm<0x52, Logic::Or>},   // OR Reg, Imm8
+    {0x53, op_logic_reg<0x53, Logic::Or>},   // OR Reg, Reg
+    {0x54, op_logic_imm<0x54, Logic::Xor>},  // XOR Reg, Imm8
+    {0x55, op_logic_reg<0x55, Logic::Xor>},  // XOR Reg, Reg
+    {0x56, op_not<0x56>},                    // NOT Reg
+    {0x60, op_add_imm<0x60>},                // ADD Reg, Imm8
+    {0x61, op_add_reg<0x61>},                // ADD Reg, Reg
+    {0x62, op_addw_imm<0x62>},               // ADDW Pair, Imm16
+    {0x63, op_addw_pair<0x63>},              // ADDW Pair, Pair
+    {0x64, op_sub_imm<0x64>},                // SUB Reg, Imm8
+    {0x65, op_sub_reg<0x65>},                // SUB Reg, Reg
+    {0x66, op_subw_imm<0x66>},               // SUBW Pair, Imm16
+    {0x67, op_subw_pair<0x67>},              // SUBW Pair, Pair
+    {0x68, op_inc<0x68>},                    // INC Reg
+    {0x69, op_incw<0x69>},                   // INCW Pair
+    {0x6A, op_dec<0x6A>},                    // DEC Reg
+    {0x6B, op_decw<0x6B>},                   // DECW Pair
+    {0x6C, op_shl<0x6C>},                    // SHL Reg, Imm8
+    {0x6D, op_shr<0x6D>},                    // SHR Reg, Imm8
+    {0x70, op_cmp_imm<0x70>},                // CMP Reg, Imm8
+    {0x72, op_cmp_reg<0x72>},                // CMP Reg, Reg
+    {0x73, op_cmpw_imm<0x73>},               // CMPW Pair, Imm16
+    {0x74, op_cmpw_pair<0x74>},              // CMPW Pair, Pair
+    {0x80, op_in_port<0x80>},                // IN Reg, Port
+    {0x81, op_in_reg<0x81>},                 // IN Reg, Reg
+    {0x82, op_out_port<0x82>},               // OUT Port, Reg
+    {0x83, op_out_reg<0x83>},                // OUT Reg, Reg
+    {0xFD, op_di},                           // DI
+    {0xFE, op_ei},                           // EI
+    {0xFF, op_halt},                         // HALT
 }};
 // clang-format on
 
@@ -450,7 +530,7 @@ static_assert(handlers_match_instruction_set(), "handler rows must follow the in
 // on through data.
 void illegal_opcode(CPU* cpu, uint8_t opcode) {
     uint16_t at = static_cast<uint16_t>(CPU_pc(cpu) - 1);
-    std::fprintf(stderr, "Illegal opcode 0x%02X at 0x%04X\n", opcode, at);
+    Log_error("Illegal opcode 0x%02X at 0x%04X\n", opcode, at);
     cpu->running = 0;
     cpu->illegal_opcode = 1;
 }
@@ -465,6 +545,7 @@ void CPU_init_opcodes(std::array<OpcodeHandler, 256>& table) {
 void CPU_init(CPU* cpu, Bus* bus) {
     cpu->bus = bus;
     cpu->hook = nullptr;
+    cpu->hook_context = nullptr;
     for (int r = 0; r < REGISTER_COUNT; ++r) cpu->cells[r] = 0;
     cpu->cells[14] = 0xFF;
     cpu->cells[15] = 0xFF;
@@ -485,7 +566,7 @@ uint8_t CPU_is_running(const CPU* cpu) { return cpu->running; }
 
 void CPU_step(CPU* cpu) {
     if (!cpu->running) return;
-    if (cpu->hook) cpu->hook(cpu);
+    if (cpu->hook) cpu->hook(cpu->hook_context, cpu);
     uint16_t pc = CPU_pc(cpu);
     CPU_set_pair(cpu, PAIR_PC, static_cast<uint16_t>(pc + 1));
     uint8_t opcode = Bus_read(cpu->bus, pc);
@@ -497,7 +578,7 @@ void CPU_step(CPU* cpu) {
 }
 
 uint16_t CPU_fetch_word(CPU* cpu) {
-    Operands o = take_operands(cpu, 2);
+    Operands o = take_operands(cpu, operand_size(Operand::Imm16));
     return next_word(o);
 }
 
@@ -521,7 +602,7 @@ uint16_t CPU_pop(CPU* cpu) {
 void CPU_interrupt(CPU* cpu, uint32_t vector) {
     if (!cpu->interrupt_enable) return;
     if (vector > 15) {
-        std::fprintf(stderr, "%s.%s(%d): Interrupt vector index must be between 0x0 and 0xF\n",
+        Log_error("%s.%s(%d): Interrupt vector index must be between 0x0 and 0xF\n",
                      __FILE__, "CPU_interrupt", __LINE__);
         return;
     }

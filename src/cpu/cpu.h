@@ -26,12 +26,15 @@ constexpr int STACK_PAGE_SIZE = 256;
 constexpr int CELL_COUNT = REGISTER_COUNT + STACK_PAGE_SIZE;
 
 struct CPU;
-using CPUHook = void (*)(CPU* cpu);
+// Called before each instruction when set: a trace, a debugger. Normal runs
+// leave it null and pay one test per instruction.
+using CPUHook = void (*)(void* context, CPU* cpu);
 using OpcodeHandler = void (*)(CPU* cpu, uint8_t opcode);
 
 struct CPU {
     Bus* bus;
     CPUHook hook;
+    void* hook_context;
     // The registers and the stack page are one array, because operands
     // index them as one space: cells 0..15 are r0..r15, cells 16..271 are
     // stack bytes 0..255. Use CPU_stack_page() for the page alone.

@@ -134,3 +134,11 @@ constexpr const InstructionInfo* instruction_for(uint8_t opcode) {
     int row = instruction_index[opcode];
     return row < 0 ? nullptr : &instruction_set[static_cast<size_t>(row)];
 }
+
+// The longest encoding in the set, opcode included.
+constexpr int MAX_INSTRUCTION_SIZE = [] {
+    int longest = 0;
+    for (const InstructionInfo& info : instruction_set)
+        longest = instruction_size(info) > longest ? instruction_size(info) : longest;
+    return longest;
+}();

@@ -51,6 +51,18 @@ void Display_render(const GPU* gpu, Display* display) {
     SDL_UnlockTexture(display->texture);
 }
 
+uint8_t* Display_lock(Display* display) {
+    if (!display->texture) return nullptr;
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(display->texture, nullptr, &pixels, &pitch) != 0) return nullptr;
+    return static_cast<uint8_t*>(pixels);
+}
+
+void Display_unlock(Display* display) {
+    if (display->texture) SDL_UnlockTexture(display->texture);
+}
+
 void Display_present(Display* display) {
     SDL_RenderClear(display->renderer);
     SDL_RenderCopy(display->renderer, display->texture, nullptr, nullptr);

@@ -5,6 +5,8 @@
 // presenting it then change nothing.
 #pragma once
 
+#include <cstdint>
+
 struct SDL_Window;
 struct SDL_Renderer;
 struct SDL_Texture;
@@ -20,5 +22,9 @@ struct Display {
 int Display_create(Display* display, int window_width, int window_height, int texture_width,
                    int texture_height);
 void Display_render(const GPU* gpu, Display* display);
+// The texture's pixels for the machine to compose the next frame into, or
+// null when the display has no texture; Display_unlock ends the access.
+uint8_t* Display_lock(Display* display);
+void Display_unlock(Display* display);
 void Display_present(Display* display);
 void Display_destroy(Display* display);

@@ -61,9 +61,20 @@ inline PatternRow pattern_row(const uint8_t* vram, const Block& block, int r) {
 }
 
 // Four neighbouring texels, 16 bytes: a row of a block is drawn as two of
-// them, one for each nibble of its pattern bytes. The vector type lets the
-// compiler move and blend them in single instructions where the host can.
+// them, one for each nibble of its pattern bytes. GCC's and clang's vector
+// type lets the compiler move and blend them in single instructions where the
+// host can; other compilers get two 64-bit halves with the same bitwise
+// results (LUMACOR_PORTABLE_VECTORS selects them anywhere).
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(LUMACOR_PORTABLE_VECTORS)
 using Quad = uint8_t __attribute__((vector_size(16)));
+#else
+struct Quad {
+    uint64_t half[2];
+};
+inline Quad operator&(Quad a, Quad b) { return {{a.half[0] & b.half[0], a.half[1] & b.half[1]}}; }
+inline Quad operator|(Quad a, Quad b) { return {{a.half[0] | b.half[0], a.half[1] | b.half[1]}}; }
+inline Quad operator~(Quad a) { return {{~a.half[0], ~a.half[1]}}; }
+#endif
 
 // Every run of four texels a block can show, indexed by the four select bits
 // (the leftmost texel's bit highest). Built once per block, so that a row

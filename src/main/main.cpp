@@ -5,11 +5,8 @@
 
 #include <cstdio>
 
-#include "apu/audio_out.h"
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
-#include "controller/gamepad.h"
-#include "display/display.h"
 #include "main/run.h"
 
 int main(int argc, char* argv[]) {
@@ -17,9 +14,7 @@ int main(int argc, char* argv[]) {
 
     // The records live for the whole run; each starts all zero.
     static Computer computer{};
-    static Display display{};
-    static AudioOut audio{};
-    static GamePad pads[2]{};
+    static Host host{};
     static Cartridge cartridge{};
 
     std::printf("sizeof Computer: %lld byte\n", static_cast<long long>(sizeof(Computer)));
@@ -28,28 +23,27 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    Display_create(&display, 512, 384, 256, 192);
-    display.video = &computer.gpu;
-    computer.display = &display;
+    Display_create(&host.display, 512, 384, 256, 192);
+    host.display.video = &computer.gpu;
 
     // The callback renders silence until both the link and the rate are set.
-    audio.apu.store(&computer.apu, std::memory_order_release);
-    AudioOut_open(&audio);
-    computer.apu.sample_rate.store(audio.spec.freq, std::memory_order_relaxed);
-    computer.audio = &audio;
+    host.audio.apu.store(&computer.apu, std::memory_order_release);
+    AudioOut_open(&host.audio);
+    computer.apu.sample_rate.store(host.audio.spec.freq, std::memory_order_relaxed);
 
-    GamePad_discover(&computer, &pads[0], &pads[1]);
+    GamePad_discover(&host.pads, &computer.controllers);
 
     Cartridge_load(&cartridge, argv[1]);
     Computer_attach_cartridge(&computer, &cartridge);
     std::fflush(stdout);
 
-    Computer_run(&computer);
+    Computer_run(&computer, &host);
 
     Computer_detach_cartridge(&computer);
     Cartridge_free(&cartridge);
-    AudioOut_close(&audio);
-    Display_destroy(&display);
+    AudioOut_close(&host.audio);
+    Display_destroy(&host.display);
+    GamePad_close_all(&host.pads);
     Computer_free(&computer);
     SDL_Quit();
     return 0;

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
-#include "controller/gamepad.h"
 #include "controller/keyboard.h"
-#include "display/display.h"
 #include "main/autosave.h"
 #include "main/pacing.h"
 #include "main/timer.h"
@@ -34,26 +32,26 @@ void save_screenshot(Computer* computer) {
 
 } // namespace
 
-void Host_handle_event(Computer* computer, const SDL_Event& event) {
+void Host_handle_event(Host* host, Computer* computer, const SDL_Event& event) {
     if (event.type == SDL_KEYDOWN && event.key.keysym.scancode == SDL_SCANCODE_F12 && !event.key.repeat)
         save_screenshot(computer);
     switch (event.type) {
     case SDL_QUIT: computer->cpu.running = 0; break;
     case SDL_CONTROLLERBUTTONDOWN:
-    case SDL_CONTROLLERBUTTONUP: GamePad_handle_event(computer, &event.cbutton); break;
+    case SDL_CONTROLLERBUTTONUP: GamePad_handle_event(&host->pads, &event.cbutton); break;
     case SDL_KEYDOWN:
-    case SDL_KEYUP: Keyboard_handle_event(computer, &event.key); break;
-    case SDL_CONTROLLERDEVICEADDED: GamePad_handle_added(computer, &event.cdevice); break;
-    case SDL_CONTROLLERDEVICEREMOVED: GamePad_handle_removed(computer, &event.cdevice); break;
+    case SDL_KEYUP: Keyboard_handle_event(&computer->controllers, &event.key); break;
+    case SDL_CONTROLLERDEVICEADDED: GamePad_handle_added(&host->pads, &event.cdevice); break;
+    case SDL_CONTROLLERDEVICEREMOVED: GamePad_handle_removed(&host->pads, &event.cdevice); break;
     default: break;
     }
 }
 
 namespace {
 
-void handle_events(Computer* computer) {
+void handle_events(Host* host, Computer* computer) {
     SDL_Event event;
-    while (SDL_PollEvent(&event)) Host_handle_event(computer, event);
+    while (SDL_PollEvent(&event)) Host_handle_event(host, computer, event);
 }
 
 // Save RAM that changed goes to its file while the machine runs, silently, so
@@ -72,31 +70,26 @@ void save_if_due(const Computer* computer, SaveSchedule* schedule) {
 
 } // namespace
 
-void Computer_run(Computer* computer) {
-    Display* display = computer->display;
+void Computer_run(Computer* computer, Host* host) {
+    Display* display = &host->display;
     CPU* cpu = &computer->cpu;
     Timer_init();
-    CPU_set_pc(cpu, 0x0100);
-    CPU_start(cpu);
-    int32_t cycles_per_frame = Computer_cycles_per_frame(computer);
+    Computer_start(computer);
     FramePacer pacer;
     FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
     SaveSchedule saves;
     SaveSchedule_start(&saves, Timer_now_ms(), computer->cartridge ? computer->cartridge->save_changes : 0);
     std::printf("CPU clock rate: %ld Hz\n", static_cast<long>(cpu->clock_rate));
     std::printf("Video refresh rate: %ld Hz\n", static_cast<long>(computer->gpu.refresh_rate));
-    std::printf("CPU cycles per frame: %ld\n", static_cast<long>(cycles_per_frame));
+    std::printf("CPU cycles per frame: %ld\n", static_cast<long>(Computer_cycles_per_frame(computer)));
     std::printf("Refresh time: %lld ms\n", static_cast<long long>(pacer.refresh_ms));
     std::fflush(stdout);
 
     do {
-        Computer_run_instructions(computer, cycles_per_frame);
-        if (display) {
-            Display_render(&computer->gpu, display);
-            CPU_interrupt(cpu, 0);
-        }
-        handle_events(computer);
-        if (display) Display_present(display);
+        Computer_run_frame(computer, Display_lock(display));
+        Display_unlock(display);
+        handle_events(host, computer);
+        Display_present(display);
         if (CPU_is_running(cpu)) save_if_due(computer, &saves);
         int64_t sleep_ms = FramePacer_next(&pacer, Timer_now_ms());
         if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
 #include "controller/controller.h"
 #include "cpu/cpu.h"

@@ -28,6 +28,7 @@ protected:
     }
 
     void TearDown() override {
+        GamePad_close_all(&host.pads);
         Computer_free(&computer);
         for (int id : attached) SDL_JoystickDetachVirtual(device_of(id));
         SDL_Quit();
@@ -76,27 +77,28 @@ protected:
 
     void drain() {
         SDL_Event event;
-        while (SDL_PollEvent(&event)) Host_handle_event(&computer, event);
+        while (SDL_PollEvent(&event)) Host_handle_event(&host, &computer, event);
     }
 
     std::string discover() {
         testing::internal::CaptureStdout();
-        GamePad_discover(&computer, &pads[0], &pads[1]);
+        GamePad_discover(&host.pads, &computer.controllers);
         return testing::internal::GetCapturedStdout();
     }
 
     uint8_t read(uint16_t address) { return Bus_read(&computer.bus, address); }
 
     Computer computer{};
-    GamePad pads[2]{};
+    Host host{};
+    GamePad (&pads)[2] = host.pads.records;
     std::vector<int> attached;
 };
 
 TEST_F(Input, NoControllersLeavesBothSlotsEmptyAndPrintsNothing) {
     attach(SDL_JOYSTICK_TYPE_FLIGHT_STICK, 0x1111, 0x2222, "Stick");
     EXPECT_EQ(discover(), "");
-    EXPECT_EQ(computer.pads[0], nullptr);
-    EXPECT_EQ(computer.pads[1], nullptr);
+    EXPECT_EQ(host.pads.attached[0], nullptr);
+    EXPECT_EQ(host.pads.attached[1], nullptr);
     EXPECT_EQ(read(PAD0), 0);
     EXPECT_EQ(read(PAD1), 0);
 }
@@ -110,8 +112,8 @@ TEST_F(Input, DiscoverySkipsJoysticksThatAreNotControllersAndTakesTheNextTwo) {
 
     std::string out = discover();
     EXPECT_EQ(out, "Controller: 0 Pad One (ABCD:102:0)\nController: 1 Pad Two (EF:A0B:0)\n");
-    ASSERT_EQ(computer.pads[0], &pads[0]);
-    ASSERT_EQ(computer.pads[1], &pads[1]);
+    ASSERT_EQ(host.pads.attached[0], &host.pads.records[0]);
+    ASSERT_EQ(host.pads.attached[1], &host.pads.records[1]);
     EXPECT_EQ(pads[0].joystick_index, 1);
     EXPECT_EQ(pads[1].joystick_index, 2);
     EXPECT_EQ(pads[0].instance_id, first);
@@ -186,7 +188,7 @@ TEST_F(Input, TheEventStateDecidesPressOrRelease) {
     event.cbutton.which = pads[0].instance_id;
     event.cbutton.button = SDL_CONTROLLER_BUTTON_START;
     event.cbutton.state = SDL_RELEASED;
-    Host_handle_event(&computer, event);
+    Host_handle_event(&host, &computer, event);
     EXPECT_EQ(read(PAD0), 0);
 }
 
@@ -209,7 +211,7 @@ TEST_F(Input, EventsFindTheirPadByInstanceIdNotDeviceIndex) {
     event.cbutton.which = 0;
     event.cbutton.button = SDL_CONTROLLER_BUTTON_A;
     event.cbutton.state = SDL_RELEASED;
-    Host_handle_event(&computer, event);
+    Host_handle_event(&host, &computer, event);
     EXPECT_EQ(read(PAD0), PAD_A);
 }
 
@@ -282,7 +284,7 @@ TEST_F(Input, PadsPluggedInWhileRunningTakeTheFirstFreeSlot) {
     testing::internal::CaptureStdout();
     drain();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(computer.pads[1], nullptr);
+    EXPECT_EQ(host.pads.attached[1], nullptr);
 
     testing::internal::CaptureStdout();
     attach(SDL_JOYSTICK_TYPE_FLIGHT_STICK, 0x1111, 0x2222, "Stick"); // not a controller
@@ -292,8 +294,8 @@ TEST_F(Input, PadsPluggedInWhileRunningTakeTheFirstFreeSlot) {
     attach_pad(0x1209, 0x0003, "No Room"); // both slots taken
     drain();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Controller: 1 Late (1209:2:0)\n");
-    ASSERT_EQ(computer.pads[0], &pads[0]);
-    ASSERT_EQ(computer.pads[1], &pads[1]);
+    ASSERT_EQ(host.pads.attached[0], &host.pads.records[0]);
+    ASSERT_EQ(host.pads.attached[1], &host.pads.records[1]);
     EXPECT_EQ(pads[0].instance_id, early);
     EXPECT_EQ(pads[1].instance_id, late);
 
@@ -317,7 +319,7 @@ TEST_F(Input, AnUnpluggedPadFreesItsSlotAndReleasesWhatItHeld) {
 
     detach(first);
     drain();
-    EXPECT_EQ(computer.pads[0], nullptr);
+    EXPECT_EQ(host.pads.attached[0], nullptr);
     EXPECT_EQ(pads[0].controller, nullptr);
     EXPECT_EQ(read(PAD0), PAD_UP);
     EXPECT_EQ(read(PAD1), PAD_X);
@@ -327,7 +329,7 @@ TEST_F(Input, AnUnpluggedPadFreesItsSlotAndReleasesWhatItHeld) {
     attach_pad(0x1209, 0x0003, "Third");
     drain();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Controller: 0 Third (1209:3:0)\n");
-    ASSERT_EQ(computer.pads[0], &pads[0]);
+    ASSERT_EQ(host.pads.attached[0], &host.pads.records[0]);
     press(pads[0], SDL_CONTROLLER_BUTTON_BACK, true);
     EXPECT_EQ(read(PAD0), PAD_UP | PAD_BACK);
     EXPECT_EQ(read(PAD1), PAD_X);
@@ -346,8 +348,8 @@ TEST_F(Input, RemovalReleasesHeldButtonsEvenWithoutTheirReleaseEvents) {
     SDL_zero(event);
     event.type = SDL_CONTROLLERDEVICEREMOVED;
     event.cdevice.which = pads[0].instance_id;
-    Host_handle_event(&computer, event);
-    EXPECT_EQ(computer.pads[0], nullptr);
+    Host_handle_event(&host, &computer, event);
+    EXPECT_EQ(host.pads.attached[0], nullptr);
     EXPECT_EQ(read(PAD0), PAD_BACK);
 }
 

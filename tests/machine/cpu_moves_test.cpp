@@ -40,7 +40,7 @@ TEST_F(CpuReset, InitKeepsTheStackPageAndSetsClockToOne) {
 }
 
 int hook_calls = 0;
-void count_hook(CPU*) { ++hook_calls; }
+void count_hook(void*, CPU*) { ++hook_calls; }
 
 TEST_F(CpuCycle, StoppedCpuDoesNothing) {
     write(PROGRAM, 0x10); // LD r0, 5 -- must not run

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
 #include "cpu/cpu.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
 #include "main/autosave.h"
 #include "process.h"

@@ -21,6 +21,7 @@ struct ScreenshotKey : ::testing::Test {
     TempDir dir;
     std::string rom = dir.file("game.rom");
     Computer computer{};
+    Host host{};
     Cartridge cartridge{};
 
     void SetUp() override {
@@ -40,7 +41,7 @@ struct ScreenshotKey : ::testing::Test {
         event.key.repeat = repeat ? 1 : 0;
         event.key.keysym.scancode = scancode;
         testing::internal::CaptureStdout();
-        Host_handle_event(&computer, event);
+        Host_handle_event(&host, &computer, event);
         return testing::internal::GetCapturedStdout();
     }
 };

@@ -6,38 +6,18 @@
 #include <string_view>
 
 #include "computer/computer.h"
-#include "controller/controller.h"
+#include "controller/buttons.h"
 #include "cpu/cpu.h"
+#include "cpu/isa.h"
 #include "disassembler.h"
 
 namespace {
 
-constexpr int MAX_INSTRUCTION_BYTES = 4;
-
-// The CPU's hook takes no context; the run that installs it names the file.
-std::FILE* trace_file = nullptr;
-
-void trace_hook(CPU* cpu) {
+void trace_hook(void* file, CPU* cpu) {
     std::string line = Headless_trace_line(cpu);
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), trace_file);
+    std::fwrite(line.data(), 1, line.size(), static_cast<std::FILE*>(file));
 }
-
-struct ButtonName {
-    std::string_view name;
-    uint8_t bit;
-};
-
-constexpr std::array<ButtonName, 8> button_names{{
-    {"up", PAD_UP},
-    {"down", PAD_DOWN},
-    {"left", PAD_LEFT},
-    {"right", PAD_RIGHT},
-    {"start", PAD_START},
-    {"back", PAD_BACK},
-    {"a", PAD_A},
-    {"x", PAD_X},
-}};
 
 bool parse_frame(std::string_view text, int64_t* frame) {
     if (text.empty() || text.size() > 15) return false;
@@ -59,9 +39,9 @@ bool parse_buttons(std::string_view text, uint8_t* buttons, std::string* error) 
     while (true) {
         size_t plus = text.find('+');
         std::string_view name = text.substr(0, plus);
-        auto found = std::find_if(button_names.begin(), button_names.end(),
-                                  [&](const ButtonName& b) { return b.name == name; });
-        if (found == button_names.end()) {
+        auto found = std::find_if(BUTTON_BINDINGS.begin(), BUTTON_BINDINGS.end(),
+                                  [&](const ButtonBinding& b) { return b.name == name; });
+        if (found == BUTTON_BINDINGS.end()) {
             *error = "unknown button '" + std::string(name) +
                      "' (use up, down, left, right, start, back, a, x or none)";
             return false;
@@ -104,8 +84,8 @@ bool Headless_parse_press(const std::string& text, HeadlessPress* press, std::st
 
 std::string Headless_trace_line(CPU* cpu) {
     uint16_t pc = CPU_pc(cpu);
-    std::array<uint8_t, MAX_INSTRUCTION_BYTES> bytes{};
-    for (int i = 0; i < MAX_INSTRUCTION_BYTES; ++i)
+    std::array<uint8_t, MAX_INSTRUCTION_SIZE> bytes{};
+    for (int i = 0; i < MAX_INSTRUCTION_SIZE; ++i)
         bytes[static_cast<size_t>(i)] = Bus_read(cpu->bus, static_cast<uint16_t>(pc + i));
 
     char text_buffer[48];
@@ -115,7 +95,7 @@ std::string Headless_trace_line(CPU* cpu) {
     char line[160];
     int n = std::snprintf(line, sizeof line, "%04X ", pc);
     std::string out(line, static_cast<size_t>(n));
-    for (int i = 0; i < MAX_INSTRUCTION_BYTES; ++i) {
+    for (int i = 0; i < MAX_INSTRUCTION_SIZE; ++i) {
         if (i < length)
             std::snprintf(line, sizeof line, " %02X", bytes[static_cast<size_t>(i)]);
         else
@@ -145,11 +125,9 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
                      [](const HeadlessPress& a, const HeadlessPress& b) { return a.frame < b.frame; });
     size_t next_press = 0;
 
-    trace_file = options.trace;
     cpu->hook = options.trace ? trace_hook : nullptr;
-    CPU_set_pc(cpu, START_ADDRESS);
-    CPU_start(cpu);
-    int32_t cycles_per_frame = Computer_cycles_per_frame(computer);
+    cpu->hook_context = options.trace;
+    Computer_start(computer);
 
     HeadlessResult result{HeadlessEnd::FrameLimit, 0};
     while (result.frames < options.frame_limit) {
@@ -157,17 +135,15 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
             const HeadlessPress& press = presses[next_press++];
             computer->controllers.bytes[static_cast<size_t>(press.pad)] = press.buttons;
         }
-        Computer_run_instructions(computer, cycles_per_frame);
-        GPU_compose(&computer->gpu, picture);
-        CPU_interrupt(cpu, 0);
+        FrameEnd end = Computer_run_frame(computer, picture);
         ++result.frames;
-        if (!CPU_is_running(cpu)) {
-            result.end = cpu->illegal_opcode ? HeadlessEnd::IllegalOpcode : HeadlessEnd::Stopped;
+        if (end != FrameEnd::Running) {
+            result.end = end == FrameEnd::IllegalOpcode ? HeadlessEnd::IllegalOpcode : HeadlessEnd::Stopped;
             break;
         }
     }
     cpu->hook = nullptr;
-    trace_file = nullptr;
+    cpu->hook_context = nullptr;
     if (options.trace) std::fflush(options.trace);
     return result;
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cartridge/cartridge.h"
+#include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
 #include "headless.h"
 #include "screenshot/screenshot.h"
