@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
 """Runs the test suite against deliberate faults, one at a time.
 
-  tests/mutants/run.py [--check] [--build DIR] [--out FILE] [--resume] [ID...]
+  tests/mutants/run.py [--build DIR] [--out FILE] [--resume] [ID...]
+  tests/mutants/run.py --check
+  tests/mutants/run.py --compare BEFORE AFTER
 
 Each mutant in mutants.txt names a file, a piece of its text that occurs
 exactly once, and the text that replaces it. For each one the script puts the
-fault in, rebuilds DIR incrementally, runs the whole suite with ctest, notes
-the tests that failed and puts the file back. A mutant is killed when a test
-fails that passes without it; one that no longer matches its file is reported
-as stale, so that a change that moves code must move its mutants too.
+fault in, rebuilds DIR (default build-mutants) incrementally, runs the whole
+suite with ctest, notes the tests that failed and puts the file back. A
+mutant is killed when a test fails that passes without it. One whose text no
+longer matches is reported as stale: code that moves takes its mutants along.
 
---check only verifies that every mutant still matches. Results go to FILE as
-one line per mutant (id, verdict, failing tests), which --resume continues,
-so a long run can be done in parts. Without IDs every mutant runs.
+Results go to FILE (default DIR/mutants.tsv), one line per mutant: id,
+verdict, failing tests. --resume continues a run that was stopped. --check
+only verifies that every mutant still matches. --compare prints two runs as a
+table and fails when a mutant that BEFORE killed survives in AFTER.
 """
 import argparse
 import os
@@ -27,156 +30,132 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 MUTANTS = pathlib.Path(__file__).with_name("mutants.txt")
 
 
-def parse_mutants(path):
-    mutants, current = [], None
-    for number, line in enumerate(path.read_text().splitlines(), 1):
+def parse_mutants():
+    mutants = []
+    for number, line in enumerate(MUTANTS.read_text().splitlines(), 1):
         if line.startswith("== "):
             ident, _, description = line[3:].partition(": ")
-            current = {"id": ident.strip(), "description": description.strip(), "file": None,
-                       "old": [], "new": [], "line": number}
-            mutants.append(current)
-        elif current is None or not line.strip() or line.startswith("#"):
-            continue
-        elif line.startswith("-"):
-            current["old"].append(line[2:])
-        elif line.startswith("+"):
-            current["new"].append(line[2:])
-        elif current["file"] is None:
-            current["file"] = line.strip()
-        else:
-            sys.exit("%s:%d: unexpected line in mutant %s" % (path, number, current["id"]))
-    ids = [m["id"] for m in mutants]
-    duplicates = {i for i in ids if ids.count(i) > 1}
-    if duplicates:
-        sys.exit("duplicate mutant ids: " + ", ".join(sorted(duplicates)))
+            mutants.append({"id": ident, "description": description, "file": None, "-": [], "+": [], "line": number})
+        elif mutants and line[:1] in ("-", "+"):
+            mutants[-1][line[0]].append(line[2:])
+        elif mutants and line.strip() and not line.startswith("#"):
+            mutants[-1]["file"] = line.strip()
     for m in mutants:
-        m["old"], m["new"] = "\n".join(m["old"]), "\n".join(m["new"])
+        m["old"], m["new"] = "\n".join(m["-"]), "\n".join(m["+"])
     return mutants
 
 
 def problem(mutant):
     """Why the mutant cannot be applied, or None."""
-    path = ROOT / (mutant["file"] or "")
-    if not mutant["file"] or not path.is_file():
+    path = ROOT / (mutant["file"] or "-")
+    if not path.is_file():
         return "no file %s" % mutant["file"]
-    if not mutant["old"] or mutant["old"] == mutant["new"]:
-        return "no change"
-    count = path.read_text().count(mutant["old"])
-    if count != 1:
-        return "its text occurs %d times in %s" % (count, mutant["file"])
-    return None
+    count = path.read_text().count(mutant["old"]) if mutant["old"] else 0
+    return None if count == 1 and mutant["old"] != mutant["new"] else "its text occurs %d times" % count
 
 
-def run(command, **kwargs):
-    return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs)
-
-
-def build(args):
-    return run(["cmake", "--build", args.build, "-j%d" % args.jobs]).returncode == 0
+def run(*command):
+    return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True).returncode
 
 
 def failing_tests(args):
     with tempfile.TemporaryDirectory() as work:
         report = os.path.join(work, "junit.xml")
-        run(["ctest", "--test-dir", args.build, "-j%d" % args.jobs, "--timeout", str(args.timeout),
-             "--output-junit", report])
+        run("ctest", "--test-dir", args.build, "-j2", "--timeout", "300", "--output-junit", report)
         if not os.path.exists(report):
-            return ["(ctest gave no report)"]
+            return {"(no report from ctest)"}
         cases = ElementTree.parse(report).getroot().iter("testcase")
-        return sorted(c.get("name") for c in cases if c.get("status") not in ("run", "disabled"))
+        # A parameterised test's name ends in "  # GetParam() = ...".
+        return {c.get("name").split("  #")[0] for c in cases if c.get("status") not in ("run", "disabled")}
 
 
-class Restorer:
-    """Puts a mutated file back, also after an interrupted run."""
+def read_results(path):
+    rows = (line.split("\t") for line in pathlib.Path(path).read_text().splitlines())
+    return {row[0]: (row[1], row[2].split()) for row in rows}
 
-    def __init__(self, build_dir):
-        self.backup = pathlib.Path(build_dir) / "mutant-backup"
-        self.restore()
 
-    def apply(self, mutant):
-        path = ROOT / mutant["file"]
-        text = path.read_text()
-        self.backup.write_text(mutant["file"] + "\n" + text)
-        path.write_text(text.replace(mutant["old"], mutant["new"], 1))
-
-    def restore(self):
-        if self.backup.exists():
-            name, _, text = self.backup.read_text().partition("\n")
-            (ROOT / name).write_text(text)
-            self.backup.unlink()
+def compare(before_path, after_path):
+    before, after = read_results(before_path), read_results(after_path)
+    lost = []
+    print("| mutant | killed before | killed after | by |\n|---|---|---|---|")
+    for m in parse_mutants():
+        b, a = before.get(m["id"], ("not run", [])), after.get(m["id"], ("not run", []))
+        more = " and %d more" % (len(a[1]) - 2) if len(a[1]) > 2 else ""
+        print("| %s | %s | %s | %s%s |" % (m["id"], b[0], a[0], ", ".join(a[1][:2]), more))
+        if b[0] == "killed" and a[0] != "killed":
+            lost.append(m["id"])
+    if lost:
+        print("killed before, not after: " + ", ".join(lost))
+    return 1 if lost else 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("ids", nargs="*")
-    parser.add_argument("--check", action="store_true")
     parser.add_argument("--build", default="build-mutants")
-    parser.add_argument("--jobs", type=int, default=2)
-    parser.add_argument("--timeout", type=int, default=300, help="seconds per test")
-    parser.add_argument("--out", default=None)
+    parser.add_argument("--out")
     parser.add_argument("--resume", action="store_true")
+    parser.add_argument("--check", action="store_true")
+    parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     args = parser.parse_args()
-
-    mutants = parse_mutants(MUTANTS)
-    unknown = set(args.ids) - {m["id"] for m in mutants}
-    if unknown:
-        sys.exit("unknown mutants: " + ", ".join(sorted(unknown)))
-    chosen = [m for m in mutants if not args.ids or m["id"] in args.ids]
-    stale = [(m, problem(m)) for m in chosen if problem(m)]
-    for m, why in stale:
-        print("STALE %s (mutants.txt:%d): %s" % (m["id"], m["line"], why))
+    if args.compare:
+        return compare(*args.compare)
+    mutants = [m for m in parse_mutants() if not args.ids or m["id"] in args.ids]
+    stale = [m for m in mutants if problem(m)]
+    for m in stale:
+        print("STALE %s (mutants.txt:%d): %s" % (m["id"], m["line"], problem(m)))
     if args.check:
-        print("%d mutants, %d stale" % (len(chosen), len(stale)))
+        print("%d mutants, %d stale" % (len(mutants), len(stale)))
         return 1 if stale else 0
 
     out = pathlib.Path(args.out or os.path.join(args.build, "mutants.tsv"))
-    done = set()
-    if args.resume and out.exists():
-        done = {line.split("\t")[0] for line in out.read_text().splitlines() if line}
-    elif out.exists():
+    done = read_results(out) if args.resume and out.exists() else {}
+    if not args.resume and out.exists():
         out.unlink()
-    if not (ROOT / args.build / "CMakeCache.txt").exists():
-        run(["cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DLUMACOR_BENCH=OFF"])
-    restorer = Restorer(ROOT / args.build)
+    # A backup of the file under change, so that a run stopped any way at all
+    # leaves the sources as they were once it is started again.
+    backup = ROOT / args.build / "mutant-backup"
+
+    def restore():
+        if backup.exists():
+            name, _, text = backup.read_text().partition("\n")
+            (ROOT / name).write_text(text)
+            backup.unlink()
+
+    # Without link-time optimisation a fault in the machine relinks each
+    # program in seconds; what the programs do is the same.
+    run("cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DLUMACOR_BENCH=OFF", "-DLUMACOR_LTO=OFF")
+    restore()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-
-    if not build(args):
+    build = ("cmake", "--build", args.build, "-j2")
+    if run(*build) != 0:
         sys.exit("the unchanged sources do not build in " + args.build)
-    already = set(failing_tests(args)) if "(clean)" not in done else set()
-    if "(clean)" not in done:
-        with out.open("a") as f:
-            f.write("(clean)\t%s\t%d\t%s\n" % ("failing" if already else "passing", len(already), " ".join(sorted(already))))
-    else:
-        for line in out.read_text().splitlines():
-            if line.startswith("(clean)\t"):
-                already = set(line.split("\t")[3].split())
+    already = failing_tests(args)
     if already:
-        print("failing without any mutant (ignored below): " + " ".join(sorted(already)))
-
+        print("failing without any mutant, so not counted: " + " ".join(sorted(already)))
     try:
-        for m in chosen:
+        for m in mutants:
             if m["id"] in done:
                 continue
-            why = problem(m)
-            if why:
-                verdict, tests = "stale", []
-            else:
-                restorer.apply(m)
+            tests, verdict = [], "stale"
+            if not problem(m):
+                path = ROOT / m["file"]
+                text = path.read_text()
+                backup.write_text(m["file"] + "\n" + text)
+                path.write_text(text.replace(m["old"], m["new"], 1))
                 try:
-                    if build(args):
-                        tests = [t for t in failing_tests(args) if t not in already]
+                    verdict = "build-failed"
+                    if run(*build) == 0:
+                        tests = sorted(failing_tests(args) - already)
                         verdict = "killed" if tests else "survived"
-                    else:
-                        verdict, tests = "build-failed", []
                 finally:
-                    restorer.restore()
-            line = "%s\t%s\t%d\t%s" % (m["id"], verdict, len(tests), " ".join(tests))
-            print(line.replace("\t", "  ")[:200], flush=True)
+                    restore()
+            print("%-30s %-9s %s" % (m["id"], verdict, " ".join(tests))[:160], flush=True)
             with out.open("a") as f:
-                f.write(line + "\n")
+                f.write("%s\t%s\t%s\n" % (m["id"], verdict, " ".join(tests)))
     finally:
-        restorer.restore()
-        build(args)
+        restore()
+        run(*build)
     print("results in %s" % out)
     return 0
 
