@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, playing and testing need, if
-# any is missing. Run as root, or with sudo available.
+# Installs the Debian packages that are missing: `deps.sh play` only what
+# building and playing need, `deps.sh` (or `deps.sh test`) also what the tests,
+# benchmarks, fuzzers and leak checks need. Run as root, or with sudo available.
 set -euo pipefail
-packages=(
-  cmake g++ make pkg-config
-  libsdl2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri
-  clang libclang-rt-14-dev valgrind libx11-dev
-)
+packages=(cmake g++ make libsdl2-dev)
+if [ "${1:-test}" != play ]; then
+  packages+=(
+    pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+    xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri
+    clang libclang-rt-14-dev valgrind libx11-dev
+  )
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, then the same suite under
+# Installs what is missing, then builds and runs every test: the plain build, then the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the audio tests (the
 # one place two threads share state) under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/deps.sh
 jobs=${JOBS:-2}
 
 run_suite() {

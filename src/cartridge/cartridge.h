@@ -21,7 +21,8 @@ constexpr uint64_t SAVE_SIZE = 4096;
 constexpr uint16_t BANK_SIZE = 0x4000;
 
 struct Cartridge {
-    const char* path; // borrowed from the host, which reads and writes the files
+    const char* path;      // borrowed from the host, which reads and writes the files
+    const char* save_path; // the same; see Cartridge_load
     uint8_t* image;
     uint64_t image_size;
     uint32_t image_crc; // CRC-32 of the image: which cartridge a snapshot belongs to

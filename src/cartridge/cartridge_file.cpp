@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <vector>
 
+#include "computer/log.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 std::string Cartridge_save_path(const Cartridge* cartridge) {
+    if (cartridge->save_path) return cartridge->save_path;
     if (!cartridge->path) return {};
     return std::string(cartridge->path) + ".sav";
 }
@@ -43,11 +46,12 @@ FILE* open_regular_file(const char* path, const char** problem) {
     return file;
 }
 
-std::vector<uint8_t> read_image(FILE* file) {
-    uint64_t length = ROM_MAX_SIZE;
+// At most `limit` bytes from the start of the file.
+std::vector<uint8_t> read_image(FILE* file, uint64_t limit) {
+    uint64_t length = limit;
     if (std::fseek(file, 0, SEEK_END) == 0) {
         long end = std::ftell(file);
-        if (end >= 0 && static_cast<uint64_t>(end) < ROM_MAX_SIZE) length = static_cast<uint64_t>(end);
+        if (end >= 0 && static_cast<uint64_t>(end) < limit) length = static_cast<uint64_t>(end);
     }
     std::fseek(file, 0, SEEK_SET);
     std::vector<uint8_t> image(length);
@@ -116,7 +120,7 @@ bool write_all(int fd, const uint8_t* data, std::size_t size) {
 
 } // namespace
 
-void Cartridge_load(Cartridge* cartridge, const char* path) {
+void Cartridge_load(Cartridge* cartridge, const char* path, const char* save_path) {
     cartridge->image = nullptr;
     cartridge->image_size = 0;
     cartridge->save = nullptr;
@@ -124,15 +128,16 @@ void Cartridge_load(Cartridge* cartridge, const char* path) {
     cartridge->save_changes = 0;
     cartridge->keep_save_file = false;
     cartridge->path = path;
+    cartridge->save_path = save_path;
     cartridge->bank = 1;
 
     const char* problem = nullptr;
     FILE* file = open_regular_file(path, &problem);
     if (!file) {
-        std::printf("File could not be opened: %s\n", path);
+        Log_line("File could not be opened: %s\n", path);
         return;
     }
-    std::vector<uint8_t> image = read_image(file);
+    std::vector<uint8_t> image = read_image(file, ROM_MAX_SIZE);
     std::fclose(file);
     if (!Cartridge_init_image(cartridge, image)) return;
     load_save(cartridge);
@@ -145,14 +150,8 @@ bool Cartridge_write_save(const Cartridge* cartridge) {
     return false;
 }
 
-bool Cartridge_store_save(const Cartridge* cartridge, std::string* error) {
-    if (!cartridge->save) return true;
-    std::string save_path = Cartridge_save_path(cartridge);
-    if (cartridge->keep_save_file) {
-        *error = "Could not write save " + save_path + ": it could not be read at start and is left as it is";
-        return false;
-    }
-    std::string temp_path = save_path + ".tmp-XXXXXX";
+bool File_replace(const std::string& path, std::span<const uint8_t> bytes, std::string* reason) {
+    std::string temp_path = path + ".tmp-XXXXXX";
     int fd = mkstemp(temp_path.data());
     const char* failed_step = nullptr;
     int error_number = 0;
@@ -160,37 +159,66 @@ bool Cartridge_store_save(const Cartridge* cartridge, std::string* error) {
         failed_step = "cannot create a file beside it";
         error_number = errno;
     } else {
-        if (!write_all(fd, cartridge->save, cartridge->save_size)) {
+        if (!write_all(fd, bytes.data(), bytes.size())) {
             failed_step = "cannot write";
         } else if (fsync(fd) != 0) {
             failed_step = "cannot flush";
         }
         error_number = errno;
-        // mkstemp makes the file private; a save file is an ordinary file.
+        // mkstemp makes the file private; these are ordinary files.
         fchmod(fd, 0666 & ~current_umask());
         if (::close(fd) != 0 && !failed_step) {
             failed_step = "cannot write";
             error_number = errno;
         }
-        if (!failed_step && std::rename(temp_path.c_str(), save_path.c_str()) != 0) {
+        if (!failed_step && std::rename(temp_path.c_str(), path.c_str()) != 0) {
             failed_step = "cannot replace";
             error_number = errno;
         }
         if (failed_step) ::unlink(temp_path.c_str());
     }
     if (failed_step) {
-        *error = "Could not write save " + save_path + ": " + failed_step + " (" + std::strerror(error_number) + ")";
+        *reason = std::string(failed_step) + " (" + std::strerror(error_number) + ")";
         return false;
     }
     return true;
 }
 
+bool File_read(const std::string& path, uint64_t limit, std::vector<uint8_t>* bytes, std::string* reason) {
+    const char* problem = nullptr;
+    FILE* file = open_regular_file(path.c_str(), &problem);
+    if (!file) {
+        *reason = problem;
+        return false;
+    }
+    *bytes = read_image(file, limit);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) *reason = "cannot read";
+    return !failed;
+}
+
+bool Cartridge_store_save(const Cartridge* cartridge, std::string* error) {
+    std::string save_path = Cartridge_save_path(cartridge);
+    if (!cartridge->save || save_path.empty()) return true;
+    if (cartridge->keep_save_file) {
+        *error = "Could not write save " + save_path + ": it could not be read at start and is left as it is";
+        return false;
+    }
+    std::string reason;
+    if (File_replace(save_path, {cartridge->save, cartridge->save_size}, &reason)) return true;
+    *error = "Could not write save " + save_path + ": " + reason;
+    return false;
+}
+
 void Cartridge_free(Cartridge* cartridge) {
-    if (cartridge->save) {
-        std::printf("Writing save to %s\n", Cartridge_save_path(cartridge).c_str());
+    std::string save_path = Cartridge_save_path(cartridge);
+    if (cartridge->save && !save_path.empty()) {
+        Log_line("Writing save to %s\n", save_path.c_str());
         std::fflush(stdout);
         Cartridge_write_save(cartridge);
     }
     Cartridge_free_image(cartridge);
     cartridge->path = nullptr;
+    cartridge->save_path = nullptr;
 }

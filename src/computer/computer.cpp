@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "cartridge/cartridge.h"
 #include "computer/log.h"
@@ -132,6 +133,23 @@ int Computer_run_instructions(Computer* computer, int budget) {
     return executed;
 }
 
+void Computer_reset(Computer* computer) {
+    CPU* cpu = &computer->cpu;
+    uint32_t clock_rate = cpu->clock_rate;
+    cpu->cells.fill(0);
+    CPU_init(cpu, &computer->bus);
+    cpu->clock_rate = clock_rate;
+    std::memset(computer->ram.buffer, 0, RAM_BUFFER_SIZE);
+    std::memset(computer->gpu.vram, 0, VRAM_SIZE);
+    computer->apu.waveform.store(0, std::memory_order_relaxed);
+    computer->apu.note.store(0, std::memory_order_relaxed);
+    computer->apu.volume.store(0, std::memory_order_relaxed);
+    computer->dma.registers.fill(0);
+    if (computer->cartridge) computer->cartridge->bank = 1;
+    test_byte = 0;
+    computer->frame = 0;
+}
+
 void Computer_start(Computer* computer) {
     CPU_set_pc(&computer->cpu, START_ADDRESS);
     CPU_start(&computer->cpu);
@@ -139,8 +157,12 @@ void Computer_start(Computer* computer) {
 }
 
 FrameEnd Computer_run_frame(Computer* computer, uint8_t* frame) {
-    CPU* cpu = &computer->cpu;
     Computer_run_instructions(computer, Computer_cycles_per_frame(computer));
+    return Computer_end_frame(computer, frame);
+}
+
+FrameEnd Computer_end_frame(Computer* computer, uint8_t* frame) {
+    CPU* cpu = &computer->cpu;
     if (frame) GPU_compose(&computer->gpu, frame);
     CPU_interrupt(cpu, 0);
     ++computer->frame;

@@ -67,6 +67,12 @@ void Computer_free(Computer* computer);
 void Computer_attach_cartridge(Computer* computer, Cartridge* cartridge);
 void Computer_detach_cartridge(Computer* computer);
 
+// Puts the machine back as Computer_init left it, for a fresh start of a
+// (perhaps newly loaded) cartridge: registers, work RAM, video memory and the
+// device registers cleared, the CPU stopped. The controller bytes stay, since
+// the buttons held on the host stay held; the cartridge keeps its save RAM.
+void Computer_reset(Computer* computer);
+
 // Resets the program counter to START_ADDRESS and sets the CPU running; the
 // frame count starts again from 0.
 void Computer_start(Computer* computer);
@@ -82,6 +88,11 @@ enum class FrameEnd : uint8_t {
 // composed into `frame` (FRAME_BYTES, or null for a front end without a
 // picture) and the frame interrupt.
 FrameEnd Computer_run_frame(Computer* computer, uint8_t* frame);
+
+// The end of a frame alone, for a front end that runs the frame's
+// instructions itself (a debugger stepping through them): the composition,
+// the frame interrupt and the frame count, as Computer_run_frame ends one.
+FrameEnd Computer_end_frame(Computer* computer, uint8_t* frame);
 
 // Runs up to `budget` instructions, each followed by a DMA check, while the
 // CPU runs. Returns the number of instructions executed.

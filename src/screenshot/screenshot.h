@@ -10,9 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
-// Writes the frame as PNG to an open file. Returns false (with one line on
-// standard error) when the encoder fails.
+// The frame as the bytes of a PNG file, encoded here without a library.
+std::vector<uint8_t> Screenshot_encode_png(const uint8_t* pixels);
+
+// Writes the frame as PNG to an open file. Returns false when the write fails.
 bool Screenshot_write_png_file(std::FILE* file, const uint8_t* pixels);
 
 // Writes the frame to `path`, replacing a file of that name.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -73,9 +74,17 @@ TEST(Snapshot, RestoredRunMatchesTheUninterruptedOneFrameForFrame) {
     Machine original(image);
     play(original, 400, [](const std::vector<uint8_t>&) {});
     std::vector<uint8_t> taken = original.state();
-    // Mid-game state left behind in a second machine that has run elsewhere.
+    // A second machine whose every part differs from the snapshot's.
     Machine restored(image);
     play(restored, 50, [](const std::vector<uint8_t>&) {});
+    restored.cartridge.bank = 9;
+    restored.computer.cpu.interrupt_enable ^= 1;
+    restored.computer.cpu.cells.fill(0x5A);
+    restored.computer.dma.registers.fill(0x5A);
+    std::fill_n(restored.computer.ram.buffer, 0x4000, 0x5A);
+    std::fill_n(restored.computer.gpu.vram, VRAM_SIZE, 0x5A);
+    std::fill_n(restored.cartridge.save, SAVE_SIZE, 0x5A);
+    restored.computer.apu.note = 0x5A;
     std::string error;
     ASSERT_TRUE(Computer_load_state(&restored.computer, taken, &error)) << error;
     EXPECT_EQ(restored.state(), taken);

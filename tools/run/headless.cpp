@@ -127,7 +127,8 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
 
     cpu->hook = options.trace ? trace_hook : nullptr;
     cpu->hook_context = options.trace;
-    Computer_start(computer);
+    if (!options.resume) Computer_start(computer);
+    if (options.sound) computer->apu.sample_rate.store(SOUND_RATE, std::memory_order_relaxed);
 
     HeadlessResult result{HeadlessEnd::FrameLimit, 0};
     while (result.frames < options.frame_limit) {
@@ -137,6 +138,11 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
         }
         FrameEnd end = Computer_run_frame(computer, picture);
         ++result.frames;
+        if (options.sound) {
+            size_t at = options.sound->size();
+            options.sound->resize(at + SOUND_SAMPLES_PER_FRAME);
+            APU_render(&computer->apu, options.sound->data() + at, SOUND_SAMPLES_PER_FRAME);
+        }
         if (end != FrameEnd::Running) {
             result.end = end == FrameEnd::IllegalOpcode ? HeadlessEnd::IllegalOpcode : HeadlessEnd::Stopped;
             break;

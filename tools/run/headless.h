@@ -5,8 +5,8 @@
 // frame interrupt.
 //
 // Use: build the Computer and attach the cartridge as usual, fill a
-// HeadlessOptions, call Headless_run; it starts the CPU at 0x0100 and returns
-// how the run ended. Scripted presses set the controller bytes before the
+// HeadlessOptions, call Headless_run; it starts the CPU at 0x0100 (or runs
+// on from a restored snapshot) and returns how the run ended. Scripted presses set the controller bytes before the
 // instructions of their frame, as held buttons would.
 #pragma once
 
@@ -32,7 +32,13 @@ struct HeadlessOptions {
     int64_t frame_limit = 600;
     std::vector<HeadlessPress> presses; // any order
     std::FILE* trace = nullptr;         // one line per instruction when set
+    bool resume = false;                // run on from the machine's state instead of starting it
+    std::vector<float>* sound = nullptr; // receives SOUND_SAMPLES_PER_FRAME samples per frame when set
 };
+
+// The machine's synthesiser rendered at 48 kHz: 768 samples for each 16 ms frame.
+constexpr int SOUND_RATE = 48000;
+constexpr int SOUND_SAMPLES_PER_FRAME = SOUND_RATE * 16 / 1000;
 
 enum class HeadlessEnd : uint8_t {
     Stopped,       // HALT, or RET at the outermost level

@@ -1,4 +1,4 @@
-// lumacor-run ROM [--frames N] [--screenshot FILE.png] [--press FRAME:BUTTONS ...] [--trace]
+// lumacor-run ROM [options]: see USAGE below.
 //
 // Runs a cartridge headless and unthrottled through the same machine and
 // frame sequence as the window, prints what the machine prints (memory map,
@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
+#include "computer/log.h"
+#include "computer/snapshot.h"
 #include "headless.h"
 #include "screenshot/screenshot.h"
 
@@ -27,22 +30,38 @@ constexpr int EXIT_FRAME_LIMIT = 3;
 constexpr int EXIT_ILLEGAL_OPCODE = 4;
 
 constexpr const char* USAGE =
-    "usage: lumacor-run ROM [--frames N] [--screenshot FILE.png] [--press FRAME:BUTTONS ...] [--trace]\n"
+    "usage: lumacor-run ROM [options]\n"
     "  --frames N             stop after N frames if the program has not stopped (default 600)\n"
     "  --screenshot FILE.png  save the last frame as a 256x192 PNG\n"
     "  --press FRAME:BUTTONS  from frame FRAME (counted from 0) pad 1 holds exactly BUTTONS:\n"
     "                         up, down, left, right, start, back, a, x joined by '+', or none;\n"
     "                         FRAME:2/BUTTONS sets pad 2 (0xFF0B) instead\n"
     "  --trace                print each instruction before it runs\n"
+    "  --load-state FILE      start from a machine state saved by --save-state or the window\n"
+    "  --save-state FILE      save the machine state after the last frame\n"
+    "  --save FILE            read and write the save RAM in FILE instead of ROM.sav\n"
+    "  --no-save              start with blank save RAM and write no save file\n"
+    "  --wav FILE             write the run's sound (48 kHz, 32-bit float, mono) as a WAV file\n"
+    "  --quiet                print no diagnostic lines, only errors\n"
     "exit status: 0 the program stopped itself, 3 frame limit reached, 4 illegal opcode,\n"
     "             2 bad arguments or unreadable ROM\n";
 
 struct Arguments {
     const char* rom = nullptr;
     const char* screenshot = nullptr;
+    const char* load_state = nullptr;
+    const char* save_state = nullptr;
+    const char* save = nullptr;
+    const char* wav = nullptr;
+    bool no_save = false;
+    bool quiet = false;
     bool trace = false;
     HeadlessOptions options;
 };
+
+// The largest state file worth reading: anything longer is refused as too
+// long by the loader all the same.
+constexpr uint64_t STATE_FILE_LIMIT = 1 << 20;
 
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "lumacor-run: %s\n%s", message.c_str(), USAGE);
@@ -79,6 +98,17 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             args->options.presses.push_back(press);
         } else if (arg == "--trace") {
             args->trace = true;
+        } else if (arg == "--load-state" || arg == "--save-state" || arg == "--save" || arg == "--wav") {
+            if (!has_value) return usage_error(arg + " needs a file name");
+            const char* file = argv[++i];
+            if (arg == "--load-state") args->load_state = file;
+            else if (arg == "--save-state") args->save_state = file;
+            else if (arg == "--save") args->save = file;
+            else args->wav = file;
+        } else if (arg == "--no-save") {
+            args->no_save = true;
+        } else if (arg == "--quiet") {
+            args->quiet = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(USAGE, stdout);
             return EXIT_STOPPED;
@@ -91,7 +121,45 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         }
     }
     if (!args->rom) return usage_error("no ROM given");
+    if (args->save && args->no_save) return usage_error("--save and --no-save exclude each other");
     return -1;
+}
+
+void errors_only(void*, bool is_error, const char* text) {
+    if (is_error) std::fputs(text, stderr);
+}
+
+void put_le(std::vector<uint8_t>* out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// A WAV file of 32-bit float samples, one channel.
+std::vector<uint8_t> wav_file(const std::vector<float>& samples) {
+    uint32_t data_bytes = static_cast<uint32_t>(samples.size() * sizeof(float));
+    std::vector<uint8_t> out;
+    for (char c : std::string("RIFF")) out.push_back(static_cast<uint8_t>(c));
+    put_le(&out, 36 + data_bytes, 4);
+    for (char c : std::string("WAVEfmt ")) out.push_back(static_cast<uint8_t>(c));
+    put_le(&out, 16, 4);
+    put_le(&out, 3, 2); // IEEE float
+    put_le(&out, 1, 2);
+    put_le(&out, SOUND_RATE, 4);
+    put_le(&out, SOUND_RATE * 4, 4);
+    put_le(&out, 4, 2);
+    put_le(&out, 32, 2);
+    for (char c : std::string("data")) out.push_back(static_cast<uint8_t>(c));
+    put_le(&out, data_bytes, 4);
+    size_t at = out.size();
+    out.resize(at + data_bytes);
+    if (data_bytes) std::memcpy(out.data() + at, samples.data(), data_bytes);
+    return out;
+}
+
+bool write_file(const char* path, std::span<const uint8_t> bytes, const char* what) {
+    std::string reason;
+    if (File_replace(path, bytes, &reason)) return true;
+    std::fprintf(stderr, "lumacor-run: could not write %s %s: %s\n", what, path, reason.c_str());
+    return false;
 }
 
 } // namespace
@@ -106,11 +174,12 @@ int main(int argc, char** argv) {
     static Cartridge cartridge{};
     static uint8_t picture[FRAME_BYTES];
 
+    if (args.quiet) Log_set_sink(errors_only, nullptr);
     if (!Computer_init(&computer)) {
         Computer_free(&computer);
         return EXIT_USAGE;
     }
-    Cartridge_load(&cartridge, args.rom);
+    Cartridge_load(&cartridge, args.rom, args.no_save ? "" : args.save);
     if (!cartridge.image && !cartridge.save) {
         // The file did not open (the cartridge printed why): running an empty
         // slot would test nothing.
@@ -121,16 +190,40 @@ int main(int argc, char** argv) {
     }
     Computer_attach_cartridge(&computer, &cartridge);
 
+    if (args.load_state) {
+        std::vector<uint8_t> state;
+        std::string reason;
+        Computer_start(&computer);
+        if (!File_read(args.load_state, STATE_FILE_LIMIT, &state, &reason) ||
+            !Computer_load_state(&computer, state, &reason)) {
+            std::fprintf(stderr, "lumacor-run: could not load state %s: %s\n", args.load_state, reason.c_str());
+            Computer_detach_cartridge(&computer);
+            cartridge.save_path = ""; // nothing ran: leave the save file as it is
+            Cartridge_free(&cartridge);
+            Computer_free(&computer);
+            return EXIT_USAGE;
+        }
+        args.options.resume = true;
+    }
+    std::vector<float> sound;
+    if (args.wav) args.options.sound = &sound;
     args.options.trace = args.trace ? stdout : nullptr;
     HeadlessResult result = Headless_run(&computer, args.options, picture);
     std::fflush(stdout);
+    bool written = true;
+    if (args.save_state) {
+        std::vector<uint8_t> state;
+        Computer_save_state(&computer, &state);
+        written = write_file(args.save_state, state, "state");
+    }
+    if (args.wav) written = write_file(args.wav, wav_file(sound), "sound") && written;
 
     Computer_detach_cartridge(&computer);
     Cartridge_free(&cartridge);
     Computer_free(&computer);
 
     bool shot_failed = args.screenshot && !Screenshot_write_png(args.screenshot, picture);
-    if (shot_failed) return EXIT_USAGE;
+    if (shot_failed || !written) return EXIT_USAGE;
     switch (result.end) {
     case HeadlessEnd::Stopped: return EXIT_STOPPED;
     case HeadlessEnd::FrameLimit: return EXIT_FRAME_LIMIT;

@@ -1,0 +1,114 @@
+// lumacor-run's state, save-file, sound and quiet options, run for real.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "assembler.h"
+#include "process.h"
+
+namespace {
+
+// Reports save RAM byte 1, leaves 0x42 in byte 0 and plays a loud square A4.
+constexpr const char* PROBE = R"(
+.start
+        LDW   p8, 0xE001
+        LD    r0, [p8]
+        OUT   0x80, r0
+        LDW   p8, 0xE000
+        ST    [p8], 0x42
+        LDW   p8, 0xFF07
+        ST    [p8], 2
+        LDW   p8, 0xFF08
+        ST    [p8], 69
+        LDW   p8, 0xFF09
+        ST    [p8], 255
+.wait:  JMP   .wait
+)";
+
+struct RunnerState : testing::Test {
+    TempDir dir;
+    std::string rom = dir.file("game.rom");
+
+    void put_rom(const std::vector<unsigned char>& image) { write_bytes(rom, image); }
+    void put_probe() {
+        Assembly a = Assembler_assemble_text("probe.asm", PROBE);
+        ASSERT_TRUE(Assembly_ok(a));
+        put_rom({a.image.begin(), a.image.end()});
+    }
+    ProcessResult run(std::vector<std::string> args) {
+        args.insert(args.begin(), {LUMACOR_RUN_PATH, rom});
+        return Process_run(args);
+    }
+};
+
+TEST_F(RunnerState, ASavedStateRunsOnAsTheUninterruptedRun) {
+    put_rom(read_bytes(DEMO_ROM_PATH));
+    const std::vector<std::string> play{"--press", "30:start", "--press", "90:a", "--press", "200:right+a"};
+    auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.end(), play.begin(), play.end());
+        extra.push_back("--no-save");
+        return run(extra);
+    };
+    EXPECT_EQ(with({"--frames", "300", "--save-state", dir.file("s")}).exit_code, 3);
+    EXPECT_EQ(run({"--frames", "150", "--load-state", dir.file("s"), "--screenshot", dir.file("a.png"), "--no-save"})
+                  .exit_code,
+              3);
+    EXPECT_EQ(with({"--frames", "450", "--screenshot", dir.file("b.png")}).exit_code, 3);
+    EXPECT_EQ(read_bytes(dir.file("a.png")), read_bytes(dir.file("b.png")));
+    EXPECT_TRUE(read_file(rom + ".sav").empty()) << "--no-save writes no save file";
+}
+
+TEST_F(RunnerState, RefusedStatesNameTheFileAndTheReasonAndTouchNothing) {
+    put_probe();
+    write_bytes(rom + ".sav", std::vector<unsigned char>(4096, 7));
+    ASSERT_EQ(run({"--frames", "1", "--save-state", dir.file("s"), "--no-save"}).exit_code, 3);
+    put_rom(read_bytes(DEMO_ROM_PATH));
+    ASSERT_EQ(run({"--frames", "1", "--save-state", dir.file("d"), "--no-save"}).exit_code, 3);
+    std::vector<unsigned char> state = read_bytes(dir.file("d"));
+    write_bytes(dir.file("short"), {state.begin(), state.end() - 1});
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {dir.file("short"), "truncated"},
+        {dir.file("s"), "taken of another cartridge"},
+        {dir.file("missing"), "No such file or directory"},
+    };
+    for (const auto& [file, reason] : cases) {
+        ProcessResult r = run({"--load-state", file, "--quiet"});
+        EXPECT_EQ(r.exit_code, 2) << file;
+        EXPECT_EQ(r.err, "lumacor-run: could not load state " + file + ": " + reason + "\n");
+        EXPECT_EQ(read_bytes(rom + ".sav"), std::vector<unsigned char>(4096, 7));
+    }
+}
+
+TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
+    put_probe();
+    std::vector<unsigned char> old_save(4096, 0);
+    old_save[1] = 9;
+    write_bytes(rom + ".sav", old_save);
+
+    ProcessResult own = run({"--frames", "2", "--save", dir.file("mine")});
+    EXPECT_NE(own.out.find("out[0x80] <- 0x0\n"), std::string::npos) << "the other file is blank";
+    EXPECT_EQ(read_bytes(dir.file("mine")).at(0), 0x42);
+    EXPECT_EQ(read_bytes(rom + ".sav"), old_save);
+
+    ProcessResult blank = run({"--frames", "2", "--no-save", "--quiet", "--wav", dir.file("w.wav")});
+    EXPECT_EQ(blank.out, "") << "quiet";
+    EXPECT_EQ(blank.err, "");
+    EXPECT_EQ(read_bytes(rom + ".sav"), old_save);
+    std::vector<unsigned char> wav = read_bytes(dir.file("w.wav"));
+    ASSERT_EQ(wav.size(), 44u + 2 * 768 * 4);
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(wav[20], 3) << "IEEE float";
+    EXPECT_EQ(wav[24] | wav[25] << 8 | wav[26] << 16, 48000);
+    float first = 0, last = 0;
+    std::memcpy(&first, wav.data() + 44, 4);
+    std::memcpy(&last, wav.data() + wav.size() - 4, 4);
+    EXPECT_EQ(first, 1.0f) << "the square wave starts high at full volume";
+    EXPECT_NE(last, 0.0f);
+
+    ProcessResult loud = run({"--frames", "2"});
+    EXPECT_NE(loud.out.find("out[0x80] <- 0x9\n"), std::string::npos) << "ROM.sav by default";
+}
+
+} // namespace
