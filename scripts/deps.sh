@@ -7,7 +7,7 @@ packages=(cmake g++ make libsdl2-dev)
 if [ "${1:-test}" != play ]; then
   packages+=(
     pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-    xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri
+    xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
     clang libclang-rt-14-dev valgrind libx11-dev
   )
 fi

@@ -90,14 +90,22 @@ ST_CLEAR      = 4
 ST_OVER       = 5
 
 ; --- playfield geometry (texels)
+PLAY_LEFT     = 8               ; first column right of the left wall
+PLAY_RIGHT    = 248             ; first column of the right wall
+PLAY_TOP      = 16              ; first row below the top wall
 PADDLE_Y      = 168
+PADDLE_WIDTH  = 32
 PADDLE_SPEED  = 5
-PAD_MIN       = 4               ; the paddle may slide half a tile under the walls
-PAD_MAX       = 220
-BALL_MIN_X    = 4               ; the ball bounces once half of it is under a wall
-BALL_MAX_X    = 244
-BALL_MIN_Y    = 12
+PAD_MIN       = PLAY_LEFT       ; the paddle stops at the walls' inner edges
+PAD_MAX       = PLAY_RIGHT - PADDLE_WIDTH
+BALL_EDGE     = 1               ; the ball's drawn texels: columns and rows 1-6 of its tile
+BALL_SIZE     = 6
+BALL_MIN_X    = PLAY_LEFT - BALL_EDGE   ; it bounces where its texels touch a wall
+BALL_MAX_X    = PLAY_RIGHT - BALL_EDGE - BALL_SIZE
+BALL_MIN_Y    = PLAY_TOP - BALL_EDGE
 BALL_LOST_Y   = 188
+TITLE_MIN_Y   = 8 - BALL_EDGE   ; the title's frame: rows 0 and 23 of the map
+TITLE_MAX_Y   = 184 - BALL_EDGE - BALL_SIZE
 BALL_ON_PADDLE = PADDLE_Y - 5   ; ball top when its bottom row touches the paddle
 BRICK_TOP     = 32              ; texel row of the first brick row (map row 4)
 BRICK_ROWS    = 6

@@ -7,8 +7,8 @@
 ;
 ; Controls (game pad 0 or 1, or the keyboard, which drives pad 0):
 ;   LEFT / RIGHT     move the paddle
-;   A (Z, Space)     launch the ball (it also goes by itself after a moment)
-;   START (Enter)    start a game on the title screen; pause during play
+;   A (Z, Space)     launch the ball, which waits on the paddle until then
+;   START (Enter)    start a game on the title screen; pause and resume a game
 ;   BACK (Backspace) give up the game
 ;
 ; How the game uses the machine:
@@ -17,8 +17,8 @@
 ;     with RETI. All game state changes happen there, once per frame.
 ;   - Tile layers: the background pattern and the bricks are back-layer cells;
 ;     the walls, the score bar and the messages are front-layer cells. The
-;     walls have gaps, and the ball bounces only once it is half under them,
-;     so it visibly passes behind the front layer.
+;     ball and the paddle stop at the walls' inner edges; the shards of a
+;     broken brick fly on behind the walls, seen through their gaps.
 ;   - Sprites: the ball (spun by cycling its flip bits), the paddle (its right
 ;     end is the left-end tile drawn with horizontal flip) and four brick
 ;     shards that fly out of a broken brick, one per flip combination.
@@ -33,8 +33,9 @@
 ;     burst for a lost ball, and tunes at the start, at level clear and at
 ;     game over.
 ;   - Save RAM: the high score lives at 0xE000 (layout below) and is written
-;     when a game ends with a better score; the emulator keeps it in the save
-;     file between runs.
+;     when a game ends with a better score (the score bar's HI follows the
+;     score as soon as it passes); the emulator keeps it in the save file
+;     between runs.
 ;   - Banks: the screens (title and playfield), the level layouts and the
 ;     routines that build them sit in ROM bank 2, selected by writing 2 to
 ;     0x4000 and switched back to bank 1 afterwards.
@@ -76,26 +77,14 @@ frame:
         CALL  flash_update
         MOV   r0, r(V_STATE)
         CMP   r0, ST_TITLE
-        JNZ   .serve
+        JNZ   .over
         CALL  title_frame
         JMP   .sprites
-.serve: CMP   r0, ST_SERVE
+.over:  CMP   r0, ST_OVER
         JNZ   .play
-        CALL  serve_frame
+        CALL  over_frame
         JMP   .sprites
-.play:  CMP   r0, ST_PLAY
-        JNZ   .lost
-        CALL  play_frame
-        JMP   .sprites
-.lost:  CMP   r0, ST_LOST
-        JNZ   .clear
-        CALL  lost_frame
-        JMP   .sprites
-.clear: CMP   r0, ST_CLEAR
-        JNZ   .over
-        CALL  clear_frame
-        JMP   .sprites
-.over:  CALL  over_frame
+.play:  CALL  play_phase
 .sprites:
         CALL  draw_sprites
         CALL  upload_sprites

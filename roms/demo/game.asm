@@ -31,7 +31,7 @@ next_random:
 enter_title:
         LD    r(V_STATE), ST_TITLE
         LD    r(V_SHARDS), 0
-        ; a ball wanders over the title, behind its text and frame
+        ; a ball wanders over the title, behind its text, inside its frame
         LD    r(V_BALLX), 24
         LD    r(V_BALLY), 132
         LD    r(V_DX), 1
@@ -70,9 +70,9 @@ title_ball:
 .flip_x:
         CALL  negate_dx
 .y:     ADD   r(V_BALLY), r(V_DY)
-        CMP   r(V_BALLY), 4
+        CMP   r(V_BALLY), TITLE_MIN_Y
         JZ    .flip_y
-        CMP   r(V_BALLY), 180
+        CMP   r(V_BALLY), TITLE_MAX_Y
         JNZ   .done
 .flip_y:
         LD    r0, 0
@@ -133,11 +133,8 @@ start_level:
 
 enter_serve:
         LD    r(V_STATE), ST_SERVE
-        LD    r(V_TIMER), 100
         CALL  ball_on_paddle
-        LDW   p0, msg_ready
-        LD    r3, 12
-        CALL  show_message
+        CALL  phase_message
         RET
 
 ; The waiting ball sits on the middle of the paddle.
@@ -148,21 +145,14 @@ ball_on_paddle:
         LD    r(V_BALLY), BALL_ON_PADDLE - 1
         RET
 
+; The ball waits on the paddle for as long as the player likes.
 serve_frame:
         CALL  move_paddle
         CALL  ball_on_paddle
         MOV   r0, r(V_PRESSED)
-        AND   r0, PAD_BACK
-        JZ    .launch
-        CALL  game_over
-        RET
-.launch:
-        MOV   r0, r(V_PRESSED)
         AND   r0, PAD_A | PAD_UP
-        JNZ   .go
-        DEC   r(V_TIMER)
-        JNZ   .done
-.go:    CALL  clear_message
+        JZ    .done
+        CALL  clear_message
         LD    r(V_DY), 0xFF
         LD    r(V_DX), 1
         MOV   r0, r(V_RANDOM)
@@ -178,7 +168,9 @@ serve_frame:
         CALL  sfx
 .done:  RET
 
-play_frame:
+; A frame of the serve, the play, a lost ball's pause or a cleared wall's.
+; In each of them BACK gives up and START pauses: a paused game stands still.
+play_phase:
         MOV   r0, r(V_PRESSED)
         AND   r0, PAD_BACK
         JZ    .pause
@@ -188,16 +180,39 @@ play_frame:
         AND   r0, PAD_START
         JZ    .paused
         XOR   r(V_PAUSED), 1
-        JZ    .resume
-        LDW   p0, msg_paused
-        LD    r3, 13
-        CALL  show_message
-        JMP   .paused
-.resume:
         CALL  clear_message
+        CALL  phase_message
 .paused:
         CMP   r(V_PAUSED), 0
         JNZ   .done
+        ; the phase's own frame, jumped to: its RET returns from here
+        MOV   r0, r(V_STATE)
+        CMP   r0, ST_SERVE
+        JZ    serve_frame
+        CMP   r0, ST_PLAY
+        JZ    play_frame
+        CMP   r0, ST_LOST
+        JZ    lost_frame
+        JMP   clear_frame
+.done:  RET
+
+; PAUSED while paused; otherwise the message of the phase, if it has one.
+phase_message:
+        LDW   p0, msg_paused
+        LD    r3, 13
+        CMP   r(V_PAUSED), 0
+        JNZ   show_message
+        LDW   p0, msg_ready
+        LD    r3, 12
+        CMP   r(V_STATE), ST_SERVE
+        JZ    show_message
+        LDW   p0, msg_clear
+        LD    r3, 10
+        CMP   r(V_STATE), ST_CLEAR
+        JZ    show_message
+        RET
+
+play_frame:
         CALL  move_paddle
         MOV   r0, r(V_STEPS)
 .step:  PUSH  p0
@@ -291,7 +306,7 @@ ball_step:
         MOV   r0, r(V_DX)
         AND   r0, 0x80
         JZ    .right
-        CMP   r(V_BALLX), BALL_MIN_X
+        CMP   r(V_BALLX), BALL_MIN_X + 1    ; touching a wall bounces, as on the right
         JNC   .probe_left
         LD    r(V_BALLX), BALL_MIN_X
         CALL  negate_dx
@@ -326,7 +341,7 @@ ball_step:
         MOV   r0, r(V_DY)
         AND   r0, 0x80
         JZ    .down
-        CMP   r(V_BALLY), BALL_MIN_Y
+        CMP   r(V_BALLY), BALL_MIN_Y + 1
         JNC   .probe_up
         LD    r(V_BALLY), BALL_MIN_Y
         LD    r(V_DY), 1
@@ -471,6 +486,9 @@ hit_brick:
         SUB   r0, r7
         CALL  add_score
         CALL  draw_score
+        PUSH  p6
+        CALL  follow_high
+        POP   p6
         LD    r0, 0x08
         OUT   TEST_PORT, r0
         ; brick row r7 sets the pitch
@@ -519,9 +537,7 @@ level_clear:
         LD    r(V_TIMER), 120
         INC   r(V_LEVEL)
         LD    r(V_STEPS), FAST_STEPS    ; later walls start fast
-.msg:   LDW   p0, msg_clear
-        LD    r3, 10
-        CALL  show_message
+        CALL  phase_message
         LDW   p2, tune_clear
         CALL  play_tune
         RET
@@ -532,13 +548,13 @@ game_over:
         LD    r(V_STATE), ST_OVER
         LD    r(V_TIMER), 250
         LD    r(V_PAUSED), 0
+        CALL  clear_message
         LDW   p0, msg_game_over
         LD    r3, 12
         CALL  show_message
-        CALL  score_beats_high
+        CMP   r(V_NEWHI), 0
         JZ    .sad
-        CALL  store_high_score
-        LD    r(V_NEWHI), 1
+        CALL  save_high_score
         LDW   p0, msg_new_high
         LD    r2, MESSAGE_ROW + 2
         LD    r3, 9
@@ -599,8 +615,12 @@ score_beats_high:
         CMP   r0, 0
         RET
 
-; Copies the score to the high score, the HUD and save RAM.
-store_high_score:
+; Once the score passes the high score, HI follows it; save RAM is written
+; only when the game ends, by save_high_score.
+follow_high:
+        CALL  score_beats_high
+        JZ    .done
+        LD    r(V_NEWHI), 1
         LDW   p2, SCORE
         LDW   p4, HISCORE
         LD    r6, 5
@@ -611,7 +631,10 @@ store_high_score:
         DEC   r6
         JNZ   .copy
         CALL  draw_high
-        ; save RAM: signature, digits, checksum
+.done:  RET
+
+; Save RAM: signature, the high score's digits, checksum.
+save_high_score:
         LDW   p2, save_signature
         LDW   p4, SAVE_BASE
         LD    r6, 4

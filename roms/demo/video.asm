@@ -238,7 +238,7 @@ draw_sprites:
         ADD   r4, r3
         MOV   r8, r2
         OR    r8, ATTR_HFLIP
-        CALL  put_sprite
+        CALL  right_shard
         MOV   r5, r(V_SHARDY)
         ADD   r5, r3
         MOV   r4, r(V_SHARDX)
@@ -252,5 +252,13 @@ draw_sprites:
         ADD   r4, r3
         MOV   r8, r2
         OR    r8, ATTR_VFLIP | ATTR_HFLIP
-        CALL  put_sprite
+        CALL  right_shard
         RET
+
+; A shard flying right is hidden once it is in the right wall: past column
+; 248 a sprite's right columns would show at the left edge of the next row.
+right_shard:
+        CMP   r4, PLAY_RIGHT + 1
+        JC    put_sprite
+        LD    r8, 0
+        JMP   put_sprite

@@ -45,6 +45,12 @@ int AudioOut_open(AudioOut* out) {
     return 0;
 }
 
+void AudioOut_set_silent(AudioOut* out, bool silent) {
+    if (out->device == 0 || out->silent == silent) return;
+    out->silent = silent;
+    SDL_PauseAudioDevice(out->device, silent ? 1 : 0);
+}
+
 void AudioOut_close(AudioOut* out) {
     if (out->device != 0) {
         SDL_CloseAudioDevice(out->device);

@@ -14,8 +14,13 @@ struct AudioOut {
     std::atomic<APU*> apu;
     SDL_AudioSpec spec;
     SDL_AudioDeviceID device;
+    bool silent;
 };
 
 int AudioOut_open(AudioOut* out);
 void AudioOut_close(AudioOut* out);
+// Pauses the stream (the device plays silence) while the machine is paused,
+// rewinding or hurrying, and resumes it after; the synthesiser picks up from
+// the registers as they are then.
+void AudioOut_set_silent(AudioOut* out, bool silent);
 void AudioOut_callback(void* userdata, Uint8* stream, int len);

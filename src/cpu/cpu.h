@@ -15,6 +15,8 @@
 
 // Where execution begins after reset, past the interrupt vectors.
 constexpr uint16_t START_ADDRESS = 0x0100;
+// Interrupt vector n is the big-endian handler address at 2n.
+constexpr int VECTOR_COUNT = 16;
 
 constexpr int FLAGS = 11;     // r11
 constexpr uint8_t FLAG_Z = 0x80;

@@ -35,6 +35,9 @@ int Display_create(Display* display, int window_width, int window_height, int te
         SDL_Quit();
         return -1;
     }
+    // The picture keeps its shape whatever size the window is given: scaled
+    // to fit, centred, the rest black.
+    SDL_RenderSetLogicalSize(renderer, texture_width, texture_height);
     display->texture = texture;
     display->window = window;
     display->renderer = renderer;
@@ -67,6 +70,18 @@ void Display_present(Display* display) {
     SDL_RenderClear(display->renderer);
     SDL_RenderCopy(display->renderer, display->texture, nullptr, nullptr);
     SDL_RenderPresent(display->renderer);
+}
+
+void Display_set_fullscreen(Display* display, bool fullscreen) {
+    if (!display->window) return;
+    // Whole multiples only on the desktop's screen, so every texel is the
+    // same size; the window goes back to its own size and place after.
+    SDL_SetWindowFullscreen(display->window, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    SDL_RenderSetIntegerScale(display->renderer, fullscreen ? SDL_TRUE : SDL_FALSE);
+}
+
+void Display_set_title(Display* display, const char* title) {
+    if (display->window) SDL_SetWindowTitle(display->window, title);
 }
 
 void Display_destroy(Display* display) {

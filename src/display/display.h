@@ -27,4 +27,8 @@ void Display_render(const GPU* gpu, Display* display);
 uint8_t* Display_lock(Display* display);
 void Display_unlock(Display* display);
 void Display_present(Display* display);
+// Fullscreen on the desktop's resolution, the picture scaled by the largest
+// whole factor that fits and centred on black; off restores the window.
+void Display_set_fullscreen(Display* display, bool fullscreen);
+void Display_set_title(Display* display, const char* title);
 void Display_destroy(Display* display);

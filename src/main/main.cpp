@@ -4,10 +4,23 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "cartridge/cartridge_file.h"
 #include "computer/computer.h"
 #include "main/run.h"
+#include "main/window_guard.h"
+
+namespace {
+
+// The display went away under a running game: its save RAM still goes to its file.
+void save_on_lost_display(void* context) {
+    auto* cartridge = static_cast<Cartridge*>(context);
+    if (cartridge->save && Cartridge_write_save(cartridge))
+        std::fprintf(stderr, "lumacor: save written to %s\n", Cartridge_save_path(cartridge).c_str());
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 2) return -1;
@@ -35,6 +48,7 @@ int main(int argc, char* argv[]) {
 
     Cartridge_load(&cartridge, argv[1]);
     Computer_attach_cartridge(&computer, &cartridge);
+    WindowGuard_install(host.display.window, save_on_lost_display, &cartridge);
     std::fflush(stdout);
 
     Computer_run(&computer, &host);
@@ -42,6 +56,12 @@ int main(int argc, char* argv[]) {
     Computer_detach_cartridge(&computer);
     Cartridge_free(&cartridge);
     AudioOut_close(&host.audio);
+    // Taking down a window that no longer exists would only raise X errors,
+    // which the windowing library's own handler turns into a failed exit.
+    if (WindowGuard_window_destroyed()) {
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     Display_destroy(&host.display);
     GamePad_close_all(&host.pads);
     Computer_free(&computer);

@@ -7,7 +7,7 @@
 
 using namespace std::chrono_literals;
 
-bool VirtualScreen_start(VirtualScreen* screen, std::string* error) {
+bool VirtualScreen_start(VirtualScreen* screen, std::string* error, const char* geometry) {
     if (std::string(XVFB_PATH).empty()) {
         *error = "Xvfb was not found when the tests were configured";
         return false;
@@ -15,7 +15,7 @@ bool VirtualScreen_start(VirtualScreen* screen, std::string* error) {
     // -displayfd 1: the server picks a free display and writes its number to
     // its standard output, which the test reads.
     if (!Process_start(&screen->server, {XVFB_PATH, "-displayfd", "1", "-screen", "0",
-                                         "1024x768x24", "-nolisten", "tcp"})) {
+                                         geometry, "-nolisten", "tcp"})) {
         *error = "could not start Xvfb";
         return false;
     }

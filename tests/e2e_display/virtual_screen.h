@@ -17,7 +17,7 @@ struct VirtualScreen {
 
 // Starts the server and waits until it tells its display number; false (with
 // the reason in `error`) when it cannot be started.
-bool VirtualScreen_start(VirtualScreen* screen, std::string* error);
+bool VirtualScreen_start(VirtualScreen* screen, std::string* error, const char* geometry = "1024x768x24");
 void VirtualScreen_stop(VirtualScreen* screen);
 
 // The screen area of `width` x `height` at (x, y), 3 bytes (red, green, blue)

@@ -8,6 +8,7 @@
 
 #include "cartridge/cartridge.h"
 #include "computer/computer.h"
+#include "computer/history.h"
 #include "computer/log.h"
 #include "computer/snapshot.h"
 #include "controller/controller.h"
@@ -103,6 +104,30 @@ TEST(Snapshot, RestoredRunMatchesTheUninterruptedOneFrameForFrame) {
     EXPECT_FALSE(original_printed.empty());
     EXPECT_EQ(printed, original_printed);
     EXPECT_EQ(restored.state(), original.state()); // registers, RAM, video memory, save RAM, devices
+}
+
+TEST(History, StepsBackThroughEveryRecordedFrameWithinItsLimits) {
+    Machine m(demo_image());
+    History history{};
+    History_init(&history, 300, size_t{1} << 30);
+    std::vector<std::vector<uint8_t>> states;
+    play(m, 400, [&](const std::vector<uint8_t>&) {
+        History_record(&history, &m.computer);
+        states.push_back(m.state());
+    });
+    EXPECT_EQ(History_depth(&history), 300u) << "the oldest frames dropped";
+    for (size_t back = 1; back <= 300; ++back) {
+        ASSERT_TRUE(History_step_back(&history, &m.computer)) << back;
+        ASSERT_EQ(m.state(), states[states.size() - 1 - back]) << back;
+    }
+    EXPECT_FALSE(History_step_back(&history, &m.computer));
+    EXPECT_EQ(m.state(), states[states.size() - 301]);
+
+    History_init(&history, 300, 2000);
+    play(m, 500, [&](const std::vector<uint8_t>&) { History_record(&history, &m.computer); });
+    EXPECT_LE(History_size(&history) - history.newest.size(), 2000u) << "within the byte limit";
+    EXPECT_GT(History_depth(&history), 0u);
+    History_free(&history);
 }
 
 std::vector<uint8_t> with_crc_fixed(std::vector<uint8_t> bytes) {

@@ -1,28 +1,74 @@
 // lumacor-asm: assembles a source file into a ROM image.
 #include "assembler.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 static void usage() {
-    std::fprintf(stderr, "usage: lumacor-asm SOURCE -o ROM [-l LISTING] [-s SYMBOLS] [-I DIR]... [-d DEPFILE]\n");
+    std::fprintf(stderr,
+                 "usage: lumacor-asm SOURCE -o ROM [-l LISTING] [-s SYMBOLS] [-g DEBUGINFO] [-I DIR]... [-d DEPFILE]\n");
 }
 
-static bool write_file(const std::string& path, const void* data, size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        std::fprintf(stderr, "%s: error: cannot write file\n", path.c_str());
-        return false;
+static bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
     }
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) std::fprintf(stderr, "%s: error: cannot write file\n", path.c_str());
+    return true;
+}
+
+// A build tool that is interrupted must not leave a half-written file that
+// looks up to date: the bytes go to a temporary file beside the target,
+// which then replaces it. Targets that are not regular files (a terminal,
+// /dev/null) are written in place.
+static bool write_file(const std::string& path, const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        int fd = ::open(path.c_str(), O_WRONLY);
+        bool ok = fd >= 0 && write_all(fd, bytes, size);
+        ok = (fd >= 0 && ::close(fd) == 0) && ok;
+        if (!ok) std::fprintf(stderr, "%s: error: cannot write file\n", path.c_str());
+        return ok;
+    }
+    std::string temp = path + ".tmp-XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    bool ok = fd >= 0 && write_all(fd, bytes, size);
+    if (fd >= 0) {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask); // mkstemp makes the file private; outputs are ordinary files
+        ok = ::close(fd) == 0 && ok;
+    }
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        if (fd >= 0) ::unlink(temp.c_str());
+        std::fprintf(stderr, "%s: error: cannot write file\n", path.c_str());
+    }
     return ok;
 }
 
+// The hardware include ships in "include" beside the executable.
+static std::string shipped_include_dir(const char* argv0) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) exe = fs::absolute(argv0, ec);
+    return (exe.parent_path() / "include").string();
+}
+
 int main(int argc, char** argv) {
-    std::string source, output, listing, symbols, depfile;
+    std::string source, output, listing, symbols, depfile, debug_info;
     AsmOptions options;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -36,6 +82,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(arg, "-l") == 0) ok = value(listing);
         else if (std::strcmp(arg, "-s") == 0) ok = value(symbols);
         else if (std::strcmp(arg, "-d") == 0) ok = value(depfile);
+        else if (std::strcmp(arg, "-g") == 0) ok = value(debug_info);
         else if (std::strcmp(arg, "-I") == 0) ok = value(options.include_dirs.emplace_back());
         else if (std::strncmp(arg, "-I", 2) == 0) options.include_dirs.emplace_back(arg + 2);
         else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
@@ -53,8 +100,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     options.make_listing = !listing.empty();
+    options.make_debug_info = !debug_info.empty();
+    options.include_dirs.push_back(shipped_include_dir(argv[0]));
 
     Assembly assembly = Assembler_assemble_file(source, options);
+    for (const AsmDiagnostic& d : assembly.warnings) std::fprintf(stderr, "%s\n", AsmDiagnostic_format(d).c_str());
     if (!Assembly_ok(assembly)) {
         for (const AsmDiagnostic& d : assembly.diagnostics) std::fprintf(stderr, "%s\n", AsmDiagnostic_format(d).c_str());
         return 1;
@@ -65,6 +115,7 @@ int main(int argc, char** argv) {
         std::string text = Assembly_format_symbols(assembly);
         ok = write_file(symbols, text.data(), text.size());
     }
+    if (ok && !debug_info.empty()) ok = write_file(debug_info, assembly.debug_info.data(), assembly.debug_info.size());
     if (ok && !depfile.empty()) {
         std::string text = Assembly_format_depfile(assembly, output);
         ok = write_file(depfile, text.data(), text.size());

@@ -7,7 +7,10 @@
 //   text, for tracing a running machine: copy the bytes at PC (up to 4) into
 //   a small array and pass it with at = 0.
 // - Disassembler_disassemble_image turns a whole ROM image into a source that
-//   lumacor-asm assembles back into exactly the same bytes.
+//   lumacor-asm assembles back into exactly the same bytes. Given the debug
+//   information the assembler wrote for the image (DisDebugInfo_parse), it
+//   decodes only the assembler's instructions, shows every other byte as
+//   data and names addresses with the program's labels.
 #pragma once
 
 #include "cpu/isa.h"
@@ -16,6 +19,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 struct DisInstruction {
     const InstructionInfo* info = nullptr; // null: bytes[at] starts no instruction
@@ -37,12 +42,40 @@ DisInstruction Disassembler_decode(std::span<const uint8_t> bytes, size_t at);
 // number of bytes the instruction takes (see Disassembler_decode).
 int Disassembler_format(std::span<const uint8_t> bytes, size_t at, char* text, size_t capacity);
 
+// What a debug information file (lumacor-asm -g, docs/assembly.md) says
+// about an image. Banks as in the file: 0 for 0x0000-0x3FFF, n >= 1 for
+// image offset n * 0x4000 + (address - 0x4000) seen at 0x4000-0x7FFF.
+struct DisDebugRun {
+    int bank = 0;
+    uint16_t address = 0;
+    uint32_t size = 0;
+};
+
+struct DisDebugLabel {
+    std::string name;
+    uint16_t address = 0;
+    int bank = 0;
+};
+
+struct DisDebugInfo {
+    std::vector<DisDebugRun> instructions;
+    std::vector<DisDebugRun> data;
+    std::vector<DisDebugLabel> labels; // in the file's order
+};
+
+// Reads the text of a debug information file of version 1. Records of kinds
+// it does not know are skipped. On a malformed file returns false with the
+// reason, naming the line, in `error`.
+bool DisDebugInfo_parse(std::string_view text, DisDebugInfo* info, std::string* error);
+
 struct DisOptions {
     // Address in the first 32 KiB where decoding starts; the bytes before it
     // are shown as data. -1: 0x0020, just after the interrupt vectors.
     int64_t start = -1;
     // -1: the whole image. Otherwise only bank N (0 is the fixed window).
     int bank = -1;
+    // When set, `start` is not used: what is code comes from the debug information.
+    const DisDebugInfo* debug = nullptr;
 };
 
 // The whole image (or one bank) as assembly source.
