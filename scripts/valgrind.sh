@@ -37,9 +37,9 @@ SDL_AUDIODRIVER=dummy valgrind --leak-check=full --show-leak-kinds=definite \
   "$dir/src/lumacor" "$work/demo.rom" >"$work/out" 2>"$work/valgrind" &
 lumacor_pid=$!
 
-"$dir/tests/robustness/close-window" lumacor 120 >/dev/null 2>&1 || true # waits for the window
+"$dir/tests/programs/close-window" lumacor 120 >/dev/null 2>&1 || true # waits for the window
 sleep 3 # a few seconds of play: slow under valgrind, but every part runs
-"$dir/tests/robustness/close-window" lumacor 10
+"$dir/tests/programs/close-window" lumacor 10
 status=0
 wait "$lumacor_pid" || status=$?
 lumacor_pid=

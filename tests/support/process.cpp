@@ -7,8 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,41 +18,22 @@ extern char** environ;
 
 namespace {
 
-std::vector<std::string> merged_environment(const std::map<std::string, std::string>& extra) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry(*e);
-        std::string name = entry.substr(0, entry.find('='));
-        if (extra.count(name) == 0) env.push_back(entry);
-    }
-    for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
-    return env;
-}
-
-bool drain(int& fd, std::string& into) {
-    if (fd < 0) return false;
+// Reads what the pipe holds now; closes it at its end.
+void drain(int& fd, std::string& into) {
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            into.append(buffer, static_cast<size_t>(n));
-            continue;
-        }
-        if (n == 0) {
-            ::close(fd);
-            fd = -1;
-            return false;
-        }
-        return errno == EAGAIN || errno == EINTR;
+    ssize_t n;
+    while (fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0) return; // EAGAIN: nothing more for now
+        into.append(buffer, static_cast<size_t>(n));
     }
+    if (fd >= 0) ::close(fd);
+    fd = -1;
 }
 
 } // namespace
 
-bool Process_start(ChildProcess* child, const std::vector<std::string>& argv,
-                   const ProcessOptions& options) {
-    int out_pipe[2];
-    int err_pipe[2];
+bool Process_start(ChildProcess* child, const std::vector<std::string>& argv, const ProcessOptions& options) {
+    int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -62,15 +42,17 @@ bool Process_start(ChildProcess* child, const std::vector<std::string>& argv,
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
     posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
-    if (!options.working_directory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
 
-    std::vector<char*> args;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        if (!options.env.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
+    }
+    for (const auto& [name, value] : options.env) env.push_back(name + "=" + value);
+    std::vector<char*> args, envp;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> env = merged_environment(options.env);
-    std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
+    args.push_back(nullptr);
     envp.push_back(nullptr);
 
     pid_t pid = -1;
@@ -91,6 +73,15 @@ bool Process_start(ChildProcess* child, const std::vector<std::string>& argv,
     return true;
 }
 
+ChildProcess::~ChildProcess() {
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    for (int fd : {out_fd, err_fd})
+        if (fd >= 0) ::close(fd);
+}
+
 void Process_poll_output(ChildProcess* child) {
     drain(child->out_fd, child->out);
     drain(child->err_fd, child->err);
@@ -103,20 +94,15 @@ void Process_signal(const ChildProcess* child, int signal) {
 ProcessResult Process_wait(ChildProcess* child, std::chrono::milliseconds timeout) {
     ProcessResult result;
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool killed = false;
     while (child->out_fd >= 0 || child->err_fd >= 0) {
-        pollfd fds[2] = {{child->out_fd, POLLIN, 0}, {child->err_fd, POLLIN, 0}};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            if (killed) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            if (result.timed_out) break; // the pipes stay open after the kill: a grandchild holds them
             ::kill(child->pid, SIGKILL);
             result.timed_out = true;
-            killed = true;
-            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            continue;
+            deadline = std::chrono::steady_clock::now() + 5s;
         }
-        poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 100)));
+        pollfd fds[2] = {{child->out_fd, POLLIN, 0}, {child->err_fd, POLLIN, 0}};
+        poll(fds, 2, 100);
         Process_poll_output(child);
     }
     int status = 0;
@@ -125,23 +111,32 @@ ProcessResult Process_wait(ChildProcess* child, std::chrono::milliseconds timeou
     child->pid = -1;
     result.out = std::move(child->out);
     result.err = std::move(child->err);
-    if (WIFEXITED(status)) {
-        result.exited = true;
-        result.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
+    result.exited = WIFEXITED(status);
+    result.exit_code = result.exited ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
 ProcessResult Process_run(const std::vector<std::string>& argv, const ProcessOptions& options) {
     ChildProcess child;
-    if (!Process_start(&child, argv, options)) {
-        ProcessResult failed;
-        failed.err = "could not start " + argv.at(0);
-        return failed;
-    }
+    if (!Process_start(&child, argv, options)) return ProcessResult{false, -1, 0, false, "", "could not start " + argv.at(0)};
     return Process_wait(&child, options.timeout);
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+bool wait_for_output(ChildProcess* child, const std::string& text) {
+    return wait_until([&] {
+        Process_poll_output(child);
+        return child->out.find(text) != std::string::npos;
+    });
 }
 
 TempDir::TempDir() {
@@ -152,14 +147,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    // Tests may take permissions away; give them back so everything goes.
-    for (auto it = std::filesystem::recursive_directory_iterator(path, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-    }
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path, ignored);
 }
 
@@ -168,12 +155,12 @@ std::string read_file(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<unsigned char> read_bytes(const std::string& path) {
+std::vector<uint8_t> read_bytes(const std::string& path) {
     std::string s = read_file(path);
-    return std::vector<unsigned char>(s.begin(), s.end());
+    return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
 }

@@ -1,20 +1,24 @@
-// Running the project's built programs from tests: a child process with
-// extra environment variables, its standard output and error captured, its
-// exit status or terminating signal, and a time limit so a hung program
-// fails the test instead of hanging the suite.
+// Running the built programs from tests: a child with extra environment
+// variables, its output captured, its exit status or signal, and a time limit
+// so that a hung program fails its test instead of hanging the suite. Also a
+// temporary directory per test, and whole-file reads and writes.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+using namespace std::chrono_literals;
+
 struct ProcessResult {
-    bool exited = false;   // ended by exit(); exit_code is valid
+    bool exited = false; // ended by exit(); exit_code is valid
     int exit_code = -1;
-    int signal = 0;        // the signal that ended it, if not exited
+    int signal = 0; // the signal that ended it, if not exited
     bool timed_out = false;
     std::string out;
     std::string err;
@@ -22,12 +26,16 @@ struct ProcessResult {
 
 struct ProcessOptions {
     std::map<std::string, std::string> env; // added to (or replacing in) the test's environment
-    std::string working_directory;          // empty: the test's own
     std::chrono::milliseconds timeout{60000};
 };
 
-// A running child whose output is collected until it ends.
+// A running child whose output is collected until it ends. One still running
+// when its record goes (a test that stopped early) is killed.
 struct ChildProcess {
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
     pid_t pid = -1;
     int out_fd = -1;
     int err_fd = -1;
@@ -35,21 +43,21 @@ struct ChildProcess {
     std::string err;
 };
 
-// Starts argv[0] (a path) with the arguments; returns false if it could not start.
-bool Process_start(ChildProcess* child, const std::vector<std::string>& argv,
-                   const ProcessOptions& options = {});
+// Starts argv[0] (a path); false if it could not start.
+bool Process_start(ChildProcess* child, const std::vector<std::string>& argv, const ProcessOptions& options = {});
 // Reads what the child printed so far without blocking.
 void Process_poll_output(ChildProcess* child);
-// Waits for the child to end (killing it with SIGKILL after the timeout).
-ProcessResult Process_wait(ChildProcess* child, std::chrono::milliseconds timeout);
-// Sends a signal to a running child.
 void Process_signal(const ChildProcess* child, int signal);
-
-// Start and wait in one call.
+// Waits for the child to end, killing it with SIGKILL after the timeout.
+ProcessResult Process_wait(ChildProcess* child, std::chrono::milliseconds timeout);
 ProcessResult Process_run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes away.
+// Polls until `done` holds (true) or the time is up (false).
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s);
+// Collects the child's output until it holds `text`.
+bool wait_for_output(ChildProcess* child, const std::string& text);
+
+// A fresh directory, removed with everything in it when the object goes.
 struct TempDir {
     TempDir();
     ~TempDir();
@@ -60,5 +68,5 @@ struct TempDir {
 };
 
 std::string read_file(const std::string& path);
-std::vector<unsigned char> read_bytes(const std::string& path);
-void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes);
+std::vector<uint8_t> read_bytes(const std::string& path);
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);

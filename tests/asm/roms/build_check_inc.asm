@@ -1,1 +1,0 @@
-TEST_PORT = 0x80

@@ -1,3 +1,0 @@
-; Stops at the first instruction.
-.start
-        HALT

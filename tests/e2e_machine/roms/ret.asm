@@ -1,3 +1,0 @@
-; Returns from the outermost level, which stops the machine.
-.start
-        RET

@@ -1,0 +1,157 @@
+// Game pads (SDL's virtual joysticks, attached in this process) and the
+// keyboard, through the host's own discovery and event handler; the
+// controller bytes are read back through the bus.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "computer/computer.h"
+#include "computer/log.h"
+#include "controller/buttons.h"
+#include "main/run.h"
+
+namespace {
+
+constexpr uint16_t PAD0 = 0xFF0A, PAD1 = 0xFF0B;
+
+class Input : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(SDL_Init(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
+        Log_set_sink([](void*, bool, const char*) {}, nullptr); // the memory map
+        ASSERT_TRUE(Computer_init(&computer));
+        Log_set_sink(nullptr, nullptr);
+    }
+    void TearDown() override {
+        GamePad_close_all(&host.pads);
+        Computer_free(&computer);
+        for (int n = SDL_NumJoysticks(); n > 0; --n) SDL_JoystickDetachVirtual(0);
+        SDL_Quit();
+    }
+    // A virtual device with every controller button; returns its instance id.
+    int attach(const char* name, uint16_t product, SDL_JoystickType type = SDL_JOYSTICK_TYPE_GAMECONTROLLER) {
+        SDL_VirtualJoystickDesc desc;
+        SDL_zero(desc);
+        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        desc.type = static_cast<Uint16>(type);
+        desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+        desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+        desc.vendor_id = 0x1209;
+        desc.product_id = product;
+        desc.name = name;
+        return SDL_JoystickGetDeviceInstanceID(SDL_JoystickAttachVirtualEx(&desc));
+    }
+    void detach(int id) {
+        for (int i = 0; i < SDL_NumJoysticks(); ++i)
+            if (SDL_JoystickGetDeviceInstanceID(i) == id) SDL_JoystickDetachVirtual(i);
+    }
+    // Runs the frame loop's event drain; returns what it printed.
+    std::string drain() {
+        testing::internal::CaptureStdout();
+        for (SDL_Event event; SDL_PollEvent(&event);) Host_handle_event(&host, &computer, event);
+        return testing::internal::GetCapturedStdout();
+    }
+    std::string discover() {
+        testing::internal::CaptureStdout();
+        GamePad_discover(&host.pads, &computer.controllers);
+        std::string found = testing::internal::GetCapturedStdout();
+        return found + drain(); // SDL announces the pads found at start too
+    }
+    void press(int slot, SDL_GameControllerButton button, bool down) {
+        SDL_JoystickSetVirtualButton(SDL_GameControllerGetJoystick(host.pads.records[slot].controller), button, down);
+        drain();
+    }
+    void key(SDL_Scancode scancode, bool down, bool repeat = false) {
+        SDL_Event event;
+        SDL_zero(event);
+        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.key.repeat = repeat;
+        event.key.keysym.scancode = scancode;
+        SDL_PushEvent(&event);
+        drain();
+    }
+    uint8_t read(uint16_t address) { return Bus_read(&computer.bus, address); }
+
+    Computer computer{};
+    Host host{};
+};
+
+TEST_F(Input, TheFirstTwoGameControllersTakeTheTwoPads) {
+    attach("Stick", 1, SDL_JOYSTICK_TYPE_FLIGHT_STICK);
+    attach("Pad One", 2);
+    attach("Pad Two", 3);
+    attach("Pad Three", 4);
+    EXPECT_EQ(discover(), "Controller: 0 Pad One (1209:2:0)\nController: 1 Pad Two (1209:3:0)\n");
+    EXPECT_EQ(host.pads.records[1].joystick_index, 2);
+}
+
+TEST_F(Input, EachButtonHoldsItsOwnBitOfItsPadsByte) {
+    attach("Pad One", 1);
+    attach("Pad Two", 2);
+    discover();
+    for (int slot = 0; slot < 2; ++slot) {
+        for (const ButtonBinding& b : BUTTON_BINDINGS) {
+            press(slot, b.pad_button, true);
+            EXPECT_EQ(read(slot ? PAD1 : PAD0), b.bit) << b.name;
+            EXPECT_EQ(read(slot ? PAD0 : PAD1), 0) << b.name;
+            press(slot, b.pad_button, false);
+            EXPECT_EQ(read(slot ? PAD1 : PAD0), 0) << b.name;
+        }
+    }
+    press(0, SDL_CONTROLLER_BUTTON_B, true); // no machine button
+    press(0, SDL_CONTROLLER_BUTTON_X, true);
+    Bus_write(&computer.bus, PAD0, 0xFF); // the program writes the byte too
+    press(0, SDL_CONTROLLER_BUTTON_X, false);
+    EXPECT_EQ(read(PAD0), 0x7F);
+}
+
+TEST_F(Input, PadsPluggedInTakeTheFirstFreePadAndUnpluggedOnesLetGo) {
+    int first = attach("First", 1);
+    discover();
+    int second = attach("Second", 2);
+    EXPECT_EQ(drain(), "Controller: 1 Second (1209:2:0)\n");
+    EXPECT_EQ(host.pads.records[1].instance_id, second);
+    attach("No Room", 3);
+    EXPECT_EQ(drain(), "");
+    press(0, SDL_CONTROLLER_BUTTON_A, true);
+    press(0, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true);
+    press(1, SDL_CONTROLLER_BUTTON_X, true);
+    key(SDL_SCANCODE_UP, true); // the keyboard's own hold on the first pad's byte stays
+    ASSERT_EQ(read(PAD0), PAD_A | PAD_RIGHT | PAD_UP);
+    // The pad goes without sending its releases: what it held is let go.
+    SDL_Event removed;
+    SDL_zero(removed);
+    removed.type = SDL_CONTROLLERDEVICEREMOVED;
+    removed.cdevice.which = host.pads.records[0].instance_id;
+    Host_handle_event(&host, &computer, removed);
+    detach(first);
+    drain();
+    EXPECT_EQ(host.pads.attached[0], nullptr);
+    EXPECT_EQ(read(PAD0), PAD_UP);
+    EXPECT_EQ(read(PAD1), PAD_X);
+    attach("Third", 4);
+    EXPECT_EQ(drain(), "Controller: 0 Third (1209:4:0)\n");
+    press(0, SDL_CONTROLLER_BUTTON_BACK, true);
+    EXPECT_EQ(read(PAD0), PAD_UP | PAD_BACK);
+}
+
+TEST_F(Input, KeysHoldTheFirstPadsBitsByTheirPlace) {
+    for (const ButtonBinding& b : BUTTON_BINDINGS) {
+        for (SDL_Scancode k : b.keys) {
+            if (k == SDL_SCANCODE_UNKNOWN) continue;
+            key(k, true);
+            EXPECT_EQ(read(PAD0), b.bit) << SDL_GetScancodeName(k);
+            EXPECT_EQ(read(PAD1), 0);
+            key(k, false);
+            EXPECT_EQ(read(PAD0), 0) << SDL_GetScancodeName(k);
+        }
+    }
+    key(SDL_SCANCODE_X, true, true); // an auto-repeat after the release
+    key(SDL_SCANCODE_A, true);       // no machine button
+    EXPECT_EQ(read(PAD0), 0);
+}
+
+} // namespace

@@ -1,3 +1,0 @@
-; Stops itself at once with HALT.
-.start
-        HALT
