@@ -69,7 +69,7 @@ struct WindowKeys : testing::Test {
         std::string error;
         // 1100 x 800: four times the picture fits, with a border left over.
         ASSERT_TRUE(VirtualScreen_start(&screen, &error, "1100x800x24")) << error;
-        if (std::string(OPENBOX_PATH).empty()) GTEST_SKIP() << "openbox not found (scripts/deps.sh installs it)";
+        ASSERT_FALSE(std::string(OPENBOX_PATH).empty()) << "openbox was not found (scripts/deps.sh installs it)";
         ProcessOptions on_screen;
         on_screen.env = {{"DISPLAY", screen.display}};
         ASSERT_TRUE(Process_start(&wm, {OPENBOX_PATH}, on_screen));

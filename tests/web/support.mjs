@@ -15,6 +15,7 @@ function folder(variable) {
 export const webBuild = folder('LUMACOR_WEB_BUILD');
 export const desktopBuild = folder('LUMACOR_DESKTOP_BUILD');
 export const echoRom = path.join(folder('LUMACOR_TEST_ROMS'), 'echo.rom');
+export const tourRom = path.join(folder('LUMACOR_TEST_ROMS'), 'tour.rom');
 export const romPath = (name) => path.join(desktopBuild, 'roms', name);
 export const temporaryFolder = () => fs.mkdtempSync(path.join(os.tmpdir(), 'lumacor-web-'));
 export const fileUrl = (file, query = '') => pathToFileURL(file).href + query;
