@@ -98,7 +98,9 @@ const char* image_problem(std::span<const uint8_t> image) {
         {"PK\x03\x04", "This is a ZIP archive, not a ROM image: unpack it first."},
         {"\x1F\x8B", "This is a gzip archive, not a ROM image: unpack it first."},
         {"%PDF", "This is a PDF document, not a ROM image."},
-        {"\x7F" "ELF", "This is a program for the host computer, not a ROM image."},
+        {"\x7F"
+         "ELF",
+         "This is a program for the host computer, not a ROM image."},
     }};
     for (const Signature& s : signatures) {
         if (image.size() >= s.magic.size() &&
@@ -192,8 +194,12 @@ EMSCRIPTEN_KEEPALIVE const char* web_log() {
     return drained.c_str();
 }
 
-EMSCRIPTEN_KEEPALIVE uint32_t web_image_crc() { return player.has_cartridge ? player.cartridge.image_crc : 0; }
-EMSCRIPTEN_KEEPALIVE uint8_t* web_save_ram() { return player.has_cartridge ? player.cartridge.save : nullptr; }
+EMSCRIPTEN_KEEPALIVE uint32_t web_image_crc() {
+    return player.has_cartridge ? player.cartridge.image_crc : 0;
+}
+EMSCRIPTEN_KEEPALIVE uint8_t* web_save_ram() {
+    return player.has_cartridge ? player.cartridge.save : nullptr;
+}
 EMSCRIPTEN_KEEPALIVE int web_save_size() { return static_cast<int>(SAVE_SIZE); }
 
 // 0 while the program runs, 1 once it stopped, 2 on an illegal opcode.
@@ -259,7 +265,8 @@ EMSCRIPTEN_KEEPALIVE int web_sample_count() { return player.sample_count; }
 // Whether the save RAM changed since it was last stored and a second has
 // passed since then; web_save_stored records that the page stored it.
 EMSCRIPTEN_KEEPALIVE int web_save_due(double now_ms) {
-    return player.has_cartridge && SaveSchedule_due(&player.saves, whole_ms(now_ms), player.cartridge.save_changes);
+    return player.has_cartridge &&
+           SaveSchedule_due(&player.saves, whole_ms(now_ms), player.cartridge.save_changes);
 }
 EMSCRIPTEN_KEEPALIVE int web_save_dirty() {
     return player.has_cartridge && player.cartridge.save_changes != player.saves.saved_changes;

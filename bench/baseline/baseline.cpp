@@ -40,14 +40,13 @@ int main(int, char**) {
         std::printf("SDL_Init Error: %s\n", SDL_GetError());
         return 1;
     }
-    SDL_Window* window = SDL_CreateWindow("lumacor-baseline", 100, 100, WINDOW_WIDTH,
-                                          WINDOW_HEIGHT, SDL_WINDOW_SHOWN);
-    SDL_Renderer* renderer =
-        window ? SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED) : nullptr;
-    SDL_Texture* texture =
-        renderer ? SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
-                                     SDL_TEXTUREACCESS_STREAMING, TEXTURE_WIDTH, TEXTURE_HEIGHT)
-                 : nullptr;
+    SDL_Window* window =
+        SDL_CreateWindow("lumacor-baseline", 100, 100, WINDOW_WIDTH, WINDOW_HEIGHT, SDL_WINDOW_SHOWN);
+    SDL_Renderer* renderer = window ? SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED) : nullptr;
+    SDL_Texture* texture = renderer
+                               ? SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
+                                                   SDL_TEXTUREACCESS_STREAMING, TEXTURE_WIDTH, TEXTURE_HEIGHT)
+                               : nullptr;
     if (!texture) {
         std::printf("SDL Error: %s\n", SDL_GetError());
         if (renderer) SDL_DestroyRenderer(renderer);

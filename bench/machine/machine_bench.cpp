@@ -49,11 +49,11 @@ Program loop_program() {
     Program p{PROGRAM_ORIGIN, {}};
     Program_emit(&p, {0x15, 0x00, 0x00, 0x00}); // LDW p0, 0x0000
     uint16_t loop = Program_here(p);
-    Program_emit(&p, {0x68, 0x02});             // INC r2
-    Program_emit(&p, {0x69, 0x00});             // INCW p0
-    Program_emit(&p, {0x73, 0x00, 0xFF, 0xFF}); // CMPW p0, 0xFFFF
+    Program_emit(&p, {0x68, 0x02});               // INC r2
+    Program_emit(&p, {0x69, 0x00});               // INCW p0
+    Program_emit(&p, {0x73, 0x00, 0xFF, 0xFF});   // CMPW p0, 0xFFFF
     Program_emit(&p, {0x34, hi(loop), lo(loop)}); // JNZ loop
-    Program_emit(&p, {0xFF});                   // HALT
+    Program_emit(&p, {0xFF});                     // HALT
     return p;
 }
 
@@ -67,10 +67,10 @@ Program mix_program() {
     Program_emit(&p, {0x30, 0x00, 0x00}); // JMP start, patched below
 
     uint16_t sub = Program_here(p);
-    Program_emit(&p, {0x65, 0x09, 0x06});       // SUB r9, r6
-    Program_emit(&p, {0x17, 0x00, 0x08});       // STW [p0], p8
-    Program_emit(&p, {0x6C, 0x09, 0x01});       // SHL r9, 1
-    Program_emit(&p, {0x41});                   // RET
+    Program_emit(&p, {0x65, 0x09, 0x06}); // SUB r9, r6
+    Program_emit(&p, {0x17, 0x00, 0x08}); // STW [p0], p8
+    Program_emit(&p, {0x6C, 0x09, 0x01}); // SHL r9, 1
+    Program_emit(&p, {0x41});             // RET
 
     uint16_t start = Program_here(p);
     p.bytes[jump_over_sub - PROGRAM_ORIGIN + 1] = hi(start);
@@ -79,29 +79,29 @@ Program mix_program() {
     Program_emit(&p, {0x15, 0x02, 0x80, 0x00}); // LDW p2, 0x8000  patterns and map in VRAM
     Program_emit(&p, {0x15, 0x04, 0x00, 0x00}); // LDW p4, 0x0000  counter
     uint16_t loop = Program_here(p);
-    Program_emit(&p, {0x12, 0x06, 0x00});       // LD r6, [p0]
-    Program_emit(&p, {0x60, 0x06, 0x03});       // ADD r6, 3
-    Program_emit(&p, {0x13, 0x02, 0x06});       // ST [p2], r6
-    Program_emit(&p, {0x69, 0x00});             // INCW p0
-    Program_emit(&p, {0x69, 0x02});             // INCW p2
-    Program_emit(&p, {0x50, 0x00, 0x1F});       // AND r0, 0x1F  keep p0 in C000-DFFF
-    Program_emit(&p, {0x52, 0x00, 0xC0});       // OR r0, 0xC0
-    Program_emit(&p, {0x50, 0x02, 0x17});       // AND r2, 0x17  keep p2 in 8000-97FF
-    Program_emit(&p, {0x52, 0x02, 0x80});       // OR r2, 0x80
-    Program_emit(&p, {0x40, hi(sub), lo(sub)}); // CALL sub
-    Program_emit(&p, {0x20, 0x00});             // PUSH p0
-    Program_emit(&p, {0x22, 0x08});             // POP p8
-    Program_emit(&p, {0x55, 0x07, 0x06});       // XOR r7, r6
+    Program_emit(&p, {0x12, 0x06, 0x00});          // LD r6, [p0]
+    Program_emit(&p, {0x60, 0x06, 0x03});          // ADD r6, 3
+    Program_emit(&p, {0x13, 0x02, 0x06});          // ST [p2], r6
+    Program_emit(&p, {0x69, 0x00});                // INCW p0
+    Program_emit(&p, {0x69, 0x02});                // INCW p2
+    Program_emit(&p, {0x50, 0x00, 0x1F});          // AND r0, 0x1F  keep p0 in C000-DFFF
+    Program_emit(&p, {0x52, 0x00, 0xC0});          // OR r0, 0xC0
+    Program_emit(&p, {0x50, 0x02, 0x17});          // AND r2, 0x17  keep p2 in 8000-97FF
+    Program_emit(&p, {0x52, 0x02, 0x80});          // OR r2, 0x80
+    Program_emit(&p, {0x40, hi(sub), lo(sub)});    // CALL sub
+    Program_emit(&p, {0x20, 0x00});                // PUSH p0
+    Program_emit(&p, {0x22, 0x08});                // POP p8
+    Program_emit(&p, {0x55, 0x07, 0x06});          // XOR r7, r6
     Program_emit(&p, {0x82, UNMAPPED_PORT, 0x07}); // OUT 0x40, r7
-    Program_emit(&p, {0x70, 0x07, 0x55});       // CMP r7, 0x55
+    Program_emit(&p, {0x70, 0x07, 0x55});          // CMP r7, 0x55
     uint16_t skip = static_cast<uint16_t>(Program_here(p) + 3 + 2);
-    Program_emit(&p, {0x33, hi(skip), lo(skip)}); // JZ skip
-    Program_emit(&p, {0x6A, 0x0A});             // DEC r10
-    Program_emit(&p, {0x61, 0x07, 0x0A});       // ADD r7, r10   (skip lands here)
-    Program_emit(&p, {0x62, 0x04, 0x00, 0x01}); // ADDW p4, 0x0001
-    Program_emit(&p, {0x11, 0x03, 0x01});       // MOV r3, r1
-    Program_emit(&p, {0x73, 0x04, 0x20, 0x00}); // CMPW p4, 0x2000
-    Program_emit(&p, {0x34, hi(loop), lo(loop)}); // JNZ loop
+    Program_emit(&p, {0x33, hi(skip), lo(skip)});   // JZ skip
+    Program_emit(&p, {0x6A, 0x0A});                 // DEC r10
+    Program_emit(&p, {0x61, 0x07, 0x0A});           // ADD r7, r10   (skip lands here)
+    Program_emit(&p, {0x62, 0x04, 0x00, 0x01});     // ADDW p4, 0x0001
+    Program_emit(&p, {0x11, 0x03, 0x01});           // MOV r3, r1
+    Program_emit(&p, {0x73, 0x04, 0x20, 0x00});     // CMPW p4, 0x2000
+    Program_emit(&p, {0x34, hi(loop), lo(loop)});   // JNZ loop
     Program_emit(&p, {0x30, hi(start), lo(start)}); // JMP start
     return p;
 }

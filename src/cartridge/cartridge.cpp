@@ -20,8 +20,8 @@ uint32_t Cartridge_crc32(std::span<const uint8_t> bytes) {
         return t;
     }();
     auto le32 = [](const uint8_t* p) {
-        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-               static_cast<uint32_t>(p[3]) << 24;
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
     };
     uint32_t crc = 0xFFFFFFFFu;
     const uint8_t* p = bytes.data();

@@ -90,8 +90,7 @@ void load_save(Cartridge* cartridge) {
     if (!file) {
         if (errno == ENOENT) return;
         cartridge->keep_save_file = true;
-        std::fprintf(stderr, "Could not read save %s: %s; it is left as it is\n", save_path.c_str(),
-                     problem);
+        std::fprintf(stderr, "Could not read save %s: %s; it is left as it is\n", save_path.c_str(), problem);
         return;
     }
     std::size_t got = std::fread(save, 1, SAVE_SIZE, file);

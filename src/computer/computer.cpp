@@ -48,8 +48,8 @@ void write_thunk(void* context, uint16_t address, uint8_t value) {
 
 template <typename Device, uint8_t (*Read)(Device*, uint16_t), void (*Write)(Device*, uint16_t, uint8_t)>
 BusRegion memory_region(const char* name, Device* device, uint16_t first, uint16_t last) {
-    return BusRegion{name,   device, first, last, REGION_MEMORY, read_thunk<Device, Read>,
-                     write_thunk<Device, Write>};
+    return BusRegion{
+        name, device, first, last, REGION_MEMORY, read_thunk<Device, Read>, write_thunk<Device, Write>};
 }
 
 // The test port needs no device; any non-null context makes its slot active.
@@ -72,8 +72,7 @@ bool Computer_init(Computer* computer) {
     ControllerPort_init(&computer->controllers);
     bool have_ram = RAM_init(&computer->ram);
     if (!have_vram || !have_ram) {
-        Log_error("lumacor: out of memory for the machine's %s\n",
-                     have_ram ? "video memory" : "work RAM");
+        Log_error("lumacor: out of memory for the machine's %s\n", have_ram ? "video memory" : "work RAM");
         return false;
     }
 
@@ -93,8 +92,8 @@ bool Computer_init(Computer* computer) {
     for (const BusRegion& region : computer->bus.regions) {
         if (!region.name) continue;
         Log_line("%04lX-%04lX %d %s (%d)\n", static_cast<unsigned long>(region.first),
-                    static_cast<unsigned long>(region.last), static_cast<int>(region.kind), region.name,
-                    region.last - region.first + 1);
+                 static_cast<unsigned long>(region.last), static_cast<int>(region.kind), region.name,
+                 region.last - region.first + 1);
     }
     return true;
 }

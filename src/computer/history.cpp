@@ -33,12 +33,13 @@ std::vector<uint8_t> difference(const std::vector<uint8_t>& a, const std::vector
         size_t same = i;
         // Most of a frame's snapshot equals the last one: skip it in blocks.
         constexpr size_t BLOCK = 64;
-        while (same + BLOCK <= a.size() && std::memcmp(a.data() + same, b.data() + same, BLOCK) == 0) same += BLOCK;
+        while (same + BLOCK <= a.size() && std::memcmp(a.data() + same, b.data() + same, BLOCK) == 0)
+            same += BLOCK;
         while (same < a.size() && a[same] == b[same]) ++same;
         size_t changed = same;
         // A short equal stretch inside a change is cheaper kept as zeros.
-        while (changed < a.size() && (a[changed] != b[changed] ||
-                                      (changed + 2 < a.size() && a[changed + 1] != b[changed + 1])))
+        while (changed < a.size() &&
+               (a[changed] != b[changed] || (changed + 2 < a.size() && a[changed + 1] != b[changed + 1])))
             ++changed;
         put_count(&out, same - i);
         put_count(&out, changed - same);

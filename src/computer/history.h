@@ -14,10 +14,10 @@
 struct Computer;
 
 struct History {
-    std::vector<uint8_t> newest;             // the last recorded snapshot, whole
-    std::deque<std::vector<uint8_t>> older;  // differences, oldest first
+    std::vector<uint8_t> newest;            // the last recorded snapshot, whole
+    std::deque<std::vector<uint8_t>> older; // differences, oldest first
     std::vector<uint8_t> scratch;
-    size_t bytes;       // held by `older`
+    size_t bytes; // held by `older`
     size_t byte_limit;
     size_t frame_limit; // differences kept at most
 };

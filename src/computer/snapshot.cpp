@@ -24,8 +24,8 @@ void put32(std::vector<uint8_t>* out, uint32_t v) {
 }
 
 uint32_t get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // A section is written with its length filled in when it ends.
@@ -42,10 +42,13 @@ SectionWriter begin(std::vector<uint8_t>* out, uint32_t section_tag) {
 
 void end(SectionWriter w) {
     uint32_t length = static_cast<uint32_t>(w.out->size() - w.length_at - 4);
-    for (int i = 0; i < 4; ++i) (*w.out)[w.length_at + static_cast<size_t>(i)] = static_cast<uint8_t>(length >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        (*w.out)[w.length_at + static_cast<size_t>(i)] = static_cast<uint8_t>(length >> (8 * i));
 }
 
-void put_bytes(std::vector<uint8_t>* out, const uint8_t* bytes, size_t n) { out->insert(out->end(), bytes, bytes + n); }
+void put_bytes(std::vector<uint8_t>* out, const uint8_t* bytes, size_t n) {
+    out->insert(out->end(), bytes, bytes + n);
+}
 
 // Everything a snapshot restores, gathered before any of it is applied, so a
 // refused file changes nothing.
@@ -128,8 +131,10 @@ std::optional<std::string> parse(const Cartridge* cartridge, std::span<const uin
         if (data.size() - at - SECTION_HEAD < length) return std::string("truncated");
         if (section_tag == tag("END ")) {
             if (length != 4) return std::string("corrupted (bad end section)");
-            if (get32(payload) != Cartridge_crc32(data.first(at))) return std::string("corrupted (checksum mismatch)");
-            if (at + SECTION_HEAD + length != data.size()) return std::string("too long: bytes follow its end");
+            if (get32(payload) != Cartridge_crc32(data.first(at)))
+                return std::string("corrupted (checksum mismatch)");
+            if (at + SECTION_HEAD + length != data.size())
+                return std::string("too long: bytes follow its end");
             break;
         }
         for (size_t i = 0; i < NEEDED.size(); ++i) {

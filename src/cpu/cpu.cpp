@@ -1,6 +1,5 @@
 #include "cpu/cpu.h"
 
-
 #include "computer/log.h"
 #include "cpu/isa.h"
 
@@ -601,8 +600,8 @@ uint16_t CPU_pop(CPU* cpu) {
 void CPU_interrupt(CPU* cpu, uint32_t vector) {
     if (!cpu->interrupt_enable) return;
     if (vector >= VECTOR_COUNT) {
-        Log_error("%s.%s(%d): Interrupt vector index must be between 0x0 and 0xF\n",
-                     __FILE__, "CPU_interrupt", __LINE__);
+        Log_error("%s.%s(%d): Interrupt vector index must be between 0x0 and 0xF\n", __FILE__,
+                  "CPU_interrupt", __LINE__);
         return;
     }
     CPU_push(cpu, CPU_pc(cpu));

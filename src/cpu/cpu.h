@@ -23,11 +23,11 @@ constexpr uint32_t FRAME_VECTOR = 0; // raised once per frame, after the picture
 constexpr uint16_t STACK_WINDOW = 0xFF80;
 constexpr uint16_t STACK_TOP = 0xFFFF;
 
-constexpr int FLAGS = 11;     // r11
+constexpr int FLAGS = 11; // r11
 constexpr uint8_t FLAG_Z = 0x80;
 constexpr uint8_t FLAG_C = 0x40;
-constexpr int PAIR_PC = 12;   // r12 high, r13 low
-constexpr int PAIR_SP = 14;   // r14 high, r15 low
+constexpr int PAIR_PC = 12; // r12 high, r13 low
+constexpr int PAIR_SP = 14; // r14 high, r15 low
 constexpr int REGISTER_COUNT = 16;
 constexpr int STACK_PAGE_SIZE = 256;
 constexpr int CELL_COUNT = REGISTER_COUNT + STACK_PAGE_SIZE;

@@ -11,8 +11,7 @@ int Display_create(Display* display, int window_width, int window_height, int te
         std::printf("SDL_Init Error: %s\n", SDL_GetError());
         return -1;
     }
-    SDL_Window* window =
-        SDL_CreateWindow("lumacor", 100, 100, window_width, window_height, SDL_WINDOW_SHOWN);
+    SDL_Window* window = SDL_CreateWindow("lumacor", 100, 100, window_width, window_height, SDL_WINDOW_SHOWN);
     if (!window) {
         std::printf("SDL_CreateWindow Error: %s\n", SDL_GetError());
         SDL_Quit();
@@ -25,8 +24,8 @@ int Display_create(Display* display, int window_width, int window_height, int te
         SDL_Quit();
         return -1;
     }
-    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
-                                             SDL_TEXTUREACCESS_STREAMING, texture_width, texture_height);
+    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                             texture_width, texture_height);
     if (!texture) {
         std::printf("SDL_CreateTexture Error: %s\n", SDL_GetError());
         // Nothing else will ever release these two.

@@ -9,9 +9,7 @@ void DMA_free(DMA*) {}
 
 uint8_t DMA_read(DMA* dma, uint16_t address) { return dma->registers[address - DMA_FIRST]; }
 
-void DMA_write(DMA* dma, uint16_t address, uint8_t value) {
-    dma->registers[address - DMA_FIRST] = value;
-}
+void DMA_write(DMA* dma, uint16_t address, uint8_t value) { dma->registers[address - DMA_FIRST] = value; }
 
 // The block may overwrite the registers themselves; the copy keeps the
 // source, destination and count it started with, and clears control at the

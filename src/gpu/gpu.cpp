@@ -143,7 +143,7 @@ void draw_block(const uint8_t* vram, uint8_t* top_left, const Block& block) {
 // past the end of the frame are cut.
 void draw_sprite_clipped(const uint8_t* vram, uint8_t* pixels, int index, const Block& block) {
     const Texel colours[2] = {palette_texel(vram, block.colors & 0x0F),
-                                 palette_texel(vram, block.colors >> 4)};
+                              palette_texel(vram, block.colors >> 4)};
     constexpr int texels = FRAME_WIDTH * FRAME_HEIGHT;
     for (int r = 0; r < 8; ++r) {
         PatternRow p = pattern_row(vram, block, r);

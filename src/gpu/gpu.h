@@ -29,10 +29,10 @@ constexpr int VRAM_PALETTE = 0x19C8;
 constexpr int MAP_COLUMNS = 32;
 constexpr int MAP_ROWS = 24;
 constexpr int SPRITE_COUNT = 40;
-constexpr int CELL_SIZE = 3;    // tile, attributes, colours
-constexpr int SPRITE_SIZE = 5;  // x, y, tile, colours, attributes
+constexpr int CELL_SIZE = 3;   // tile, attributes, colours
+constexpr int SPRITE_SIZE = 5; // x, y, tile, colours, attributes
 constexpr int COLOR_COUNT = 16;
-constexpr int COLOR_SIZE = 3;   // red, green, blue
+constexpr int COLOR_SIZE = 3; // red, green, blue
 static_assert(VRAM_TILE_MAP + CELL_SIZE * MAP_COLUMNS * MAP_ROWS <= VRAM_SPRITES &&
               VRAM_SPRITES + SPRITE_SIZE * SPRITE_COUNT == VRAM_PALETTE);
 

@@ -14,9 +14,9 @@
 constexpr int64_t SAVE_INTERVAL_MS = 1000;
 
 struct SaveSchedule {
-    int64_t last_write_ms;   // when the last write was tried
-    uint64_t saved_changes;  // the change count that the file holds
-    bool failure_reported;   // a failed write was reported and none succeeded since
+    int64_t last_write_ms;  // when the last write was tried
+    uint64_t saved_changes; // the change count that the file holds
+    bool failure_reported;  // a failed write was reported and none succeeded since
 };
 
 // `changes` is the change count of the save RAM as loaded. The first change

@@ -65,7 +65,8 @@ void load_state(Host* host, Computer* computer, int slot) {
     if (path.empty()) return;
     std::vector<uint8_t> state;
     std::string reason;
-    if (!File_read(path, STATE_FILE_LIMIT, &state, &reason) || !Computer_load_state(computer, state, &reason)) {
+    if (!File_read(path, STATE_FILE_LIMIT, &state, &reason) ||
+        !Computer_load_state(computer, state, &reason)) {
         std::fprintf(stderr, "Could not load state %s: %s\n", path.c_str(), reason.c_str());
         return;
     }

@@ -26,12 +26,12 @@ struct Host {
     GamePads pads;
     // What the keys ask of the frame loop.
     bool paused;
-    bool advance;      // run one frame while paused
-    bool hurrying;     // fast-forward
+    bool advance;  // run one frame while paused
+    bool hurrying; // fast-forward
     bool rewinding;
     bool fullscreen;
-    bool reload;       // reload the cartridge before the next frame
-    bool redraw;       // show video memory as it is now (a state was loaded)
+    bool reload; // reload the cartridge before the next frame
+    bool redraw; // show video memory as it is now (a state was loaded)
     History history;
 };
 

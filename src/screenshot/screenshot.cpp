@@ -49,14 +49,19 @@ struct BitWriter {
 
 // A symbol of the fixed literal/length code.
 void put_symbol(BitWriter* w, int symbol) {
-    if (symbol < 144) w->put_code(static_cast<uint32_t>(0x30 + symbol), 8);
-    else if (symbol < 256) w->put_code(static_cast<uint32_t>(0x190 + symbol - 144), 9);
-    else if (symbol < 280) w->put_code(static_cast<uint32_t>(symbol - 256), 7);
-    else w->put_code(static_cast<uint32_t>(0xC0 + symbol - 280), 8);
+    if (symbol < 144)
+        w->put_code(static_cast<uint32_t>(0x30 + symbol), 8);
+    else if (symbol < 256)
+        w->put_code(static_cast<uint32_t>(0x190 + symbol - 144), 9);
+    else if (symbol < 280)
+        w->put_code(static_cast<uint32_t>(symbol - 256), 7);
+    else
+        w->put_code(static_cast<uint32_t>(0xC0 + symbol - 280), 8);
 }
 
-constexpr std::array<uint16_t, 29> LENGTH_BASE{3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<uint16_t, 29> LENGTH_BASE{3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                               15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                               67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr std::array<uint8_t, 29> LENGTH_EXTRA{0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 
@@ -64,7 +69,8 @@ void put_match(BitWriter* w, int length) {
     int code = 28;
     while (LENGTH_BASE[static_cast<size_t>(code)] > length) --code;
     put_symbol(w, 257 + code);
-    w->put(static_cast<uint32_t>(length - LENGTH_BASE[static_cast<size_t>(code)]), LENGTH_EXTRA[static_cast<size_t>(code)]);
+    w->put(static_cast<uint32_t>(length - LENGTH_BASE[static_cast<size_t>(code)]),
+           LENGTH_EXTRA[static_cast<size_t>(code)]);
     w->put_code(2, 5); // distance code 2: a distance of 3, no extra bits
 }
 
@@ -78,7 +84,8 @@ std::vector<uint8_t> deflate(const std::vector<uint8_t>& data) {
     while (i < data.size()) {
         size_t length = 0;
         if (i >= REPEAT_DISTANCE)
-            while (length < MAX_MATCH && i + length < data.size() && data[i + length] == data[i + length - REPEAT_DISTANCE])
+            while (length < MAX_MATCH && i + length < data.size() &&
+                   data[i + length] == data[i + length - REPEAT_DISTANCE])
                 ++length;
         if (length >= 3) {
             put_match(&w, static_cast<int>(length));

@@ -39,7 +39,21 @@ constexpr int FIRST_32K = -1;
 
 // ---------------------------------------------------------------- lexing
 
-enum class Tok : uint8_t { End, Ident, Number, String, Dollar, LParen, RParen, LBracket, RBracket, Comma, Colon, Assign, Op };
+enum class Tok : uint8_t {
+    End,
+    Ident,
+    Number,
+    String,
+    Dollar,
+    LParen,
+    RParen,
+    LBracket,
+    RBracket,
+    Comma,
+    Colon,
+    Assign,
+    Op
+};
 
 struct Token {
     Tok kind = Tok::End;
@@ -73,8 +87,33 @@ std::string hex(uint64_t value, int width = 4);
 // ---------------------------------------------------------------- expressions
 
 enum class Op : uint8_t {
-    Num, Sym, Here, BankOf, Neg, BitNot, LogNot, Hi, Lo,
-    Mul, Div, Mod, Add, Sub, Shl, Shr, Lt, Le, Gt, Ge, Eq, Ne, BitAnd, BitXor, BitOr, LogAnd, LogOr,
+    Num,
+    Sym,
+    Here,
+    BankOf,
+    Neg,
+    BitNot,
+    LogNot,
+    Hi,
+    Lo,
+    Mul,
+    Div,
+    Mod,
+    Add,
+    Sub,
+    Shl,
+    Shr,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Eq,
+    Ne,
+    BitAnd,
+    BitXor,
+    BitOr,
+    LogAnd,
+    LogOr,
 };
 
 struct Node {
@@ -221,7 +260,8 @@ struct Assembler {
     bool expect_end(const Cursor& c);
     bool decode_string(const Token& t, std::string& s);
     uint32_t add_string(const Token& t, bool& ok);
-    std::string resolve_path(const std::string& including, const std::string& name, std::string& contents, bool& found);
+    std::string resolve_path(const std::string& including, const std::string& name, std::string& contents,
+                             bool& found);
     void add_dependency(const std::string& path);
     static std::string identity(const std::string& path);
     void include(Cursor& c, uint32_t directive_col);
@@ -270,8 +310,8 @@ struct Assembler {
     bool value_of(const Arg& arg, const Site& site, int64_t here, int64_t& value);
     bool in_range(const Site& site, uint32_t col, int64_t value, int64_t low, int64_t high, const char* what);
     void emit(const Statement& st, std::vector<uint8_t>& image);
-    void check_instruction(const Statement& st, const InstructionInfo& info, const std::array<int64_t, 2>& values,
-                           const std::array<bool, 2>& known);
+    void check_instruction(const Statement& st, const InstructionInfo& info,
+                           const std::array<int64_t, 2>& values, const std::array<bool, 2>& known);
     void check_start();
     void check_overlaps();
     void write_listing(const std::vector<uint8_t>& image);

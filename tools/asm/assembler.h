@@ -51,7 +51,7 @@ struct Assembly {
     std::vector<AsmSymbol> symbols;        // sorted by value, then name
     std::vector<std::string> dependencies; // every file read, the main source first
     std::string listing;                   // filled when AsmOptions::make_listing is set
-    std::string debug_info;                // filled when AsmOptions::make_debug_info is set; see docs/assembly.md
+    std::string debug_info; // filled when AsmOptions::make_debug_info is set; see docs/assembly.md
 };
 
 Assembly Assembler_assemble_file(const std::string& path, const AsmOptions& options = {});

@@ -5,7 +5,8 @@
 namespace asm_impl {
 
 // Comma-separated values and strings, for .byte, .word and friends.
-bool Assembler::value_list(Cursor& c, bool allow_strings, uint32_t& count, uint64_t& size, uint32_t item_size) {
+bool Assembler::value_list(Cursor& c, bool allow_strings, uint32_t& count, uint64_t& size,
+                           uint32_t item_size) {
     count = 0;
     size = 0;
     if (toks[c.pos].kind == Tok::End) {
@@ -79,12 +80,14 @@ void Assembler::incbin(Cursor& c, std::string_view line, uint32_t directive_col)
     add_dependency(path);
     int64_t file_size = static_cast<int64_t>(contents.size());
     if (start < 0 || start > file_size) {
-        error_at(col, "offset " + std::to_string(start) + " lies outside '" + name + "' (" + std::to_string(file_size) + " bytes)");
+        error_at(col, "offset " + std::to_string(start) + " lies outside '" + name + "' (" +
+                          std::to_string(file_size) + " bytes)");
         return;
     }
     if (length < 0) length = file_size - start;
     if (length > file_size - start) {
-        error_at(col, "'" + name + "' has only " + std::to_string(file_size - start) + " bytes from offset " + std::to_string(start));
+        error_at(col, "'" + name + "' has only " + std::to_string(file_size - start) + " bytes from offset " +
+                          std::to_string(start));
         return;
     }
     Statement st = new_statement(StmtKind::Incbin, line);
@@ -177,7 +180,8 @@ void Assembler::vector_directive(Cursor& c, const Token& d, std::string_view lin
     int64_t vector = 0;
     if (!layout_value(c, vector, "the vector number")) return;
     if (vector < 0 || vector >= VECTOR_COUNT) {
-        error_at(col, "vector " + std::to_string(vector) + " is out of range (0.." + std::to_string(VECTOR_COUNT - 1) + ")");
+        error_at(col, "vector " + std::to_string(vector) + " is out of range (0.." +
+                          std::to_string(VECTOR_COUNT - 1) + ")");
         return;
     }
     if (toks[c.pos].kind != Tok::Comma) {
@@ -240,7 +244,8 @@ void Assembler::skip_directive(Cursor& c, const Token& d, std::string_view line)
     uint32_t col = toks[c.pos].col;
     int64_t value = 0;
     if (!layout_value(c, value, align ? "the alignment" : "the .res count")) return;
-    if (align ? (value < 1 || value > 0x10000) : (value < 0 || static_cast<uint64_t>(value) > ASM_MAX_IMAGE_SIZE)) {
+    if (align ? (value < 1 || value > 0x10000)
+              : (value < 0 || static_cast<uint64_t>(value) > ASM_MAX_IMAGE_SIZE)) {
         error_at(col, (align ? "alignment " : "reserve count ") + std::to_string(value) + " is out of range");
         return;
     }
@@ -321,15 +326,24 @@ void Assembler::directive(Cursor& c, std::string_view line) {
         Handler handle;
     };
     static const std::array<Entry, 18> table = {{
-        {".byte", &Assembler::data_directive},     {".db", &Assembler::data_directive},
-        {".word", &Assembler::data_directive},     {".dw", &Assembler::data_directive},
-        {".ascii", &Assembler::text_directive},    {".asciz", &Assembler::text_directive},
-        {".string", &Assembler::text_directive},   {".org", &Assembler::org_directive},
-        {".start", &Assembler::start_directive},   {".vector", &Assembler::vector_directive},
-        {".fill", &Assembler::fill_directive},     {".res", &Assembler::skip_directive},
-        {".align", &Assembler::skip_directive},    {".include", &Assembler::include_directive},
-        {".incbin", &Assembler::incbin_directive}, {".bank", &Assembler::bank_directive},
-        {".equ", &Assembler::equ_directive},       {".assert", &Assembler::assert_directive},
+        {".byte", &Assembler::data_directive},
+        {".db", &Assembler::data_directive},
+        {".word", &Assembler::data_directive},
+        {".dw", &Assembler::data_directive},
+        {".ascii", &Assembler::text_directive},
+        {".asciz", &Assembler::text_directive},
+        {".string", &Assembler::text_directive},
+        {".org", &Assembler::org_directive},
+        {".start", &Assembler::start_directive},
+        {".vector", &Assembler::vector_directive},
+        {".fill", &Assembler::fill_directive},
+        {".res", &Assembler::skip_directive},
+        {".align", &Assembler::skip_directive},
+        {".include", &Assembler::include_directive},
+        {".incbin", &Assembler::incbin_directive},
+        {".bank", &Assembler::bank_directive},
+        {".equ", &Assembler::equ_directive},
+        {".assert", &Assembler::assert_directive},
     }};
     const Token& d = toks[c.pos++];
     for (const Entry& e : table) {

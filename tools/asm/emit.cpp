@@ -14,10 +14,12 @@ bool Assembler::value_of(const Arg& arg, const Site& site, int64_t here, int64_t
     return evaluate(arg.expr, here, site, value, unused) == Eval::Ok;
 }
 
-bool Assembler::in_range(const Site& site, uint32_t col, int64_t value, int64_t low, int64_t high, const char* what) {
+bool Assembler::in_range(const Site& site, uint32_t col, int64_t value, int64_t low, int64_t high,
+                         const char* what) {
     if (value >= low && value <= high) return true;
-    error(site, col, std::string(what) + " " + std::to_string(value) + " is out of range (" + std::to_string(low) + ".." +
-                         std::to_string(high) + ")");
+    error(site, col,
+          std::string(what) + " " + std::to_string(value) + " is out of range (" + std::to_string(low) +
+              ".." + std::to_string(high) + ")");
     return false;
 }
 
@@ -50,8 +52,10 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
             case Operand::None: break;
             }
             if (ok && p) {
-                if (kinds[i] == Operand::Imm16) p[at] = static_cast<uint8_t>(v >> 8), p[at + 1] = static_cast<uint8_t>(v);
-                else p[at] = static_cast<uint8_t>(v);
+                if (kinds[i] == Operand::Imm16)
+                    p[at] = static_cast<uint8_t>(v >> 8), p[at + 1] = static_cast<uint8_t>(v);
+                else
+                    p[at] = static_cast<uint8_t>(v);
             }
             at += static_cast<size_t>(operand_size(kinds[i]));
         }
@@ -71,9 +75,13 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
             }
             bool word = st.kind == StmtKind::Words;
             if (value_of(arg, site, here, v) &&
-                in_range(site, arg.col, v, word ? -32768 : -128, word ? 65535 : 255, word ? "word value" : "byte value") && p) {
-                if (word) p[at] = static_cast<uint8_t>(v >> 8), p[at + 1] = static_cast<uint8_t>(v);
-                else p[at] = static_cast<uint8_t>(v);
+                in_range(site, arg.col, v, word ? -32768 : -128, word ? 65535 : 255,
+                         word ? "word value" : "byte value") &&
+                p) {
+                if (word)
+                    p[at] = static_cast<uint8_t>(v >> 8), p[at + 1] = static_cast<uint8_t>(v);
+                else
+                    p[at] = static_cast<uint8_t>(v);
             }
             at += word ? 2 : 1;
         }
@@ -87,7 +95,8 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
         }
         break;
     case StmtKind::Fill:
-        if (value_of(args[st.first_arg], site, here, v) && in_range(site, args[st.first_arg].col, v, -128, 255, "fill value") && p)
+        if (value_of(args[st.first_arg], site, here, v) &&
+            in_range(site, args[st.first_arg].col, v, -128, 255, "fill value") && p)
             std::fill(p, p + st.size, static_cast<uint8_t>(v));
         break;
     case StmtKind::Incbin:
@@ -98,12 +107,14 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
         }
         break;
     case StmtKind::Vector:
-        if (value_of(args[st.first_arg], site, here, v) && in_range(site, args[st.first_arg].col, v, 0, 65535, "vector address") && p)
+        if (value_of(args[st.first_arg], site, here, v) &&
+            in_range(site, args[st.first_arg].col, v, 0, 65535, "vector address") && p)
             p[0] = static_cast<uint8_t>(v >> 8), p[1] = static_cast<uint8_t>(v);
         break;
     case StmtKind::Assert:
         if (value_of(args[st.first_arg], site, here, v) && v == 0) {
-            std::string message = st.arg_count > 1 ? strings[args[st.first_arg + 1].string_index] : "assertion failed";
+            std::string message =
+                st.arg_count > 1 ? strings[args[st.first_arg + 1].string_index] : "assertion failed";
             error(site, site.col, message);
         }
         break;
@@ -111,16 +122,19 @@ void Assembler::emit(const Statement& st, std::vector<uint8_t>& image) {
 }
 
 // Instructions that assemble but are probably not what was meant.
-void Assembler::check_instruction(const Statement& st, const InstructionInfo& info, const std::array<int64_t, 2>& values,
-                                  const std::array<bool, 2>& known) {
+void Assembler::check_instruction(const Statement& st, const InstructionInfo& info,
+                                  const std::array<int64_t, 2>& values, const std::array<bool, 2>& known) {
     if (st.arg_count == 0) return;
     uint32_t col = args[st.first_arg].col; // the first operand's
-    bool loads_through_pair = info.a == Operand::Reg && info.b == Operand::Pair && info.b_access == Access::Memory;
-    if (loads_through_pair && known[0] && known[1] && (values[0] == values[1] || values[0] == values[1] + 1)) {
+    bool loads_through_pair =
+        info.a == Operand::Reg && info.b == Operand::Pair && info.b_access == Access::Memory;
+    if (loads_through_pair && known[0] && known[1] &&
+        (values[0] == values[1] || values[0] == values[1] + 1)) {
         std::string pair = "p" + std::to_string(values[1]);
         warn(st.site, col,
-             "r" + std::to_string(values[0]) + " is part of " + pair + " (r" + std::to_string(values[1]) + ":r" +
-                 std::to_string(values[1] + 1) + "), the pair this load reads through: the load overwrites the address");
+             "r" + std::to_string(values[0]) + " is part of " + pair + " (r" + std::to_string(values[1]) +
+                 ":r" + std::to_string(values[1] + 1) +
+                 "), the pair this load reads through: the load overwrites the address");
     }
     bool jump = info.a == Operand::Imm16 && (info.mnemonic[0] == 'J' || info.mnemonic == "CALL");
     uint16_t target = static_cast<uint16_t>(values[0]);
@@ -128,7 +142,8 @@ void Assembler::check_instruction(const Statement& st, const InstructionInfo& in
     // program copied there at run time.
     if (jump && known[0] && target >= RAM_FIRST && target <= RAM_LAST)
         warn(st.site, col,
-             std::string(info.mnemonic) + " to " + hex(target) + " in RAM, where no code is assembled: the program must copy code there first");
+             std::string(info.mnemonic) + " to " + hex(target) +
+                 " in RAM, where no code is assembled: the program must copy code there first");
 }
 
 // A program that neither says where it starts nor places anything at the
@@ -137,7 +152,9 @@ void Assembler::check_start() {
     if (has_start) return;
     for (const Range& r : ranges)
         if (r.start <= START_ADDRESS && START_ADDRESS < r.end) return;
-    warn(Site{0, 1, 1, 0}, 1, "no .start, and nothing placed at the start address " + hex(START_ADDRESS) + " where the machine begins");
+    warn(Site{0, 1, 1, 0}, 1,
+         "no .start, and nothing placed at the start address " + hex(START_ADDRESS) +
+             " where the machine begins");
 }
 
 void Assembler::check_overlaps() {
@@ -178,8 +195,8 @@ void Assembler::write_listing(const std::vector<uint8_t>& image) {
             bytes += buf;
         }
         if (st.placed && st.size > 8) bytes += "...";
-        std::snprintf(buf, sizeof buf, "%06llX  %04X  %-27s %5u  ", static_cast<unsigned long long>(st.offset), st.address,
-                      bytes.c_str(), st.site.line);
+        std::snprintf(buf, sizeof buf, "%06llX  %04X  %-27s %5u  ",
+                      static_cast<unsigned long long>(st.offset), st.address, bytes.c_str(), st.site.line);
         l += buf;
         l += st.text;
         l += '\n';

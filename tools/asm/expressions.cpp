@@ -13,10 +13,24 @@ struct BinaryOp {
 };
 
 constexpr std::array<BinaryOp, 18> binary_ops = {{
-    {"||", 1, Op::LogOr}, {"&&", 2, Op::LogAnd}, {"|", 3, Op::BitOr}, {"^", 4, Op::BitXor}, {"&", 5, Op::BitAnd},
-    {"==", 6, Op::Eq}, {"!=", 6, Op::Ne}, {"<", 7, Op::Lt}, {"<=", 7, Op::Le}, {">", 7, Op::Gt}, {">=", 7, Op::Ge},
-    {"<<", 8, Op::Shl}, {">>", 8, Op::Shr}, {"+", 9, Op::Add}, {"-", 9, Op::Sub}, {"*", 10, Op::Mul},
-    {"/", 10, Op::Div}, {"%", 10, Op::Mod},
+    {"||", 1, Op::LogOr},
+    {"&&", 2, Op::LogAnd},
+    {"|", 3, Op::BitOr},
+    {"^", 4, Op::BitXor},
+    {"&", 5, Op::BitAnd},
+    {"==", 6, Op::Eq},
+    {"!=", 6, Op::Ne},
+    {"<", 7, Op::Lt},
+    {"<=", 7, Op::Le},
+    {">", 7, Op::Gt},
+    {">=", 7, Op::Ge},
+    {"<<", 8, Op::Shl},
+    {">>", 8, Op::Shr},
+    {"+", 9, Op::Add},
+    {"-", 9, Op::Sub},
+    {"*", 10, Op::Mul},
+    {"/", 10, Op::Div},
+    {"%", 10, Op::Mod},
 }};
 } // namespace
 
@@ -78,12 +92,16 @@ bool Assembler::parse_primary(Cursor& c) {
 
 bool Assembler::parse_unary(Cursor& c) {
     const Token& t = toks[c.pos];
-    if (t.kind == Tok::Op && t.text.size() == 1 && (t.text[0] == '-' || t.text[0] == '~' || t.text[0] == '!' || t.text[0] == '+')) {
+    if (t.kind == Tok::Op && t.text.size() == 1 &&
+        (t.text[0] == '-' || t.text[0] == '~' || t.text[0] == '!' || t.text[0] == '+')) {
         ++c.pos;
         if (!parse_unary(c)) return false;
-        if (t.text[0] == '-') nodes.push_back({Op::Neg, t.col, 0});
-        else if (t.text[0] == '~') nodes.push_back({Op::BitNot, t.col, 0});
-        else if (t.text[0] == '!') nodes.push_back({Op::LogNot, t.col, 0});
+        if (t.text[0] == '-')
+            nodes.push_back({Op::Neg, t.col, 0});
+        else if (t.text[0] == '~')
+            nodes.push_back({Op::BitNot, t.col, 0});
+        else if (t.text[0] == '!')
+            nodes.push_back({Op::LogNot, t.col, 0});
         return true;
     }
     return parse_primary(c);
@@ -133,9 +151,12 @@ Eval Assembler::resolve_constant(uint32_t index) {
     uint32_t unknown_col = 0;
     Eval result = evaluate(s.expr, s.here, s.site, value, unknown_col);
     if (s.state == SymState::Failed) return Eval::Failed; // a cycle through this constant
-    if (result == Eval::Ok) s.value = value, s.state = SymState::Resolved;
-    else if (result == Eval::Failed) s.state = SymState::Failed;
-    else s.state = SymState::Unresolved;
+    if (result == Eval::Ok)
+        s.value = value, s.state = SymState::Resolved;
+    else if (result == Eval::Failed)
+        s.state = SymState::Failed;
+    else
+        s.state = SymState::Unresolved;
     return result;
 }
 
@@ -172,7 +193,8 @@ Eval Assembler::evaluate(Expr e, int64_t here, const Site& site, int64_t& result
             }
             if (n.op == Op::BankOf) {
                 if (kind != SymKind::Label) {
-                    error(site, n.col, "bank() takes a label, and '" + symbols[index].name + "' is a constant");
+                    error(site, n.col,
+                          "bank() takes a label, and '" + symbols[index].name + "' is a constant");
                     status = Eval::Failed;
                     break;
                 }
@@ -209,8 +231,10 @@ Eval Assembler::evaluate(Expr e, int64_t here, const Site& site, int64_t& result
                     status = Eval::Failed;
                     break;
                 }
-                if (a == INT64_MIN && b == -1) r = n.op == Op::Div ? a : 0;
-                else r = n.op == Op::Div ? a / b : a % b;
+                if (a == INT64_MIN && b == -1)
+                    r = n.op == Op::Div ? a : 0;
+                else
+                    r = n.op == Op::Div ? a / b : a % b;
                 break;
             case Op::Add: r = static_cast<int64_t>(ua + ub); break;
             case Op::Sub: r = static_cast<int64_t>(ua - ub); break;
@@ -250,9 +274,10 @@ bool Assembler::evaluate_now(Expr e, int64_t& value, std::string_view what) {
     uint32_t unknown_col = 0;
     Eval r = evaluate(e, static_cast<int64_t>(pc), line_site, value, unknown_col);
     if (r == Eval::Unknown)
-        error_at(unknown_col, std::string(what) + " must be known here, but '" +
-                                  symbols[static_cast<uint32_t>(nodes[find_unknown(e, unknown_col)].value)].name +
-                                  "' is not defined above");
+        error_at(unknown_col,
+                 std::string(what) + " must be known here, but '" +
+                     symbols[static_cast<uint32_t>(nodes[find_unknown(e, unknown_col)].value)].name +
+                     "' is not defined above");
     return r == Eval::Ok;
 }
 

@@ -36,7 +36,8 @@ int64_t Assembler::define(const Token& name_tok, SymKind kind) {
         error_at(name_tok.col, "'" + std::string(name) + "' is a reserved name and cannot be a symbol");
         return -1;
     }
-    if (kind == SymKind::Label && name[0] != '.' && name.find('.') == std::string_view::npos) scope.assign(name);
+    if (kind == SymKind::Label && name[0] != '.' && name.find('.') == std::string_view::npos)
+        scope.assign(name);
     uint32_t index = intern(name);
     Symbol& s = symbols[index];
     if (s.kind != SymKind::Undefined) {
@@ -60,8 +61,10 @@ std::string Assembler::window_name() const {
 }
 
 void Assembler::switch_bank(int new_bank) {
-    if (bank == FIRST_32K) first_32k_pc = static_cast<int64_t>(pc);
-    else bank_pc[static_cast<size_t>(bank)] = static_cast<int64_t>(pc);
+    if (bank == FIRST_32K)
+        first_32k_pc = static_cast<int64_t>(pc);
+    else
+        bank_pc[static_cast<size_t>(bank)] = static_cast<int64_t>(pc);
     bank = new_bank;
     int64_t saved = bank == FIRST_32K ? first_32k_pc : bank_pc[static_cast<size_t>(bank)];
     pc = saved >= 0 ? static_cast<uint64_t>(saved) : window_start();
@@ -76,8 +79,7 @@ void Assembler::place(Statement st, uint64_t size, uint32_t col) {
     st.size = static_cast<uint32_t>(std::min<uint64_t>(size, ASM_MAX_IMAGE_SIZE + 1));
     if (size > 0) {
         if (pc + size > window_end()) {
-            if (!overflow_reported)
-                error_at(col, "this runs past the end of " + window_name());
+            if (!overflow_reported) error_at(col, "this runs past the end of " + window_name());
             overflow_reported = true;
         } else if (st.offset + size > ASM_MAX_IMAGE_SIZE) {
             error_at(col, "this runs past the largest image, 16,000,000 bytes");
@@ -127,7 +129,8 @@ uint32_t Assembler::add_string(const Token& t, bool& ok) {
     return static_cast<uint32_t>(strings.size() - 1);
 }
 
-std::string Assembler::resolve_path(const std::string& including, const std::string& name, std::string& contents, bool& found) {
+std::string Assembler::resolve_path(const std::string& including, const std::string& name,
+                                    std::string& contents, bool& found) {
     namespace fs = std::filesystem;
     fs::path name_path(name);
     std::vector<fs::path> candidates;
@@ -179,7 +182,8 @@ void Assembler::include(Cursor& c, uint32_t directive_col) {
     auto cycle = std::find(include_stack.begin(), include_stack.end(), id);
     if (cycle != include_stack.end()) {
         std::string chain;
-        for (auto it = cycle; it != include_stack.end(); ++it) chain += std::filesystem::path(*it).filename().string() + " -> ";
+        for (auto it = cycle; it != include_stack.end(); ++it)
+            chain += std::filesystem::path(*it).filename().string() + " -> ";
         error_at(col, "include cycle: " + chain + std::filesystem::path(id).filename().string());
         return;
     }
@@ -218,18 +222,22 @@ void Assembler::read_line(std::string_view line) {
         return;
     }
     if (t.kind != Tok::Ident) {
-        error_at(t.col, "expected a label, an instruction or a directive, found '" + std::string(t.text) + "'");
+        error_at(t.col,
+                 "expected a label, an instruction or a directive, found '" + std::string(t.text) + "'");
         return;
     }
-    if (t.text[0] == '.') directive(c, line);
-    else instruction(c, line);
+    if (t.text[0] == '.')
+        directive(c, line);
+    else
+        instruction(c, line);
 }
 
 void Assembler::read_file(uint32_t file_index, const std::string& id) {
     include_stack.push_back(id);
     std::string_view text = files[file_index].text;
     uint32_t line_number = 0;
-    size_t pos = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0; // editors may start UTF-8 files with a byte order mark
+    size_t pos =
+        text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0; // editors may start UTF-8 files with a byte order mark
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();

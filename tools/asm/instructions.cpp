@@ -52,12 +52,15 @@ bool arg_fits(ArgKind kind, Operand operand, Access access) {
     return false;
 }
 
-int operand_count(const InstructionInfo& info) { return (info.a != Operand::None) + (info.b != Operand::None); }
+int operand_count(const InstructionInfo& info) {
+    return (info.a != Operand::None) + (info.b != Operand::None);
+}
 
 std::string describe_operand(Operand operand, Access access, char letter) {
     switch (operand) {
     case Operand::Reg: return std::string("r") + letter;
-    case Operand::Pair: return access == Access::Memory ? std::string("[p") + letter + "]" : std::string("p") + letter;
+    case Operand::Pair:
+        return access == Access::Memory ? std::string("[p") + letter + "]" : std::string("p") + letter;
     case Operand::Imm8: return "n";
     case Operand::Imm16: return "nn";
     case Operand::Port: return "port";
@@ -111,7 +114,8 @@ bool Assembler::parse_operand(Cursor& c, Arg& arg) {
     if (t.kind == Tok::Ident) {
         bool computed = toks[c.pos + 1].kind == Tok::LParen && (iequals(t.text, "r") || iequals(t.text, "p"));
         int64_t number = 0;
-        RegKind kind = computed ? (lower(t.text[0]) == 'r' ? RegKind::Reg : RegKind::Pair) : register_name(t.text, number);
+        RegKind kind = computed ? (lower(t.text[0]) == 'r' ? RegKind::Reg : RegKind::Pair)
+                                : register_name(t.text, number);
         if (kind != RegKind::None) {
             arg.kind = kind == RegKind::Reg ? ArgKind::Reg : ArgKind::Pair;
             if (computed) {
@@ -127,8 +131,9 @@ bool Assembler::parse_operand(Cursor& c, Arg& arg) {
             bool is_reg = kind == RegKind::Reg;
             int64_t limit = is_reg ? MAX_REGISTER : MAX_PAIR;
             if (number > limit) {
-                error_at(t.col, std::string(is_reg ? "register" : "pair") + " '" + std::string(t.text) + "' is out of range (" +
-                                    (is_reg ? "r0..r" : "p0..p") + std::to_string(limit) + ")");
+                error_at(t.col, std::string(is_reg ? "register" : "pair") + " '" + std::string(t.text) +
+                                    "' is out of range (" + (is_reg ? "r0..r" : "p0..p") +
+                                    std::to_string(limit) + ")");
                 return false;
             }
             arg.expr = constant_expr(number, t.col);
@@ -176,8 +181,9 @@ void Assembler::instruction(Cursor& c, std::string_view line) {
     }
     if (!chosen) {
         if (count != expected_count) {
-            error_at(mnemonic_tok.col, std::string(m->name) + " takes " + std::to_string(expected_count) + " operand" +
-                                           (expected_count == 1 ? "" : "s") + ", not " + std::to_string(count) + ": " + forms);
+            error_at(mnemonic_tok.col, std::string(m->name) + " takes " + std::to_string(expected_count) +
+                                           " operand" + (expected_count == 1 ? "" : "s") + ", not " +
+                                           std::to_string(count) + ": " + forms);
             return;
         }
         // Point at the first operand that no form accepts in its place.
@@ -185,10 +191,12 @@ void Assembler::instruction(Cursor& c, std::string_view line) {
         for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
             bool any = false;
             for (int r = 0; r < m->row_count; ++r) {
-                const InstructionInfo& info = instruction_set[static_cast<size_t>(m->rows[static_cast<size_t>(r)])];
+                const InstructionInfo& info =
+                    instruction_set[static_cast<size_t>(m->rows[static_cast<size_t>(r)])];
                 bool prefix_ok = true;
                 for (size_t j = 0; j <= i; ++j)
-                    prefix_ok = prefix_ok && arg_fits(operands[j].kind, j == 0 ? info.a : info.b, j == 0 ? info.a_access : info.b_access);
+                    prefix_ok = prefix_ok && arg_fits(operands[j].kind, j == 0 ? info.a : info.b,
+                                                      j == 0 ? info.a_access : info.b_access);
                 any = any || prefix_ok;
             }
             if (!any) {
@@ -196,8 +204,9 @@ void Assembler::instruction(Cursor& c, std::string_view line) {
                 break;
             }
         }
-        error_at(operands[bad].col, std::string(m->name) + " does not take " + describe_arg(operands[bad].kind) +
-                                        " as operand " + std::to_string(bad + 1) + ": " + forms);
+        error_at(operands[bad].col, std::string(m->name) + " does not take " +
+                                        describe_arg(operands[bad].kind) + " as operand " +
+                                        std::to_string(bad + 1) + ": " + forms);
         return;
     }
     Statement st = new_statement(StmtKind::Instruction, line);

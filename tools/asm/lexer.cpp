@@ -57,8 +57,10 @@ bool decode_char(std::string_view text, size_t& i, char& out) {
 static bool lex_number(std::string_view line, size_t& i, Token& tok, LexError& err) {
     size_t start = i;
     int base = 10;
-    if (line[i] == '0' && i + 1 < line.size() && (line[i + 1] == 'x' || line[i + 1] == 'X')) base = 16, i += 2;
-    else if (line[i] == '0' && i + 1 < line.size() && (line[i + 1] == 'b' || line[i + 1] == 'B')) base = 2, i += 2;
+    if (line[i] == '0' && i + 1 < line.size() && (line[i + 1] == 'x' || line[i + 1] == 'X'))
+        base = 16, i += 2;
+    else if (line[i] == '0' && i + 1 < line.size() && (line[i + 1] == 'b' || line[i + 1] == 'B'))
+        base = 2, i += 2;
     uint64_t value = 0;
     int digits = 0;
     bool overflow = false;
@@ -68,15 +70,19 @@ static bool lex_number(std::string_view line, size_t& i, Token& tok, LexError& e
         int d = digit_value(c);
         if (!is_ident_char(c)) break;
         if (d >= base) {
-            err = {static_cast<uint32_t>(start + 1), "malformed number '" + std::string(line.substr(start, i + 1 - start)) + "'"};
+            err = {static_cast<uint32_t>(start + 1),
+                   "malformed number '" + std::string(line.substr(start, i + 1 - start)) + "'"};
             return false;
         }
-        if (value > (static_cast<uint64_t>(INT64_MAX) - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) overflow = true;
+        if (value >
+            (static_cast<uint64_t>(INT64_MAX) - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
+            overflow = true;
         value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
         ++digits;
     }
     if (digits == 0) {
-        err = {static_cast<uint32_t>(start + 1), "malformed number '" + std::string(line.substr(start, i - start)) + "'"};
+        err = {static_cast<uint32_t>(start + 1),
+               "malformed number '" + std::string(line.substr(start, i - start)) + "'"};
         return false;
     }
     if (overflow) {
@@ -104,7 +110,8 @@ bool lex_line(std::string_view line, std::vector<Token>& toks, LexError& err) {
         tok.col = static_cast<uint32_t>(i + 1);
         if (is_ident_start(c) || (c == '.' && i + 1 < line.size() && is_ident_start(line[i + 1]))) {
             size_t start = i++;
-            while (i < line.size() && (is_ident_char(line[i]) || (line[i] == '.' && i + 1 < line.size() && is_ident_start(line[i + 1]))))
+            while (i < line.size() && (is_ident_char(line[i]) || (line[i] == '.' && i + 1 < line.size() &&
+                                                                  is_ident_start(line[i + 1]))))
                 ++i;
             tok.kind = Tok::Ident;
             tok.text = line.substr(start, i - start);
@@ -113,7 +120,8 @@ bool lex_line(std::string_view line, std::vector<Token>& toks, LexError& err) {
         } else if (c == '\'') {
             size_t j = i + 1;
             char value = 0;
-            if (j >= line.size() || line[j] == '\'' || !decode_char(line, j, value) || j >= line.size() || line[j] != '\'') {
+            if (j >= line.size() || line[j] == '\'' || !decode_char(line, j, value) || j >= line.size() ||
+                line[j] != '\'') {
                 err = {tok.col, "malformed character literal"};
                 return false;
             }
@@ -131,7 +139,8 @@ bool lex_line(std::string_view line, std::vector<Token>& toks, LexError& err) {
             tok.text = line.substr(i + 1, j - i - 1);
             i = j + 1;
         } else {
-            static constexpr std::array<std::string_view, 8> two_char_ops = {"<<", ">>", "<=", ">=", "==", "!=", "&&", "||"};
+            static constexpr std::array<std::string_view, 8> two_char_ops = {
+                "<<", ">>", "<=", ">=", "==", "!=", "&&", "||"};
             std::string_view rest = line.substr(i);
             bool matched = false;
             for (std::string_view op : two_char_ops) {
@@ -155,12 +164,22 @@ bool lex_line(std::string_view line, std::vector<Token>& toks, LexError& err) {
                 case ',': tok.kind = Tok::Comma; break;
                 case ':': tok.kind = Tok::Colon; break;
                 case '=': tok.kind = Tok::Assign; break;
-                case '+': case '-': case '*': case '/': case '%': case '&': case '|': case '^': case '~': case '!': case '<': case '>':
-                    tok.kind = Tok::Op;
-                    break;
+                case '+':
+                case '-':
+                case '*':
+                case '/':
+                case '%':
+                case '&':
+                case '|':
+                case '^':
+                case '~':
+                case '!':
+                case '<':
+                case '>': tok.kind = Tok::Op; break;
                 default: {
                     char shown[16];
-                    std::snprintf(shown, sizeof shown, (c >= 0x20 && c < 0x7F) ? "'%c'" : "0x%02X", static_cast<unsigned char>(c));
+                    std::snprintf(shown, sizeof shown, (c >= 0x20 && c < 0x7F) ? "'%c'" : "0x%02X",
+                                  static_cast<unsigned char>(c));
                     err = {tok.col, std::string("unexpected character ") + shown};
                     return false;
                 }

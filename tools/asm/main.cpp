@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 static void usage() {
-    std::fprintf(stderr,
-                 "usage: lumacor-asm SOURCE -o ROM [-l LISTING] [-s SYMBOLS] [-g DEBUGINFO] [-I DIR]... [-d DEPFILE]\n");
+    std::fprintf(stderr, "usage: lumacor-asm SOURCE -o ROM [-l LISTING] [-s SYMBOLS] [-g DEBUGINFO] [-I "
+                         "DIR]... [-d DEPFILE]\n");
 }
 
 static bool write_all(int fd, const char* data, size_t size) {
@@ -78,18 +78,27 @@ int main(int argc, char** argv) {
             return true;
         };
         bool ok = true;
-        if (std::strcmp(arg, "-o") == 0) ok = value(output);
-        else if (std::strcmp(arg, "-l") == 0) ok = value(listing);
-        else if (std::strcmp(arg, "-s") == 0) ok = value(symbols);
-        else if (std::strcmp(arg, "-d") == 0) ok = value(depfile);
-        else if (std::strcmp(arg, "-g") == 0) ok = value(debug_info);
-        else if (std::strcmp(arg, "-I") == 0) ok = value(options.include_dirs.emplace_back());
-        else if (std::strncmp(arg, "-I", 2) == 0) options.include_dirs.emplace_back(arg + 2);
+        if (std::strcmp(arg, "-o") == 0)
+            ok = value(output);
+        else if (std::strcmp(arg, "-l") == 0)
+            ok = value(listing);
+        else if (std::strcmp(arg, "-s") == 0)
+            ok = value(symbols);
+        else if (std::strcmp(arg, "-d") == 0)
+            ok = value(depfile);
+        else if (std::strcmp(arg, "-g") == 0)
+            ok = value(debug_info);
+        else if (std::strcmp(arg, "-I") == 0)
+            ok = value(options.include_dirs.emplace_back());
+        else if (std::strncmp(arg, "-I", 2) == 0)
+            options.include_dirs.emplace_back(arg + 2);
         else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
             usage();
             return 0;
-        } else if (arg[0] == '-' || !source.empty()) ok = false;
-        else source = arg;
+        } else if (arg[0] == '-' || !source.empty())
+            ok = false;
+        else
+            source = arg;
         if (!ok) {
             usage();
             return 1;
@@ -104,9 +113,11 @@ int main(int argc, char** argv) {
     options.include_dirs.push_back(shipped_include_dir(argv[0]));
 
     Assembly assembly = Assembler_assemble_file(source, options);
-    for (const AsmDiagnostic& d : assembly.warnings) std::fprintf(stderr, "%s\n", AsmDiagnostic_format(d).c_str());
+    for (const AsmDiagnostic& d : assembly.warnings)
+        std::fprintf(stderr, "%s\n", AsmDiagnostic_format(d).c_str());
     if (!Assembly_ok(assembly)) {
-        for (const AsmDiagnostic& d : assembly.diagnostics) std::fprintf(stderr, "%s\n", AsmDiagnostic_format(d).c_str());
+        for (const AsmDiagnostic& d : assembly.diagnostics)
+            std::fprintf(stderr, "%s\n", AsmDiagnostic_format(d).c_str());
         return 1;
     }
     bool ok = write_file(output, assembly.image.data(), assembly.image.size());
@@ -115,7 +126,8 @@ int main(int argc, char** argv) {
         std::string text = Assembly_format_symbols(assembly);
         ok = write_file(symbols, text.data(), text.size());
     }
-    if (ok && !debug_info.empty()) ok = write_file(debug_info, assembly.debug_info.data(), assembly.debug_info.size());
+    if (ok && !debug_info.empty())
+        ok = write_file(debug_info, assembly.debug_info.data(), assembly.debug_info.size());
     if (ok && !depfile.empty()) {
         std::string text = Assembly_format_depfile(assembly, output);
         ok = write_file(depfile, text.data(), text.size());

@@ -130,11 +130,10 @@ const Entry entries[] = {
 // clang-format on
 
 std::string include_text() {
-    std::string text =
-        "; lumacor.inc: the machine's addresses, registers and bits, for\n"
-        ";     .include \"lumacor.inc\"\n"
-        "; Generated from the machine's headers when the assembler is built;\n"
-        "; docs/machine.md describes every name.\n";
+    std::string text = "; lumacor.inc: the machine's addresses, registers and bits, for\n"
+                       ";     .include \"lumacor.inc\"\n"
+                       "; Generated from the machine's headers when the assembler is built;\n"
+                       "; docs/machine.md describes every name.\n";
     char line[160];
     for (const Entry& e : entries) {
         if (e.shown == Shown::Section) {
@@ -142,11 +141,16 @@ std::string include_text() {
         } else {
             char value[24];
             long long v = static_cast<long long>(e.value);
-            if (e.shown == Shown::Word) std::snprintf(value, sizeof value, "0x%04llX", v);
-            else if (e.shown == Shown::Byte) std::snprintf(value, sizeof value, "0x%02llX", v);
-            else std::snprintf(value, sizeof value, "%lld", v);
-            if (e.note) std::snprintf(line, sizeof line, "%-14s = %-8s ; %s\n", e.name, value, e.note);
-            else std::snprintf(line, sizeof line, "%-14s = %s\n", e.name, value);
+            if (e.shown == Shown::Word)
+                std::snprintf(value, sizeof value, "0x%04llX", v);
+            else if (e.shown == Shown::Byte)
+                std::snprintf(value, sizeof value, "0x%02llX", v);
+            else
+                std::snprintf(value, sizeof value, "%lld", v);
+            if (e.note)
+                std::snprintf(line, sizeof line, "%-14s = %-8s ; %s\n", e.name, value, e.note);
+            else
+                std::snprintf(line, sizeof line, "%-14s = %s\n", e.name, value);
         }
         text += line;
     }

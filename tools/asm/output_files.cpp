@@ -15,9 +15,12 @@ std::string Assembly_format_symbols(const Assembly& assembly) {
     std::string text;
     char buf[64];
     for (const AsmSymbol& s : assembly.symbols) {
-        if (s.value >= 0 && s.value <= 0xFFFF) std::snprintf(buf, sizeof buf, " = 0x%04llX\n", static_cast<unsigned long long>(s.value));
-        else if (s.value > 0) std::snprintf(buf, sizeof buf, " = 0x%llX\n", static_cast<unsigned long long>(s.value));
-        else std::snprintf(buf, sizeof buf, " = %lld\n", static_cast<long long>(s.value));
+        if (s.value >= 0 && s.value <= 0xFFFF)
+            std::snprintf(buf, sizeof buf, " = 0x%04llX\n", static_cast<unsigned long long>(s.value));
+        else if (s.value > 0)
+            std::snprintf(buf, sizeof buf, " = 0x%llX\n", static_cast<unsigned long long>(s.value));
+        else
+            std::snprintf(buf, sizeof buf, " = %lld\n", static_cast<long long>(s.value));
         text += s.name;
         text += buf;
     }
@@ -49,13 +52,14 @@ void Assembler::write_debug_info() {
     std::string& d = out.debug_info;
     char buf[96];
     d += "lumacor-dbg 1\n";
-    for (size_t i = 0; i < files.size(); ++i) d += "file " + std::to_string(i) + " " + identity(files[i].path) + "\n";
+    for (size_t i = 0; i < files.size(); ++i)
+        d += "file " + std::to_string(i) + " " + identity(files[i].path) + "\n";
     for (const Statement& st : statements) {
         if (!st.placed) continue;
         unsigned bank = static_cast<unsigned>(st.offset / BANK_SIZE);
         if (st.kind == StmtKind::Instruction)
-            std::snprintf(buf, sizeof buf, "insn %u %04X %u %u %u %u\n", bank, st.address, st.site.file, st.site.line,
-                          st.site.col, st.size);
+            std::snprintf(buf, sizeof buf, "insn %u %04X %u %u %u %u\n", bank, st.address, st.site.file,
+                          st.site.line, st.site.col, st.size);
         else if (st.kind != StmtKind::Line && st.kind != StmtKind::Assert)
             std::snprintf(buf, sizeof buf, "data %u %04X %u\n", bank, st.address, st.size);
         else
@@ -65,7 +69,8 @@ void Assembler::write_debug_info() {
     // Symbols in the order of their definitions.
     std::vector<const Symbol*> defined;
     for (const Symbol& s : symbols)
-        if (s.kind == SymKind::Label || (s.kind == SymKind::Constant && s.state == SymState::Resolved)) defined.push_back(&s);
+        if (s.kind == SymKind::Label || (s.kind == SymKind::Constant && s.state == SymState::Resolved))
+            defined.push_back(&s);
     std::sort(defined.begin(), defined.end(), [](const Symbol* a, const Symbol* b) {
         return a->site.seq != b->site.seq ? a->site.seq < b->site.seq : a->site.col < b->site.col;
     });

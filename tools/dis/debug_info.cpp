@@ -49,7 +49,8 @@ bool DisDebugInfo_parse(std::string_view text, DisDebugInfo* info, std::string* 
         } else if (kind == "label") {
             DisDebugLabel label;
             label.name = next_field(rest);
-            ok = !label.name.empty() && parse_field(rest, label.address, 16) && parse_field(rest, label.bank) && rest.empty();
+            ok = !label.name.empty() && parse_field(rest, label.address, 16) &&
+                 parse_field(rest, label.bank) && rest.empty();
             info->labels.push_back(std::move(label));
         }
         if (!ok) {

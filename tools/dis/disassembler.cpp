@@ -27,7 +27,8 @@ constexpr int COMMENT_COLUMN = 32;
 int format_operand(char* text, size_t capacity, Operand kind, Access access, const uint8_t* p) {
     switch (kind) {
     case Operand::Reg:
-        return p[0] == FLAGS ? std::snprintf(text, capacity, "FLAGS") : std::snprintf(text, capacity, "r%u", p[0]);
+        return p[0] == FLAGS ? std::snprintf(text, capacity, "FLAGS")
+                             : std::snprintf(text, capacity, "r%u", p[0]);
     case Operand::Pair: {
         unsigned pair = p[0] % REGISTER_COUNT; // the CPU masks the pair byte
         const char* open = access == Access::Memory ? "[" : "";
@@ -45,15 +46,18 @@ int format_operand(char* text, size_t capacity, Operand kind, Access access, con
 }
 
 // `word_text`, when not empty, replaces the word operand (a label for a target).
-std::string format_instruction(const InstructionInfo& info, const uint8_t* p, std::string_view word_text = {}) {
+std::string format_instruction(const InstructionInfo& info, const uint8_t* p,
+                               std::string_view word_text = {}) {
     char a[16] = "", b[16] = "";
     const uint8_t* operand = p + 1;
     format_operand(a, sizeof a, info.a, info.a_access, operand);
     format_operand(b, sizeof b, info.b, info.b_access, operand + operand_size(info.a));
     std::string text(info.mnemonic);
     if (info.a != Operand::None) text += ' ';
-    if (!word_text.empty() && info.a == Operand::Imm16) text += word_text;
-    else text += a;
+    if (!word_text.empty() && info.a == Operand::Imm16)
+        text += word_text;
+    else
+        text += a;
     if (info.b != Operand::None) text += std::string(", ") + b;
     return text;
 }
@@ -109,7 +113,6 @@ size_t run_length(std::span<const uint8_t> window, size_t at) {
 // What the debug information says of an image byte.
 enum class ByteClass : uint8_t { Data, DataStart, Instruction, InstructionStart };
 
-
 // The walk: classifies the bytes of one window into lines and marks where
 // instructions start.
 void walk_window(Window& w, std::vector<Line>& lines, const ByteClass* classes) {
@@ -132,8 +135,9 @@ void walk_window(Window& w, std::vector<Line>& lines, const ByteClass* classes) 
             // bytes or a label begins.
             if (segment_end <= at) {
                 segment_end = at + 1;
-                while (segment_end < bytes.size() && (classes[segment_end] == ByteClass::Data ||
-                                                      classes[segment_end] == ByteClass::Instruction) &&
+                while (segment_end < bytes.size() &&
+                       (classes[segment_end] == ByteClass::Data ||
+                        classes[segment_end] == ByteClass::Instruction) &&
                        !w.named[w.base_address + segment_end])
                     ++segment_end;
             }
@@ -164,8 +168,9 @@ void walk_window(Window& w, std::vector<Line>& lines, const ByteClass* classes) 
                 continue;
             }
             size_t count = 1;
-            while (count < BYTES_PER_LINE && at + count < limit && run_length(bytes, at + count) < FILL_RUN &&
-                   !(w.base_address + at + count < VECTOR_TABLE_END && (w.base_address + at + count) % 2 == 0))
+            while (
+                count < BYTES_PER_LINE && at + count < limit && run_length(bytes, at + count) < FILL_RUN &&
+                !(w.base_address + at + count < VECTOR_TABLE_END && (w.base_address + at + count) % 2 == 0))
                 ++count;
             add(LineKind::Data, count);
             continue;
@@ -181,8 +186,8 @@ void walk_window(Window& w, std::vector<Line>& lines, const ByteClass* classes) 
         } else {
             // Neighbouring bytes that start no instruction share a line.
             size_t count = 1;
-            while (!classes && count < BYTES_PER_LINE && at + count < bytes.size() && !instruction_for(bytes[at + count]) &&
-                   run_length(bytes, at + count) < FILL_RUN)
+            while (!classes && count < BYTES_PER_LINE && at + count < bytes.size() &&
+                   !instruction_for(bytes[at + count]) && run_length(bytes, at + count) < FILL_RUN)
                 ++count;
             add(LineKind::NoInstruction, count);
         }
@@ -203,9 +208,9 @@ struct Listing {
     std::string& out;
     std::vector<int> by_bank; // window index by bank + 1, -1 for none
     const DisDebugInfo* debug = nullptr;
-    std::vector<ByteClass> classes;                 // by image offset
-    using LabelAt = std::pair<size_t, size_t>;     // image offset, index in debug->labels
-    std::vector<LabelAt> labels;                    // by image offset
+    std::vector<ByteClass> classes;            // by image offset
+    using LabelAt = std::pair<size_t, size_t>; // image offset, index in debug->labels
+    std::vector<LabelAt> labels;               // by image offset
 
     explicit Listing(std::string& text) : out(text) {}
 
@@ -223,13 +228,15 @@ struct Listing {
             size_t at = image_offset(run.bank, run.address);
             if (at >= image_size || run.size == 0) continue;
             classes[at] = ByteClass::InstructionStart;
-            for (size_t i = at + 1; i < std::min<size_t>(at + run.size, image_size); ++i) classes[i] = ByteClass::Instruction;
+            for (size_t i = at + 1; i < std::min<size_t>(at + run.size, image_size); ++i)
+                classes[i] = ByteClass::Instruction;
         }
         for (size_t i = 0; i < debug->labels.size(); ++i) {
             size_t at = image_offset(debug->labels[i].bank, debug->labels[i].address);
             if (at < image_size) labels.push_back({at, i});
         }
-        std::stable_sort(labels.begin(), labels.end(), [](const LabelAt& a, const LabelAt& b) { return a.first < b.first; });
+        std::stable_sort(labels.begin(), labels.end(),
+                         [](const LabelAt& a, const LabelAt& b) { return a.first < b.first; });
         for (Window& w : windows) {
             w.named.assign(w.base_address + w.bytes.size(), false);
             auto first = std::lower_bound(labels.begin(), labels.end(), LabelAt{w.image_first, 0});
@@ -260,8 +267,10 @@ struct Listing {
     // it the bank of the code that jumps.
     Window* window_of(int from, uint16_t target) {
         std::array<int, 2> candidates = {INT32_MIN, INT32_MIN};
-        if (target < BANK_SIZE) candidates = {-1, 0};
-        else if (target < FIRST_32K_END) candidates[0] = from == 0 ? 1 : from;
+        if (target < BANK_SIZE)
+            candidates = {-1, 0};
+        else if (target < FIRST_32K_END)
+            candidates[0] = from == 0 ? 1 : from;
         for (int bank : candidates) {
             if (bank == INT32_MIN) continue;
             size_t slot = static_cast<size_t>(bank + 1);
@@ -297,8 +306,10 @@ struct Listing {
         if (!to) return {};
         if (debug) return debug->labels[labels_at(*to, target).front().second].name;
         char text[32];
-        if (to->bank < 0) std::snprintf(text, sizeof text, "L%04X", target);
-        else std::snprintf(text, sizeof text, "B%d_%04X", to->bank, target);
+        if (to->bank < 0)
+            std::snprintf(text, sizeof text, "L%04X", target);
+        else
+            std::snprintf(text, sizeof text, "B%d_%04X", to->bank, target);
         return text;
     }
 
@@ -310,11 +321,15 @@ struct Listing {
         out += "        ";
         out += statement;
         size_t width = out.size() - start;
-        if (width < COMMENT_COLUMN) out.append(COMMENT_COLUMN - width, ' ');
-        else out += ' ';
+        if (width < COMMENT_COLUMN)
+            out.append(COMMENT_COLUMN - width, ' ');
+        else
+            out += ' ';
         char buf[32];
-        if (w.bank >= 0) std::snprintf(buf, sizeof buf, "; %02X:%04zX:", static_cast<unsigned>(w.bank), address);
-        else std::snprintf(buf, sizeof buf, "; %04zX:", address);
+        if (w.bank >= 0)
+            std::snprintf(buf, sizeof buf, "; %02X:%04zX:", static_cast<unsigned>(w.bank), address);
+        else
+            std::snprintf(buf, sizeof buf, "; %04zX:", address);
         out += buf;
         for (size_t i = 0; i < std::min<size_t>(count, 4); ++i) {
             std::snprintf(buf, sizeof buf, " %02X", bytes[i]);
@@ -328,7 +343,8 @@ struct Listing {
         out += '\n';
     }
 
-    void bytes_line(const Window& w, const uint8_t* bytes, size_t count, size_t address, std::string_view note = {}) {
+    void bytes_line(const Window& w, const uint8_t* bytes, size_t count, size_t address,
+                    std::string_view note = {}) {
         std::string s = ".byte ";
         char buf[8];
         for (size_t i = 0; i < count; ++i) {
@@ -357,7 +373,8 @@ struct Listing {
             uint16_t handler = word_at(w, l, 0);
             label = label_for(w.bank, handler);
             if (label.empty()) std::snprintf(text, sizeof text, "0x%04X", handler);
-            line(w, ".word " + (label.empty() ? std::string(text) : label), address, p, 2, "vector " + std::to_string(address / 2));
+            line(w, ".word " + (label.empty() ? std::string(text) : label), address, p, 2,
+                 "vector " + std::to_string(address / 2));
             break;
         }
         case LineKind::Data: bytes_line(w, p, l.count, address); break;
@@ -373,13 +390,15 @@ struct Listing {
         }
         case LineKind::Inexact: {
             // Runs as shown, but the pair byte is not one the assembler writes.
-            bytes_line(w, p, l.count, address, format_instruction(*instruction_for(p[0]), p) + " (pair byte above 15)");
+            bytes_line(w, p, l.count, address,
+                       format_instruction(*instruction_for(p[0]), p) + " (pair byte above 15)");
             break;
         }
         case LineKind::CutOff: {
             const InstructionInfo& cut = *instruction_for(p[0]);
-            std::snprintf(text, sizeof text, "%.*s cut off by the end of the %s", static_cast<int>(cut.mnemonic.size()),
-                          cut.mnemonic.data(), w.bank >= 0 ? "bank" : "image");
+            std::snprintf(text, sizeof text, "%.*s cut off by the end of the %s",
+                          static_cast<int>(cut.mnemonic.size()), cut.mnemonic.data(),
+                          w.bank >= 0 ? "bank" : "image");
             bytes_line(w, p, l.count, address, text);
             break;
         }
@@ -414,8 +433,10 @@ int Disassembler_format(std::span<const uint8_t> bytes, size_t at, char* text, s
     if (capacity == 0) return d.length;
     text[0] = '\0';
     if (d.length == 0) return 0;
-    if (d.info) std::snprintf(text, capacity, "%s", format_instruction(*d.info, &bytes[at]).c_str());
-    else std::snprintf(text, capacity, ".byte 0x%02X", bytes[at]);
+    if (d.info)
+        std::snprintf(text, capacity, "%s", format_instruction(*d.info, &bytes[at]).c_str());
+    else
+        std::snprintf(text, capacity, ".byte 0x%02X", bytes[at]);
     return d.length;
 }
 

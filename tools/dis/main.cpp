@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-static void usage() { std::fprintf(stderr, "usage: lumacor-dis ROM [--start ADDR] [--bank N] [--debug DEBUGINFO] [-o FILE]\n"); }
+static void usage() {
+    std::fprintf(stderr, "usage: lumacor-dis ROM [--start ADDR] [--bank N] [--debug DEBUGINFO] [-o FILE]\n");
+}
 
 static bool read_file(const char* path, std::string& contents) {
     std::FILE* f = std::fopen(path, "rb");
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
         if (std::strcmp(arg, "--start") == 0 && has_value && parse_number(argv[i + 1], 0, ROM_LAST, value)) {
             options.start = value;
             ++i;
-        } else if (std::strcmp(arg, "--bank") == 0 && has_value && parse_number(argv[i + 1], 0, (ROM_MAX_SIZE - 1) / BANK_SIZE, value)) {
+        } else if (std::strcmp(arg, "--bank") == 0 && has_value &&
+                   parse_number(argv[i + 1], 0, (ROM_MAX_SIZE - 1) / BANK_SIZE, value)) {
             options.bank = static_cast<int>(value);
             ++i;
         } else if (std::strcmp(arg, "--debug") == 0 && has_value) {
@@ -90,7 +93,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    if (output) ok = std::fclose(out) == 0 && ok;
-    else ok = std::fflush(out) == 0 && ok;
+    if (output)
+        ok = std::fclose(out) == 0 && ok;
+    else
+        ok = std::fflush(out) == 0 && ok;
     return ok ? 0 : 1;
 }

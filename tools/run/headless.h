@@ -6,8 +6,8 @@
 //
 // Use: build the Computer and attach the cartridge as usual, fill a
 // HeadlessOptions, call Headless_run; it starts the CPU at 0x0100 (or runs
-// on from a restored snapshot) and returns how the run ended. Scripted presses set the controller bytes before the
-// instructions of their frame, as held buttons would.
+// on from a restored snapshot) and returns how the run ended. Scripted presses set the controller bytes
+// before the instructions of their frame, as held buttons would.
 #pragma once
 
 #include <cstdint>
@@ -31,12 +31,12 @@ struct HeadlessPress {
 
 struct HeadlessOptions {
     int64_t frame_limit = 600;
-    std::vector<HeadlessPress> presses; // any order
-    std::FILE* trace = nullptr;         // one line per instruction when set
-    int64_t trace_from = 0;             // the first frame traced
+    std::vector<HeadlessPress> presses;    // any order
+    std::FILE* trace = nullptr;            // one line per instruction when set
+    int64_t trace_from = 0;                // the first frame traced
     const DebugInfo* trace_info = nullptr; // names labels in the trace when set
-    bool resume = false;                // run on from the machine's state instead of starting it
-    std::vector<float>* sound = nullptr; // receives SOUND_SAMPLES_PER_FRAME samples per frame when set
+    bool resume = false;                   // run on from the machine's state instead of starting it
+    std::vector<float>* sound = nullptr;   // receives SOUND_SAMPLES_PER_FRAME samples per frame when set
 };
 
 // The machine's synthesiser rendered at 48 kHz: 768 samples for each 16 ms frame.

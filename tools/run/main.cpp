@@ -115,10 +115,14 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         } else if (arg == "--load-state" || arg == "--save-state" || arg == "--save" || arg == "--wav") {
             if (!has_value) return usage_error(arg + " needs a file name");
             const char* file = argv[++i];
-            if (arg == "--load-state") args->load_state = file;
-            else if (arg == "--save-state") args->save_state = file;
-            else if (arg == "--save") args->save = file;
-            else args->wav = file;
+            if (arg == "--load-state")
+                args->load_state = file;
+            else if (arg == "--save-state")
+                args->save_state = file;
+            else if (arg == "--save")
+                args->save = file;
+            else
+                args->wav = file;
         } else if (arg == "--no-save") {
             args->no_save = true;
         } else if (arg == "--quiet") {
@@ -148,10 +152,12 @@ bool load_debug_info(const Arguments& args, DebugInfo* info, bool* loaded) {
     *loaded = false;
     if (!File_read(path, DEBUG_INFO_LIMIT, &bytes, &reason)) {
         if (!args.debug_info) return true;
-        std::fprintf(stderr, "lumacor-run: could not read debug information %s: %s\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "lumacor-run: could not read debug information %s: %s\n", path.c_str(),
+                     reason.c_str());
         return false;
     }
-    if (!DebugInfo_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), info, &reason)) {
+    if (!DebugInfo_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), info,
+                         &reason)) {
         std::fprintf(stderr, "lumacor-run: debug information %s: %s\n", path.c_str(), reason.c_str());
         return false;
     }
@@ -233,7 +239,8 @@ int main(int argc, char** argv) {
         Computer_start(&computer);
         if (!File_read(args.load_state, STATE_FILE_LIMIT, &state, &reason) ||
             !Computer_load_state(&computer, state, &reason)) {
-            std::fprintf(stderr, "lumacor-run: could not load state %s: %s\n", args.load_state, reason.c_str());
+            std::fprintf(stderr, "lumacor-run: could not load state %s: %s\n", args.load_state,
+                         reason.c_str());
             Computer_detach_cartridge(&computer);
             cartridge.save_path = ""; // nothing ran: leave the save file as it is
             Cartridge_free(&cartridge);
