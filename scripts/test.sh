@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: the plain build,
+# Installs what is missing, then checks the code's layout, builds and runs
+# every test: the plain build,
 # then the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # and the audio tests (the one place two threads share state: the window
 # program's sound stream and its machine) under ThreadSanitizer.
@@ -15,6 +16,8 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" ${tests:+-R "$tests"}
 }
 
+echo "== layout: clang-format =="
+bash scripts/format.sh --check
 echo "== plain build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="

@@ -132,14 +132,15 @@ struct Demo {
         Box box;
         for (int s = 0; s < SPRITE_COUNT; ++s) {
             const uint8_t* e = sprite(s);
-            if (!(e[4] & ATTR_VISIBLE) || std::find(tiles.begin(), tiles.end(), e[2]) == tiles.end()) continue;
+            if (!(e[4] & ATTR_VISIBLE) || std::find(tiles.begin(), tiles.end(), e[2]) == tiles.end())
+                continue;
             for (int r = 0; r < 8; ++r)
                 for (int k = 0; k < 8; ++k) {
                     if (!(computer.gpu.vram[VRAM_PLANE_B + 8 * e[2] + r] & (0x80 >> k))) continue;
                     int x = e[0] + ((e[4] & ATTR_FLIP_H) ? 7 - k : k);
                     int y = e[1] + ((e[4] & ATTR_FLIP_V) ? 7 - r : r);
-                    box = {std::min(box.left, x), std::min(box.top, y),
-                           std::max(box.right, x), std::max(box.bottom, y)};
+                    box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x),
+                           std::max(box.bottom, y)};
                 }
         }
         return box;
@@ -220,13 +221,14 @@ TEST(Demo, AGameFromTitleToSavedHighScore) {
     int second_wall = -1;
     bool paused_in_play = false;
     while (demo.frame() < 9000 && (demo.level() == '1' || reach.left != playfield.left ||
-                                 reach.right != playfield.right || reach.top != playfield.top)) {
+                                   reach.right != playfield.right || reach.top != playfield.top)) {
         Box now = demo.ball();
         int aim = (now.left + now.right) - (demo.paddle().left + demo.paddle().right);
         uint8_t steer = aim > 4 ? PAD_RIGHT : aim < -4 ? PAD_LEFT : 0;
         demo.run(1, static_cast<uint8_t>(steer | (demo.frame() % 16 ? 0 : PAD_A)));
         now = demo.ball();
-        reach = {std::min(reach.left, now.left), std::min(reach.top, now.top), std::max(reach.right, now.right)};
+        reach = {std::min(reach.left, now.left), std::min(reach.top, now.top),
+                 std::max(reach.right, now.right)};
         // HI follows a score that passes it; save RAM waits for the game's end.
         ASSERT_EQ(demo.high(), std::max(demo.score(), std::string("00050"))) << "frame " << demo.frame();
         ASSERT_EQ(demo.save(), old_save) << "frame " << demo.frame();
@@ -248,7 +250,8 @@ TEST(Demo, AGameFromTitleToSavedHighScore) {
             EXPECT_EQ(demo.message(), "");
         }
     }
-    EXPECT_EQ(std::tie(reach.left, reach.right, reach.top), std::tie(playfield.left, playfield.right, playfield.top));
+    EXPECT_EQ(std::tie(reach.left, reach.right, reach.top),
+              std::tie(playfield.left, playfield.right, playfield.top));
     EXPECT_TRUE(paused_in_play);
     EXPECT_EQ(second_wall, 54) << "the diamond follows the first wall";
 

@@ -56,7 +56,8 @@ TEST(CartridgeFiles, TheSaveFileIsReadAtLoadAndWrittenWholeAtFree) {
     mode_t mask = umask(0);
     umask(mask);
     EXPECT_EQ(static_cast<unsigned>(fs::status(save).permissions()), 0666u & ~mask) << "an ordinary file";
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 3) << "no temporary file left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 3)
+        << "no temporary file left";
 
     for (size_t length : {size_t{10}, size_t{5000}}) { // short and long save files
         write_bytes(save, std::vector<uint8_t>(length, 0x5A));
@@ -82,7 +83,8 @@ TEST(CartridgeFiles, OnlyTheFirst16MillionBytesOfAnImageLoad) {
 TEST(CartridgeFiles, WhatCannotBeReadIsReportedAndNeverReplaced) {
     TempDir dir;
     fs::create_directory(dir.file("folder.rom"));
-    ASSERT_EQ(mkfifo(dir.file("pipe.rom").c_str(), 0644), 0); // opening it for reading would wait for a writer
+    ASSERT_EQ(mkfifo(dir.file("pipe.rom").c_str(), 0644),
+              0); // opening it for reading would wait for a writer
     for (const std::string& rom : {dir.file("missing.rom"), dir.file("folder.rom"), dir.file("pipe.rom")}) {
         Cartridge c{};
         EXPECT_EQ(load(&c, rom), "File could not be opened: " + rom + "\n");
@@ -100,7 +102,8 @@ TEST(CartridgeFiles, WhatCannotBeReadIsReportedAndNeverReplaced) {
               "Could not read save " + rom + ".sav: not a regular file; it is left as it is\n");
     std::string error;
     EXPECT_FALSE(Cartridge_store_save(&c, &error));
-    EXPECT_EQ(error, "Could not write save " + rom + ".sav: it could not be read at start and is left as it is");
+    EXPECT_EQ(error,
+              "Could not write save " + rom + ".sav: it could not be read at start and is left as it is");
     EXPECT_TRUE(fs::is_directory(rom + ".sav"));
     c.keep_save_file = false; // a directory where the save goes: the write fails with the reason
     EXPECT_FALSE(Cartridge_store_save(&c, &error));

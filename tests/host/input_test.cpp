@@ -17,7 +17,7 @@ namespace {
 constexpr uint16_t PAD0 = 0xFF0A, PAD1 = 0xFF0B;
 
 class Input : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(SDL_Init(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
         Log_set_sink([](void*, bool, const char*) {}, nullptr); // the memory map
@@ -60,7 +60,8 @@ protected:
         return found + drain(); // SDL announces the pads found at start too
     }
     void press(int slot, SDL_GameControllerButton button, bool down) {
-        SDL_JoystickSetVirtualButton(SDL_GameControllerGetJoystick(host.pads.records[slot].controller), button, down);
+        SDL_JoystickSetVirtualButton(SDL_GameControllerGetJoystick(host.pads.records[slot].controller),
+                                     button, down);
         drain();
     }
     void key(SDL_Scancode scancode, bool down, bool repeat = false) {

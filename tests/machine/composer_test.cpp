@@ -18,23 +18,29 @@ constexpr Texel CLEAR{0, 0, 0, 0};
 constexpr uint8_t CANARY = 0xA5;
 
 class Composer : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(GPU_init(&gpu));
         // Palette entry i is blue i, green 16 i, red 255 - i: a colour per index.
-        for (int i = 0; i < 16; ++i) set(VRAM_PALETTE + 3 * i, {uint8_t(i), uint8_t(16 * i), uint8_t(255 - i)});
+        for (int i = 0; i < 16; ++i)
+            set(VRAM_PALETTE + 3 * i, {uint8_t(i), uint8_t(16 * i), uint8_t(255 - i)});
     }
     void TearDown() override {
-        for (size_t i = FRAME_BYTES; i < frame.size(); ++i) ASSERT_EQ(frame[i], CANARY) << "written past the frame";
+        for (size_t i = FRAME_BYTES; i < frame.size(); ++i)
+            ASSERT_EQ(frame[i], CANARY) << "written past the frame";
         GPU_free(&gpu);
     }
-    void set(int offset, const std::vector<uint8_t>& bytes) { std::memcpy(gpu.vram + offset, bytes.data(), bytes.size()); }
+    void set(int offset, const std::vector<uint8_t>& bytes) {
+        std::memcpy(gpu.vram + offset, bytes.data(), bytes.size());
+    }
     void tile(int t, std::vector<uint8_t> a, std::vector<uint8_t> b) {
         a.resize(8), b.resize(8);
         set(VRAM_PLANE_A + 8 * t, a);
         set(VRAM_PLANE_B + 8 * t, b);
     }
-    void cell(int n, uint8_t t, uint8_t colors, uint8_t attr) { set(VRAM_TILE_MAP + 3 * n, {t, colors, attr}); }
+    void cell(int n, uint8_t t, uint8_t colors, uint8_t attr) {
+        set(VRAM_TILE_MAP + 3 * n, {t, colors, attr});
+    }
     void sprite(int s, uint8_t x, uint8_t y, uint8_t t, uint8_t colors, uint8_t attr) {
         set(VRAM_SPRITES + 5 * s, {x, y, t, colors, attr});
     }
@@ -77,15 +83,16 @@ TEST_F(Composer, FlipsMirrorCellsAndSprites) {
         {{24 + 7, 7}, 2}, {{24 + 0, 0}, 2}, {{24 + 1, 0}, 1}, // both
         {{107, 50}, 2},   {{100, 57}, 2},
     };
-    for (auto [at, c] : shown) EXPECT_EQ(texel(at.first, at.second), colour(c)) << at.first << "," << at.second;
+    for (auto [at, c] : shown)
+        EXPECT_EQ(texel(at.first, at.second), colour(c)) << at.first << "," << at.second;
     EXPECT_EQ(texel(8 + 0, 0), CLEAR);
 }
 
 TEST_F(Composer, BackCellsThenSpritesLowToHighThenFrontCells) {
     tile(1, {}, SOLID);
     tile(2, {}, std::vector<uint8_t>(8, 0xF0)); // the left half
-    cell(0, 1, 0x01, 0);          // back: colour 1 under everything
-    cell(1, 1, 0x03, ATTR_FRONT); // front: colour 3 over everything
+    cell(0, 1, 0x01, 0);                        // back: colour 1 under everything
+    cell(1, 1, 0x03, ATTR_FRONT);               // front: colour 3 over everything
     sprite(3, 0, 0, 2, 0x04, ATTR_VISIBLE);
     sprite(7, 2, 0, 1, 0x07, ATTR_VISIBLE); // over sprite 3 and the back cell, under the front one
     sprite(9, 0, 0, 1, 0x09, 0x7F);         // hidden

@@ -13,11 +13,11 @@ namespace {
 
 // Places a case sets or checks: cells 0..271 (r0..r15, then the stack page),
 // and these.
-constexpr int P(int pair) { return 0x1000 + pair; }         // a pair, high byte in the lower cell
+constexpr int P(int pair) { return 0x1000 + pair; }           // a pair, high byte in the lower cell
 constexpr int S(int index) { return REGISTER_COUNT + index; } // a stack page byte
-constexpr int M(int address) { return 0x10000 + address; }  // a byte on the bus
-constexpr int RUN = 0x20000;                                 // the running flag
-constexpr int IE = 0x20001;                                  // interrupts enabled
+constexpr int M(int address) { return 0x10000 + address; }    // a byte on the bus
+constexpr int RUN = 0x20000;                                  // the running flag
+constexpr int IE = 0x20001;                                   // interrupts enabled
 constexpr int F = FLAGS, PC = P(PAIR_PC), SP = P(PAIR_SP);
 constexpr int Z = FLAG_Z, C = FLAG_C;
 
@@ -47,7 +47,8 @@ void run(const Case& c) {
     CPU* cpu = m.cpu();
     for (Place p : c.before) {
         set(cpu->cells, p);
-        if (p.at >= M(0) && p.at < RUN) m.write(static_cast<uint16_t>(p.at - M(0)), static_cast<uint8_t>(p.value));
+        if (p.at >= M(0) && p.at < RUN)
+            m.write(static_cast<uint16_t>(p.at - M(0)), static_cast<uint8_t>(p.value));
         if (p.at == IE) cpu->interrupt_enable = static_cast<uint8_t>(p.value);
     }
     std::array<uint8_t, CELL_COUNT> expected = cpu->cells;
@@ -61,7 +62,8 @@ void run(const Case& c) {
     m.program(c.code);
     CPU_step(cpu);
     for (int i = 0; i < CELL_COUNT; ++i)
-        EXPECT_EQ(cpu->cells[i], expected[i]) << (i < REGISTER_COUNT ? "r" : "stack byte ") << (i < REGISTER_COUNT ? i : i - REGISTER_COUNT);
+        EXPECT_EQ(cpu->cells[i], expected[i])
+            << (i < REGISTER_COUNT ? "r" : "stack byte ") << (i < REGISTER_COUNT ? i : i - REGISTER_COUNT);
     for (Place p : c.after)
         if (p.at >= M(0) && p.at < RUN) {
             EXPECT_EQ(m.read(static_cast<uint16_t>(p.at - M(0))), p.value) << std::hex << p.at - M(0);

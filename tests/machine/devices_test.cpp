@@ -16,10 +16,18 @@ TEST(Bus, EveryRegionAnswersFromItsFirstToItsLastAddress) {
     Computer& c = m.computer;
     uint8_t* stack = CPU_stack_page(m.cpu());
     const std::pair<uint16_t, uint8_t*> boundaries[] = {
-        {0x8000, &c.gpu.vram[0]},        {0x9FFF, &c.gpu.vram[VRAM_SIZE - 1]},   {0xA000, &c.ram.buffer[0]},
-        {0xDFFF, &c.ram.buffer[0x3FFF]}, {0xE000, &m.cartridge.save[0]},         {0xEFFF, &m.cartridge.save[SAVE_SIZE - 1]},
-        {0xFF00, &c.dma.registers[0]},   {0xFF06, &c.dma.registers[6]},          {0xFF0A, &c.controllers.bytes[0]},
-        {0xFF0B, &c.controllers.bytes[1]}, {0xFF80, &stack[0x80]},               {0xFFFF, &stack[0xFF]},
+        {0x8000, &c.gpu.vram[0]},
+        {0x9FFF, &c.gpu.vram[VRAM_SIZE - 1]},
+        {0xA000, &c.ram.buffer[0]},
+        {0xDFFF, &c.ram.buffer[0x3FFF]},
+        {0xE000, &m.cartridge.save[0]},
+        {0xEFFF, &m.cartridge.save[SAVE_SIZE - 1]},
+        {0xFF00, &c.dma.registers[0]},
+        {0xFF06, &c.dma.registers[6]},
+        {0xFF0A, &c.controllers.bytes[0]},
+        {0xFF0B, &c.controllers.bytes[1]},
+        {0xFF80, &stack[0x80]},
+        {0xFFFF, &stack[0xFF]},
     };
     uint8_t value = 0x10;
     for (auto [address, byte] : boundaries) {
@@ -47,8 +55,8 @@ TEST(Cartridge, TheBankedWindowShowsTheSelectedBank) {
     for (const Step& s : {
              Step{0x7000, 1, "Bank switched to: 1\n", 0x4001, image[0x4001]},
              Step{0x4000, 3, "Bank switched to: 3\n", 0x7FFF, image[0xFFFF]},
-             Step{0x5000, 0, "", 0x4001, image[0xC001]},      // bank 0 cannot be selected
-             Step{0x2000, 2, "", 0x0001, image[0x0001]},      // the fixed window ignores writes
+             Step{0x5000, 0, "", 0x4001, image[0xC001]},          // bank 0 cannot be selected
+             Step{0x2000, 2, "", 0x0001, image[0x0001]},          // the fixed window ignores writes
              Step{0x4000, 9, "Bank switched to: 9\n", 0x4000, 0}, // past the image
          }) {
         m.write(s.address, s.value);
@@ -59,7 +67,8 @@ TEST(Cartridge, TheBankedWindowShowsTheSelectedBank) {
 
 TEST(Cartridge, OnlyWritesThatChangeSaveRamCount) {
     Machine m;
-    const int writes[][3] = {{0xE000, 0, 0}, {0xE000, 8, 1}, {0xE000, 8, 1}, {0xEFFF, 1, 2}}; // address, value, count
+    const int writes[][3] = {
+        {0xE000, 0, 0}, {0xE000, 8, 1}, {0xE000, 8, 1}, {0xEFFF, 1, 2}}; // address, value, count
     for (const auto& w : writes) {
         m.write(static_cast<uint16_t>(w[0]), static_cast<uint8_t>(w[1]));
         EXPECT_EQ(m.cartridge.save_changes, static_cast<uint64_t>(w[2]));
@@ -88,8 +97,10 @@ TEST(Dma, RegisterWritesAndTheCopiesThatFollow) {
     for (const Transfer& t : transfers) {
         SCOPED_TRACE(t.what);
         Machine m({0x77});
-        for (int i = 0; i < 0x40; ++i) m.write(static_cast<uint16_t>(0xA100 + i), static_cast<uint8_t>(0x30 + i));
-        for (int i = 0; i < 12; ++i) m.write(static_cast<uint16_t>(0xA200 + i), i < 6 ? 0 : static_cast<uint8_t>(0x80 + i));
+        for (int i = 0; i < 0x40; ++i)
+            m.write(static_cast<uint16_t>(0xA100 + i), static_cast<uint8_t>(0x30 + i));
+        for (int i = 0; i < 12; ++i)
+            m.write(static_cast<uint16_t>(0xA200 + i), i < 6 ? 0 : static_cast<uint8_t>(0x80 + i));
         m.write(0xFFFF, 0xEE);
         m.write(DMA_FIRST, t.registers);
         DMA_update(&m.computer.dma);
@@ -113,10 +124,10 @@ TEST(Apu, RegistersOnTheBusPickWaveformNoteAndVolume) {
 
 TEST(Frame, RunsItsBudgetThenInterruptsWithOrWithoutAPicture) {
     std::vector<uint8_t> image(0x201);
-    image[0] = 0x02;                                // vector 0: 0x0200
-    image[0x100] = 0xFE;                            // EI
+    image[0] = 0x02;                                               // vector 0: 0x0200
+    image[0x100] = 0xFE;                                           // EI
     image[0x101] = 0x30, image[0x102] = 0x01, image[0x103] = 0x01; // JMP 0x0101
-    image[0x200] = 0xFF;                            // HALT
+    image[0x200] = 0xFF;                                           // HALT
     Machine m(image);
     int steps = 0;
     m.cpu()->hook = [](void* count, CPU*) { ++*static_cast<int*>(count); };

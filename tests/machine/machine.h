@@ -21,7 +21,8 @@ struct Machine {
     std::string log; // the diagnostic lines after the memory map
 
     explicit Machine(const std::vector<uint8_t>& image = {}) {
-        Log_set_sink([](void* log, bool, const char* text) { *static_cast<std::string*>(log) += text; }, &log);
+        Log_set_sink([](void* log, bool, const char* text) { *static_cast<std::string*>(log) += text; },
+                     &log);
         EXPECT_TRUE(Computer_init(&computer));
         EXPECT_TRUE(Cartridge_init_image(&cartridge, image));
         Computer_attach_cartridge(&computer, &cartridge);

@@ -19,8 +19,8 @@ using Texel = std::array<uint8_t, 4>; // blue, green, red, alpha
 
 // The colour of texel (row, column) of an 8 x 8 block, or nothing where the
 // block is transparent.
-inline std::optional<Texel> block_texel(const uint8_t* vram, uint8_t tile, uint8_t colors,
-                                        uint8_t attr, int row, int column) {
+inline std::optional<Texel> block_texel(const uint8_t* vram, uint8_t tile, uint8_t colors, uint8_t attr,
+                                        int row, int column) {
     int pattern_row = (attr & 0x40) ? 7 - row : row;
     int bit = (attr & 0x20) ? column : 7 - column;
     int a = (vram[8 * tile + pattern_row] >> bit) & 1;
@@ -33,8 +33,7 @@ inline std::optional<Texel> block_texel(const uint8_t* vram, uint8_t tile, uint8
 
 inline Texel texel_at(const uint8_t* vram, int column, int row) {
     const uint8_t* cell = vram + 0x1000 + 3 * ((row / 8) * 32 + column / 8);
-    std::optional<Texel> cell_texel =
-        block_texel(vram, cell[0], cell[1], cell[2], row % 8, column % 8);
+    std::optional<Texel> cell_texel = block_texel(vram, cell[0], cell[1], cell[2], row % 8, column % 8);
     bool front = cell[2] & 0x80;
     if (front && cell_texel) return *cell_texel;
     for (int s = 39; s >= 0; --s) {

@@ -11,7 +11,8 @@ TEST(FramePacer, SleepsToAnAbsoluteScheduleAndMakesUpLateFrames) {
     FramePacer pacer;
     FramePacer_start(&pacer, 1000, 60);
     // now, then the sleep to the next deadline (1016, 1032, ...)
-    const int64_t frames[][2] = {{1005, 11}, {1017, 15}, {1070, 0}, {1071, 0}, {1076, 4}, {1100, 0}, {1105, 7}};
+    const int64_t frames[][2] = {{1005, 11}, {1017, 15}, {1070, 0}, {1071, 0},
+                                 {1076, 4},  {1100, 0},  {1105, 7}};
     for (auto [now, sleep] : frames) EXPECT_EQ(FramePacer_next(&pacer, now), sleep) << now;
     FramePacer_start(&pacer, 0, 50);
     EXPECT_EQ(FramePacer_next(&pacer, 0), 20);

@@ -9,7 +9,7 @@
 namespace {
 
 class Synth : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(APU_init_tables());
         APU_init(&apu);
@@ -37,7 +37,8 @@ TEST_F(Synth, TablesHoldTheWaveformsAndTheEqualTemperedNotes) {
     EXPECT_EQ(wavetables[256], 1.0f); // sine
     EXPECT_EQ(wavetables[768], -1.0f);
     NoiseGenerator generator{1}; // the C standard's example rand, seeded with 1
-    for (int expected : {16838, 5758, 10113, 17515, 31051}) EXPECT_EQ(NoiseGenerator_next(&generator), expected);
+    for (int expected : {16838, 5758, 10113, 17515, 31051})
+        EXPECT_EQ(NoiseGenerator_next(&generator), expected);
     generator = {1};
     for (int i = 0; i < WAVETABLE_SIZE; ++i) {
         ASSERT_EQ(saw[i], static_cast<float>(i) / 512.0f - 1.0f) << i;
@@ -51,7 +52,10 @@ TEST_F(Synth, TablesHoldTheWaveformsAndTheEqualTemperedNotes) {
 // the note's frequency over 48000 Hz in table entries, less 1024 once it
 // reaches 1024, and carries over to the next buffer.
 TEST_F(Synth, EverySampleFollowsTheFormulaAcrossBuffers) {
-    const int cases[][4] = {{WAVE_SQUARE, 69, 255, 1024}, {WAVE_SINE, 45, 77, 1000}, {WAVE_SAW, 0, 200, 333}, {WAVE_NOISE | 0xFC, 107, 1, 1024}};
+    const int cases[][4] = {{WAVE_SQUARE, 69, 255, 1024},
+                            {WAVE_SINE, 45, 77, 1000},
+                            {WAVE_SAW, 0, 200, 333},
+                            {WAVE_NOISE | 0xFC, 107, 1, 1024}};
     for (const auto& c : cases) {
         APU_init(&apu);
         apu.sample_rate.store(48000);

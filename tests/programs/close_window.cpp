@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: close-window TITLE [SECONDS], with a display to open\n");
         return 2;
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(argc > 2 ? std::atoi(argv[2]) : 30);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(argc > 2 ? std::atoi(argv[2]) : 30);
     Window window = 0;
     while (!(window = find_window(display, DefaultRootWindow(display), argv[1]))) {
         if (std::chrono::steady_clock::now() >= deadline) {

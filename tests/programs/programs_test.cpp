@@ -53,7 +53,8 @@ std::vector<int> test_port_values(const std::string& out) {
 const std::string MAP = "0000-7FFF 1 rom (32768)\n8000-9FFF 1 gpu (8192)\nA000-DFFF 1 ram (16384)\n"
                         "E000-EFFF 1 storage (4096)\nFF00-FF06 1 i/o dma (7)\nFF07-FF09 1 i/o apu (3)\n"
                         "FF0A-FF0B 1 i/o controller (2)\nFF80-FFFF 1 stack (128)\n0080-0080 2 test (1)\n";
-const std::string CLOCK = "CPU clock rate: 1000000 Hz\nVideo refresh rate: 60 Hz\nCPU cycles per frame: 16666\nRefresh time: 16 ms\n";
+const std::string CLOCK = "CPU clock rate: 1000000 Hz\nVideo refresh rate: 60 Hz\nCPU cycles per frame: "
+                          "16666\nRefresh time: 16 ms\n";
 
 TEST(Lumacor, WithoutARomItExitsWithStatus255AndPrintsNothing) {
     ProcessResult r = Process_run({LUMACOR}, drivers());
@@ -65,11 +66,12 @@ TEST(Lumacor, WithoutARomItExitsWithStatus255AndPrintsNothing) {
 // the next run reads back.
 TEST(Lumacor, RunsTheProgramAndKeepsItsSaveRamFromRunToRun) {
     TempDir dir;
-    std::string path = rom(dir, ".vector 0, frame\n.start\n EI\nidle: JMP idle\n"
-                                "frame: INC r0\n CMP r0, 30\n JZ done\n RETI\n"
-                                "done: OUT 0x80, r0\n IN r1, 0x80\n LDW p2, 0x4000\n ST [p2], 2\n LD r1, [p2]\n OUT 0x80, r1\n"
-                                " LDW p2, 0xE000\n LD r1, [p2]\n INC r1\n ST [p2], r1\n OUT 0x80, r1\n HALT\n"
-                                ".bank 2\n .byte 0xB2\n");
+    std::string path = rom(
+        dir, ".vector 0, frame\n.start\n EI\nidle: JMP idle\n"
+             "frame: INC r0\n CMP r0, 30\n JZ done\n RETI\n"
+             "done: OUT 0x80, r0\n IN r1, 0x80\n LDW p2, 0x4000\n ST [p2], 2\n LD r1, [p2]\n OUT 0x80, r1\n"
+             " LDW p2, 0xE000\n LD r1, [p2]\n INC r1\n ST [p2], r1\n OUT 0x80, r1\n HALT\n"
+             ".bank 2\n .byte 0xB2\n");
     for (int run = 1; run <= 2; ++run) {
         auto started = std::chrono::steady_clock::now();
         ProcessResult r = Process_run({LUMACOR, path, "ignored"}, drivers());
@@ -77,10 +79,12 @@ TEST(Lumacor, RunsTheProgramAndKeepsItsSaveRamFromRunToRun) {
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(r.err, "");
         // The dummy video driver has no accelerated renderer: no picture, and the machine runs on.
-        std::regex expected("sizeof Computer: [0-9]+ byte\n" + std::regex_replace(MAP, std::regex(R"([()])"), R"(\$&)") +
-                            "SDL_CreateRenderer Error: [^\n]+\n" + CLOCK +
-                            "out\\[0x80\\] <- 0x1E\nin\\[0x80\\] -> 0x1E\nBank switched to: 2\nout\\[0x80\\] <- 0xB2\n"
-                            "out\\[0x80\\] <- 0x" + std::to_string(run) + "\nWriting save to " + path + "\\.sav\n");
+        std::regex expected(
+            "sizeof Computer: [0-9]+ byte\n" + std::regex_replace(MAP, std::regex(R"([()])"), R"(\$&)") +
+            "SDL_CreateRenderer Error: [^\n]+\n" + CLOCK +
+            "out\\[0x80\\] <- 0x1E\nin\\[0x80\\] -> 0x1E\nBank switched to: 2\nout\\[0x80\\] <- 0xB2\n"
+            "out\\[0x80\\] <- 0x" +
+            std::to_string(run) + "\nWriting save to " + path + "\\.sav\n");
         EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
         EXPECT_EQ(read_bytes(path + ".sav").size(), 4096u);
     }
@@ -93,12 +97,16 @@ TEST(Lumacor, SetUpFailuresAreReportedAndTheMachineRunsOn) {
     options.env["SDL_DISKAUDIOFILE"] = dir.file("no/such/directory/stream.raw");
     ChildProcess child;
     ASSERT_TRUE(Process_start(&child, {LUMACOR, missing}, options));
-    EXPECT_TRUE(wait_for_output(&child, CLOCK)) << child.out; // an empty machine runs until it is told to stop
+    EXPECT_TRUE(wait_for_output(&child, CLOCK))
+        << child.out; // an empty machine runs until it is told to stop
     Process_signal(&child, SIGTERM);
     ProcessResult r = Process_wait(&child, 30s);
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_NE(r.out.find(MAP + "SDL_Init Error: no-such-video-driver not available\nFile could not be opened: " + missing + "\n"),
-              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(MAP +
+                         "SDL_Init Error: no-such-video-driver not available\nFile could not be opened: " +
+                         missing + "\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.err.find("failed to open audio: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("failed to init audio"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Writing save"), std::string::npos);
@@ -107,10 +115,11 @@ TEST(Lumacor, SetUpFailuresAreReportedAndTheMachineRunsOn) {
 
 // Writes "SAVED" into save RAM, then counts frames in its byte 0x10 and
 // reports each count: the file must follow while the program runs.
-const char* SAVE_LOOP = ".vector 0, frame\n.start\n LDW p2, 0xE000\n LDW p4, mark\n"
-                        "copy: LD r0, [p4]\n ST [p2], r0\n INCW p2\n INCW p4\n CMP r0, 0\n JNZ copy\n EI\nidle: JMP idle\n"
-                        "frame: LDW p6, 0xE010\n LD r8, [p6]\n INC r8\n ST [p6], r8\n OUT 0x80, r8\n RETI\n"
-                        "mark: .asciz \"SAVED\"\n";
+const char* SAVE_LOOP =
+    ".vector 0, frame\n.start\n LDW p2, 0xE000\n LDW p4, mark\n"
+    "copy: LD r0, [p4]\n ST [p2], r0\n INCW p2\n INCW p4\n CMP r0, 0\n JNZ copy\n EI\nidle: JMP idle\n"
+    "frame: LDW p6, 0xE010\n LD r8, [p6]\n INC r8\n ST [p6], r8\n OUT 0x80, r8\n RETI\n"
+    "mark: .asciz \"SAVED\"\n";
 
 bool saved(const std::string& path) { return read_file(path + ".sav").starts_with("SAVED"); }
 
@@ -118,12 +127,14 @@ bool saved(const std::string& path) { return read_file(path + ".sav").starts_wit
 // SIGTERM end the run normally, writing the last save RAM.
 TEST(Lumacor, SignalsAndKillsLeaveTheSaveRamInItsFile) {
     for (int signal : {SIGKILL, SIGINT, SIGTERM}) {
-        if (signal != SIGKILL) std::signal(signal, SIG_DFL); // SDL quits on a signal that has its default action
+        if (signal != SIGKILL)
+            std::signal(signal, SIG_DFL); // SDL quits on a signal that has its default action
         TempDir dir;
         std::string path = rom(dir, SAVE_LOOP);
         ChildProcess child;
         ASSERT_TRUE(Process_start(&child, {LUMACOR, path}, drivers()));
-        ASSERT_TRUE(wait_until([&] { return saved(path); })) << "the save RAM never reached the file while running";
+        ASSERT_TRUE(wait_until([&] { return saved(path); }))
+            << "the save RAM never reached the file while running";
         auto counter = [&] { return read_bytes(path + ".sav").at(0x10); };
         const uint8_t first = counter();
         if (signal == SIGKILL) {
@@ -155,10 +166,12 @@ TEST(Lumacor, ShowsItsPictureInAWindowAndEndsWhenTheWindowCloses) {
     std::vector<uint8_t> vram(8192);
     std::mt19937 random(2024);
     for (uint8_t& b : vram) b = static_cast<uint8_t>(random());
-    std::string path = rom(dir, ".vector 0, frame\n.start\n EI\nidle: JMP idle\nframe: INC r9\n CMP r9, 10\n JNZ done\n"
-                                " LDW p0, 0xFF00\n LDW p2, 0x1000\n STW [p0], p2\n LDW p0, 0xFF02\n LDW p2, 0x8000\n STW [p0], p2\n"
-                                " LDW p0, 0xFF04\n LDW p2, 0x2000\n STW [p0], p2\n LDW p0, 0xFF06\n ST [p0], 1\ndone: RETI\n",
-                           vram);
+    std::string path = rom(
+        dir,
+        ".vector 0, frame\n.start\n EI\nidle: JMP idle\nframe: INC r9\n CMP r9, 10\n JNZ done\n"
+        " LDW p0, 0xFF00\n LDW p2, 0x1000\n STW [p0], p2\n LDW p0, 0xFF02\n LDW p2, 0x8000\n STW [p0], p2\n"
+        " LDW p0, 0xFF04\n LDW p2, 0x2000\n STW [p0], p2\n LDW p0, 0xFF06\n ST [p0], 1\ndone: RETI\n",
+        vram);
     std::vector<uint8_t> frame = reference::frame(vram.data()), want, shot;
     for (int y = 0; y < 384; ++y)
         for (int x = 0; x < 512; ++x)
@@ -184,8 +197,10 @@ TEST(Lumacor, ShowsItsPictureInAWindowAndEndsWhenTheWindowCloses) {
 
 TEST(Lumacor, PlaysTheVoiceItsRegistersAskFor) {
     TempDir dir;
-    std::string path = rom(dir, ".start\n LDW p2, 0xFF07\n ST [p2], 2\n INCW p2\n ST [p2], 69\n INCW p2\n ST [p2], 255\n"
-                                " LD r0, 4\nouter: LDW p4, 0xFFFF\ninner: DECW p4\n CMPW p4, 0\n JNZ inner\n DEC r0\n JNZ outer\n HALT\n");
+    std::string path =
+        rom(dir, ".start\n LDW p2, 0xFF07\n ST [p2], 2\n INCW p2\n ST [p2], 69\n INCW p2\n ST [p2], 255\n"
+                 " LD r0, 4\nouter: LDW p4, 0xFFFF\ninner: DECW p4\n CMPW p4, 0\n JNZ inner\n DEC r0\n JNZ "
+                 "outer\n HALT\n");
     ProcessOptions options = drivers("dummy", "disk");
     options.env["SDL_DISKAUDIOFILE"] = dir.file("stream.raw");
     ProcessResult r = Process_run({LUMACOR, path}, options);
@@ -211,9 +226,11 @@ TEST(Lumacor, PlaysTheVoiceItsRegistersAskFor) {
 
 TEST(LumacorRun, ExitStatusTellsHowTheRunEnded) {
     TempDir dir;
-    std::string path = rom(dir, ".vector 0, frame\n.start\n LDW p0, 0xE000\n ST [p0], 0x5A\n EI\nidle: JMP idle\n"
-                                "frame: LDW p0, 0xFF0A\n LD r2, [p0]\n OUT 0x80, r2\n RETI\n");
-    ProcessResult r = Process_run({LUMACOR_RUN, path, "--frames", "3", "--press", "1:a+up", "--screenshot", dir.file("shot.png")});
+    std::string path =
+        rom(dir, ".vector 0, frame\n.start\n LDW p0, 0xE000\n ST [p0], 0x5A\n EI\nidle: JMP idle\n"
+                 "frame: LDW p0, 0xFF0A\n LD r2, [p0]\n OUT 0x80, r2\n RETI\n");
+    ProcessResult r = Process_run(
+        {LUMACOR_RUN, path, "--frames", "3", "--press", "1:a+up", "--screenshot", dir.file("shot.png")});
     EXPECT_EQ(r.exit_code, 3) << r.err;
     EXPECT_EQ(test_port_values(r.out), (std::vector<int>{0x41, 0x41}));
     EXPECT_EQ(read_bytes(path + ".sav").at(0), 0x5A);
@@ -228,9 +245,16 @@ TEST(LumacorRun, ExitStatusTellsHowTheRunEnded) {
     EXPECT_EQ(r.err, "Illegal opcode 0x71 at 0x0100\n");
 
     fs::create_directory(dir.file("folder"));
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {}, {dir.file("missing.rom")}, {dir.file("folder")}, {path, "--frames"}, {path, "--frames", "-1"},
-             {path, "--press", "3:jump"}, {path, "--fast"}, {path, path}, {path, "--screenshot", dir.file("no/shot.png")}}) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{},
+                                               {dir.file("missing.rom")},
+                                               {dir.file("folder")},
+                                               {path, "--frames"},
+                                               {path, "--frames", "-1"},
+                                               {path, "--press", "3:jump"},
+                                               {path, "--fast"},
+                                               {path, path},
+                                               {path, "--screenshot", dir.file("no/shot.png")}}) {
         args.insert(args.begin(), LUMACOR_RUN);
         r = Process_run(args);
         EXPECT_EQ(r.exit_code, 2) << args.size() << " arguments, the last " << args.back();
@@ -245,10 +269,12 @@ TEST(LumacorAsm, WritesItsFilesOrOnlyItsErrors) {
     write_bytes(dir.file("inc.asm"), {'V', '=', '7', '\n'});
     std::string main = ".include \"inc.asm\"\n.start\nmain: LD r0, V\nFROB\n";
     write_bytes(dir.file("main.asm"), std::vector<uint8_t>(main.begin(), main.end()));
-    std::vector<std::string> args = {LUMACOR_ASM, dir.file("main.asm"), "-o", dir.file("out.rom"), "-l", dir.file("out.lst"), "-d", dir.file("out.d")};
+    std::vector<std::string> args = {LUMACOR_ASM, dir.file("main.asm"), "-o", dir.file("out.rom"),
+                                     "-l",        dir.file("out.lst"),  "-d", dir.file("out.d")};
     ProcessResult r = Process_run(args);
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find(dir.file("main.asm") + ":4:1: error: unknown mnemonic 'FROB'\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(dir.file("main.asm") + ":4:1: error: unknown mnemonic 'FROB'\n"), std::string::npos)
+        << r.err;
     EXPECT_FALSE(fs::exists(dir.file("out.rom")));
     main.resize(main.size() - 5);
     write_bytes(dir.file("main.asm"), std::vector<uint8_t>(main.begin(), main.end()));

@@ -13,22 +13,32 @@
 
 namespace {
 
-void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 TEST(AsmToolbox, HardwareIncludeIsFoundBesideTheAssemblerAndMatchesTheMachine) {
     TempDir dir;
     write_text(dir.file("hw.asm"), ".include \"lumacor.inc\"\n.start\nHALT\n");
-    ProcessResult r = Process_run({LUMACOR_ASM, dir.file("hw.asm"), "-o", dir.file("hw.rom"), "-s", dir.file("hw.sym")});
+    ProcessResult r =
+        Process_run({LUMACOR_ASM, dir.file("hw.asm"), "-o", dir.file("hw.rom"), "-s", dir.file("hw.sym")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::string symbols = read_file(dir.file("hw.sym"));
     const std::pair<const char*, int> names[] = {
-        {"START_ADDRESS", START_ADDRESS},         {"BANK_SELECT", ROM_LAST + 1 - BANK_SIZE},
-        {"RAM_FIRST", RAM_FIRST},                 {"SAVE_LAST", STORAGE_LAST},
-        {"VRAM_TILE_MAP", GPU_FIRST + VRAM_TILE_MAP}, {"VRAM_PALETTE", GPU_FIRST + VRAM_PALETTE},
-        {"SPRITE_SIZE", 5},                       {"CELL_SIZE", 3},
-        {"DMA_LENGTH", DMA_FIRST + 4},            {"DMA_CONTROL", DMA_FIRST + DMA_CONTROL},
-        {"APU_NOTE", APU_FIRST + 1},              {"PAD2_BUTTONS", CONTROLLER_LAST},
-        {"PAD_BACK", PAD_BACK},                   {"TEST_PORT", TEST_PORT},
+        {"START_ADDRESS", START_ADDRESS},
+        {"BANK_SELECT", ROM_LAST + 1 - BANK_SIZE},
+        {"RAM_FIRST", RAM_FIRST},
+        {"SAVE_LAST", STORAGE_LAST},
+        {"VRAM_TILE_MAP", GPU_FIRST + VRAM_TILE_MAP},
+        {"VRAM_PALETTE", GPU_FIRST + VRAM_PALETTE},
+        {"SPRITE_SIZE", 5},
+        {"CELL_SIZE", 3},
+        {"DMA_LENGTH", DMA_FIRST + 4},
+        {"DMA_CONTROL", DMA_FIRST + DMA_CONTROL},
+        {"APU_NOTE", APU_FIRST + 1},
+        {"PAD2_BUTTONS", CONTROLLER_LAST},
+        {"PAD_BACK", PAD_BACK},
+        {"TEST_PORT", TEST_PORT},
     };
     for (auto [name, value] : names) {
         char line[64];
@@ -40,7 +50,8 @@ TEST(AsmToolbox, HardwareIncludeIsFoundBesideTheAssemblerAndMatchesTheMachine) {
 TEST(AsmToolbox, WarningsDebugInfoAndTheDisassemblerReadingIt) {
     TempDir dir;
     write_text(dir.file("w.asm"), ".start\nmain: LD r0, [p0]\nJMP main\n");
-    ProcessResult as = Process_run({LUMACOR_ASM, dir.file("w.asm"), "-o", dir.file("w.rom"), "-g", dir.file("w.dbg")});
+    ProcessResult as =
+        Process_run({LUMACOR_ASM, dir.file("w.asm"), "-o", dir.file("w.rom"), "-g", dir.file("w.dbg")});
     EXPECT_EQ(as.exit_code, 0);
     EXPECT_EQ(as.err.rfind(dir.file("w.asm") + ":2:10: warning: r0 is part of p0", 0), 0u) << as.err;
     EXPECT_NE(read_file(dir.file("w.dbg")).find("\ninsn 0 0100 0 2 7 3\n"), std::string::npos);

@@ -52,7 +52,8 @@ TEST_F(RunnerState, ASavedStateRunsOnAsTheUninterruptedRun) {
         return run(extra);
     };
     EXPECT_EQ(with({"--frames", "300", "--save-state", dir.file("s")}).exit_code, 3);
-    EXPECT_EQ(run({"--frames", "150", "--load-state", dir.file("s"), "--screenshot", dir.file("a.png"), "--no-save"})
+    EXPECT_EQ(run({"--frames", "150", "--load-state", dir.file("s"), "--screenshot", dir.file("a.png"),
+                   "--no-save"})
                   .exit_code,
               3);
     EXPECT_EQ(with({"--frames", "450", "--screenshot", dir.file("b.png")}).exit_code, 3);

@@ -133,7 +133,8 @@ TEST(History, StepsBackThroughEveryRecordedFrameWithinItsLimits) {
 std::vector<uint8_t> with_crc_fixed(std::vector<uint8_t> bytes) {
     size_t end = bytes.size() - 12;
     uint32_t crc = Cartridge_crc32(std::span(bytes).first(end));
-    for (int i = 0; i < 4; ++i) bytes[end + 8 + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[end + 8 + static_cast<size_t>(i)] = static_cast<uint8_t>(crc >> (8 * i));
     return bytes;
 }
 

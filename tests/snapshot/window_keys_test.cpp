@@ -52,7 +52,8 @@ std::vector<unsigned char> assemble(const char* source) {
 // The values the program has sent to the test port so far.
 std::vector<int> counts(const std::string& out) {
     std::vector<int> values;
-    for (size_t at = out.find("out[0x80] <- 0x"); at != std::string::npos; at = out.find("out[0x80] <- 0x", at + 1))
+    for (size_t at = out.find("out[0x80] <- 0x"); at != std::string::npos;
+         at = out.find("out[0x80] <- 0x", at + 1))
         values.push_back(static_cast<int>(std::strtol(out.c_str() + at + 15, nullptr, 16)));
     return values;
 }
@@ -69,14 +70,15 @@ struct WindowKeys : testing::Test {
         std::string error;
         // 1100 x 800: four times the picture fits, with a border left over.
         ASSERT_TRUE(VirtualScreen_start(&screen, &error, "1100x800x24")) << error;
-        ASSERT_FALSE(std::string(OPENBOX_PATH).empty()) << "openbox was not found (scripts/deps.sh installs it)";
+        ASSERT_FALSE(std::string(OPENBOX_PATH).empty())
+            << "openbox was not found (scripts/deps.sh installs it)";
         ProcessOptions on_screen;
         on_screen.env = {{"DISPLAY", screen.display}};
         ASSERT_TRUE(Process_start(&wm, {OPENBOX_PATH}, on_screen));
         // The window must be managed from the start for fullscreen to work.
         ASSERT_TRUE(wait_for([&] {
-            return VirtualScreen_run(&screen, {XPROP_PATH, "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
-                   std::string::npos;
+            return VirtualScreen_run(&screen, {XPROP_PATH, "-root", "_NET_SUPPORTING_WM_CHECK"})
+                       .out.find("window id") != std::string::npos;
         }));
         write_bytes(rom, assemble(COUNTER));
         const char* asan = std::getenv("ASAN_OPTIONS");
@@ -205,11 +207,14 @@ TEST_F(WindowKeys, ReloadAndFullscreen) {
     EXPECT_EQ(counts_around("Reloaded").second, 0x77) << "the new program, from its start";
     unlink(rom.c_str());
     xdotool({"key", "F5"});
-    EXPECT_TRUE(printed("Could not reload " + rom + ": No such file or directory; the running cartridge stays\n"));
+    EXPECT_TRUE(
+        printed("Could not reload " + rom + ": No such file or directory; the running cartridge stays\n"));
 
     std::string placed = xdotool({"getwindowgeometry", window});
     xdotool({"key", "F11"});
-    EXPECT_TRUE(wait_for([&] { return xdotool({"getwindowgeometry", window}).find("1100x800") != std::string::npos; }));
+    EXPECT_TRUE(wait_for([&] {
+        return xdotool({"getwindowgeometry", window}).find("1100x800") != std::string::npos;
+    }));
     // Four times 256 x 192, centred: black around it.
     EXPECT_TRUE(wait_for([&] {
         return VirtualScreen_capture(&screen, 0, 0, 38, 16) == std::vector<uint8_t>(38 * 16 * 3, 0);
@@ -228,13 +233,15 @@ TEST_F(WindowKeys, SaveIsWrittenWhenTheWindowOrTheDisplayGoesAway) {
 
     unlink((rom + ".sav").c_str());
     ProcessOptions on_screen;
-    on_screen.env = {{"DISPLAY", screen.display}, {"SDL_AUDIODRIVER", "dummy"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
+    on_screen.env = {
+        {"DISPLAY", screen.display}, {"SDL_AUDIODRIVER", "dummy"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
     ASSERT_TRUE(Process_start(&lumacor, {LUMACOR_PATH, rom}, on_screen));
     ASSERT_TRUE(wait_for([&] { return counts(lumacor.out).size() >= 5; }));
     VirtualScreen_stop(&screen);
     ProcessResult lost = Process_wait(&lumacor, 20s);
     EXPECT_EQ(lost.exit_code, 1);
-    EXPECT_EQ(lost.err, "lumacor: lost the connection to the display\nlumacor: save written to " + rom + ".sav\n");
+    EXPECT_EQ(lost.err,
+              "lumacor: lost the connection to the display\nlumacor: save written to " + rom + ".sav\n");
     EXPECT_NE(read_bytes(rom + ".sav").at(0), 0);
 }
 

@@ -106,8 +106,7 @@ ProcessResult Process_wait(ChildProcess* child, std::chrono::milliseconds timeou
         Process_poll_output(child);
     }
     int status = 0;
-    while (waitpid(child->pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child->pid, &status, 0) < 0 && errno == EINTR) {}
     child->pid = -1;
     result.out = std::move(child->out);
     result.err = std::move(child->err);
@@ -119,7 +118,8 @@ ProcessResult Process_wait(ChildProcess* child, std::chrono::milliseconds timeou
 
 ProcessResult Process_run(const std::vector<std::string>& argv, const ProcessOptions& options) {
     ChildProcess child;
-    if (!Process_start(&child, argv, options)) return ProcessResult{false, -1, 0, false, "", "could not start " + argv.at(0)};
+    if (!Process_start(&child, argv, options))
+        return ProcessResult{false, -1, 0, false, "", "could not start " + argv.at(0)};
     return Process_wait(&child, options.timeout);
 }
 
@@ -161,6 +161,6 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
 }
 
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }

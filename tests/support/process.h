@@ -44,7 +44,8 @@ struct ChildProcess {
 };
 
 // Starts argv[0] (a path); false if it could not start.
-bool Process_start(ChildProcess* child, const std::vector<std::string>& argv, const ProcessOptions& options = {});
+bool Process_start(ChildProcess* child, const std::vector<std::string>& argv,
+                   const ProcessOptions& options = {});
 // Reads what the child printed so far without blocking.
 void Process_poll_output(ChildProcess* child);
 void Process_signal(const ChildProcess* child, int signal);

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::string absolute(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
+std::string absolute(const std::string& path) {
+    return std::filesystem::absolute(path).lexically_normal().string();
+}
 
 const std::map<std::string, std::string> include_file = {{"inc.asm", "VALUE = 7\ntick: RET\n"}};
 
@@ -39,26 +41,30 @@ Assembly assemble_with_debug_info(const std::string& text) {
 TEST(AsmDebugInfo, RecordsEveryFileInstructionDataRunLabelAndConstant) {
     Assembly a = assemble_with_debug_info(banked_program);
     EXPECT_EQ(a.debug_info, "lumacor-dbg 1\n"
-                            "file 0 " + absolute("test.asm") + "\n"
-                            "file 1 " + absolute("inc.asm") + "\n"
-                            "data 0 0000 2\n"
-                            "insn 0 0100 0 3 9 3\n"
-                            "insn 0 0103 0 4 9 3\n"
-                            "insn 0 0106 0 5 9 1\n"
-                            "insn 0 0107 1 2 7 1\n"
-                            "data 0 0108 3\n"
-                            "insn 1 4000 0 9 9 1\n"
-                            "insn 2 4000 0 12 9 3\n"
-                            "insn 2 4003 0 13 9 3\n"
-                            "label main 0100 0\n"
-                            "label main.loop 0103 0\n"
-                            "label frame 0106 0\n"
-                            "const VALUE 7\n"
-                            "label tick 0107 0\n"
-                            "label table 0108 0\n"
-                            "label high 4000 1\n"
-                            "const LIMIT -2\n"
-                            "label far 4000 2\n");
+                            "file 0 " +
+                                absolute("test.asm") +
+                                "\n"
+                                "file 1 " +
+                                absolute("inc.asm") +
+                                "\n"
+                                "data 0 0000 2\n"
+                                "insn 0 0100 0 3 9 3\n"
+                                "insn 0 0103 0 4 9 3\n"
+                                "insn 0 0106 0 5 9 1\n"
+                                "insn 0 0107 1 2 7 1\n"
+                                "data 0 0108 3\n"
+                                "insn 1 4000 0 9 9 1\n"
+                                "insn 2 4000 0 12 9 3\n"
+                                "insn 2 4003 0 13 9 3\n"
+                                "label main 0100 0\n"
+                                "label main.loop 0103 0\n"
+                                "label frame 0106 0\n"
+                                "const VALUE 7\n"
+                                "label tick 0107 0\n"
+                                "label table 0108 0\n"
+                                "label high 4000 1\n"
+                                "const LIMIT -2\n"
+                                "label far 4000 2\n");
 }
 
 TEST(AsmDebugInfo, OnlyWhenAskedFor) {
@@ -97,7 +103,8 @@ TEST(AsmWarnings, ProbableMistakesWarnButAssemble) {
             continue;
         }
         ASSERT_EQ(a.warnings.size(), c.count) << c.program;
-        EXPECT_EQ(AsmDiagnostic_format(a.warnings[0]).rfind(c.first, 0), 0u) << AsmDiagnostic_format(a.warnings[0]);
+        EXPECT_EQ(AsmDiagnostic_format(a.warnings[0]).rfind(c.first, 0), 0u)
+            << AsmDiagnostic_format(a.warnings[0]);
     }
 }
 

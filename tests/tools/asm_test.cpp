@@ -61,12 +61,15 @@ TEST(Assembler, OperandsNamesAndData) {
         {"MOV r0, flags\nMOVW p0, PC\nLDW sp, 1", {0x11, 0, 11, 0x16, 0, 12, 0x15, 14, 0, 1}},
         {"MOV r255, r16\nBASE = 16\nLD r(BASE + 3), 7\nINCW p(2 * 3)", {0x11, 255, 16, 0x10, 19, 7, 0x69, 6}},
         {"LD r0, -1\nADD r0, -128\nLDW p0, -2", {0x10, 0, 0xFF, 0x60, 0, 0x80, 0x15, 0, 0xFF, 0xFE}},
-        {"top: NOP\nJMP top\nCALL later\nlater: RET\nJMP $", {0x00, 0x30, 2, 0, 0x40, 2, 7, 0x41, 0x30, 2, 8}},
-        {"first:\n.loop: JMP .loop\nsecond:\n.loop: JMP .loop\nJMP first.loop", {0x30, 2, 0, 0x30, 2, 3, 0x30, 2, 0}},
+        {"top: NOP\nJMP top\nCALL later\nlater: RET\nJMP $",
+         {0x00, 0x30, 2, 0, 0x40, 2, 7, 0x41, 0x30, 2, 8}},
+        {"first:\n.loop: JMP .loop\nsecond:\n.loop: JMP .loop\nJMP first.loop",
+         {0x30, 2, 0, 0x30, 2, 3, 0x30, 2, 0}},
         {"LD r0, SIZE\nSIZE = END - START\nSTART: .byte 1, 2, 3\nEND:", {0x10, 0, 3, 1, 2, 3}},
         {".byte 1, -1, 'a', \"b\\n\"\n.word 0x1234, -1", {1, 0xFF, 'a', 'b', '\n', 0x12, 0x34, 0xFF, 0xFF}},
         {".ascii \"A\"\n.asciz \"C\"\n.fill 3, 0xAA", {'A', 'C', 0, 0xAA, 0xAA, 0xAA}},
-        {".byte 1\n.align 4, 0xEE\n.byte 2\n.align 4\n.align 4\n.res 2\n.byte 3", {1, 0xEE, 0xEE, 0xEE, 2, 0, 0, 0, 0, 0, 3}},
+        {".byte 1\n.align 4, 0xEE\n.byte 2\n.align 4\n.align 4\n.res 2\n.byte 3",
+         {1, 0xEE, 0xEE, 0xEE, 2, 0, 0, 0, 0, 0, 3}},
         {".assert 1 + 1 == 2\n.byte 1", {1}},
     };
     for (auto& [source, bytes] : cases) EXPECT_EQ(code(source), bytes) << source;
@@ -74,18 +77,31 @@ TEST(Assembler, OperandsNamesAndData) {
 
 TEST(Assembler, ExpressionsFollowTheUsualPrecedence) {
     const std::pair<const char*, int64_t> cases[] = {
-        {"1 + 2 * 3", 7}, {"(1 + 2) * 3", 9}, {"10 - 4 - 3", 3}, {"100 / 7 % 4", 2}, {"-7 / 2", -3},
-        {"1 << 4 | 1", 17}, {"0x100 >> 4 + 1", 8}, {"0xF0 & 0x3C ^ 0x0F", 0x3F}, {"-3 + ~0", -4}, {"!0 + !5", 1},
-        {"3 < 4 && 4 <= 4 && 5 > 4 && 4 >= 5 == 0", 1}, {"1 == 2 || 2 != 2", 0}, {"0b1010_0101", 0xA5},
-        {"'\\x7F' + 'A'", 127 + 65}, {"hi(0xBEEF) + LO(0xBEEF)", 0xBE + 0xEF},
+        {"1 + 2 * 3", 7},
+        {"(1 + 2) * 3", 9},
+        {"10 - 4 - 3", 3},
+        {"100 / 7 % 4", 2},
+        {"-7 / 2", -3},
+        {"1 << 4 | 1", 17},
+        {"0x100 >> 4 + 1", 8},
+        {"0xF0 & 0x3C ^ 0x0F", 0x3F},
+        {"-3 + ~0", -4},
+        {"!0 + !5", 1},
+        {"3 < 4 && 4 <= 4 && 5 > 4 && 4 >= 5 == 0", 1},
+        {"1 == 2 || 2 != 2", 0},
+        {"0b1010_0101", 0xA5},
+        {"'\\x7F' + 'A'", 127 + 65},
+        {"hi(0xBEEF) + LO(0xBEEF)", 0xBE + 0xEF},
     };
-    for (auto& [expression, value] : cases) EXPECT_EQ(symbol(assemble(std::string("X = ") + expression), "X"), value) << expression;
+    for (auto& [expression, value] : cases)
+        EXPECT_EQ(symbol(assemble(std::string("X = ") + expression), "X"), value) << expression;
 }
 
 TEST(Assembler, VectorsStartAndBanksGoToTheirPlaces) {
-    Assembly a = assemble(".start\nmain: CALL entry\nLD r0, bank(entry)\nirq: RETI\n.vector 0, irq\n.vector 15, main\n"
-                          ".bank 2\nentry: RET\n.bank 3\n.vector 1, here\nhere: .byte 7\n.bank 2\n.byte 8\n"
-                          ".bank 5\n.org 0x7FFF\n.byte 0x55");
+    Assembly a =
+        assemble(".start\nmain: CALL entry\nLD r0, bank(entry)\nirq: RETI\n.vector 0, irq\n.vector 15, main\n"
+                 ".bank 2\nentry: RET\n.bank 3\n.vector 1, here\nhere: .byte 7\n.bank 2\n.byte 8\n"
+                 ".bank 5\n.org 0x7FFF\n.byte 0x55");
     ASSERT_TRUE(Assembly_ok(a)) << errors(a);
     ASSERT_EQ(a.image.size(), 6u * 0x4000);
     const Bytes& i = a.image;
@@ -96,7 +112,8 @@ TEST(Assembler, VectorsStartAndBanksGoToTheirPlaces) {
     EXPECT_EQ(i[0xC000], 7);
     EXPECT_EQ(i.back(), 0x55);
     EXPECT_EQ(symbol(a, "entry"), 0x4000);
-    EXPECT_EQ(assemble(".org 0x3FFE\nLDW p0, 0x1234").image.size(), 0x4002u) << "the first 32 KiB are one piece";
+    EXPECT_EQ(assemble(".org 0x3FFE\nLDW p0, 0x1234").image.size(), 0x4002u)
+        << "the first 32 KiB are one piece";
     EXPECT_EQ(assemble(".byte 1\n.res 100").image.size(), 1u) << "reserved bytes at the end are not written";
 }
 
@@ -108,20 +125,27 @@ TEST(Assembler, IncludesResolveFromTheIncludingFileThenTheIncludeDirectories) {
         {"data/blob.bin", "\x01\x02\x03\x04"},
     });
     options.include_dirs = {"inc"};
-    Assembly a = Assembler_assemble_text("main.asm", ".include \"lib/util.asm\"\n.incbin \"data/blob.bin\", 1, 2", options);
+    Assembly a = Assembler_assemble_text(
+        "main.asm", ".include \"lib/util.asm\"\n.incbin \"data/blob.bin\", 1, 2", options);
     ASSERT_TRUE(Assembly_ok(a)) << errors(a);
     EXPECT_EQ(a.image, (Bytes{0x10, 0, 42, 3, 2, 3}));
     EXPECT_EQ(Assembly_format_depfile(a, "out dir/out.rom"),
-              "out\\ dir/out.rom: \\\n  main.asm \\\n  lib/util.asm \\\n  lib/consts.asm \\\n  inc/b.asm \\\n  data/blob.bin\n");
+              "out\\ dir/out.rom: \\\n  main.asm \\\n  lib/util.asm \\\n  lib/consts.asm \\\n  inc/b.asm "
+              "\\\n  data/blob.bin\n");
 }
 
 TEST(Assembler, ListingAndSymbolFile) {
     AsmOptions options = memory_files({});
     options.make_listing = true;
-    Assembly a = Assembler_assemble_text("p.asm", ".bank 2\nstart: LDW p0, 0x1234 ; go\n.x: .byte 1,2,3,4,5,6,7,8,9\nNEG = -5", options);
+    Assembly a = Assembler_assemble_text(
+        "p.asm", ".bank 2\nstart: LDW p0, 0x1234 ; go\n.x: .byte 1,2,3,4,5,6,7,8,9\nNEG = -5", options);
     ASSERT_TRUE(Assembly_ok(a)) << errors(a);
-    EXPECT_NE(a.listing.find("008000  4000  15 00 12 34" + std::string(21, ' ') + "2  start: LDW p0, 0x1234 ; go\n"), std::string::npos) << a.listing;
-    EXPECT_NE(a.listing.find("008004  4004  01 02 03 04 05 06 07 08 ...     3  .x: .byte"), std::string::npos) << a.listing;
+    EXPECT_NE(a.listing.find("008000  4000  15 00 12 34" + std::string(21, ' ') +
+                             "2  start: LDW p0, 0x1234 ; go\n"),
+              std::string::npos)
+        << a.listing;
+    EXPECT_NE(a.listing.find("008004  4004  01 02 03 04 05 06 07 08 ...     3  .x: .byte"), std::string::npos)
+        << a.listing;
     EXPECT_EQ(Assembly_format_symbols(a), "NEG = -5\nstart = 0x4000\nstart.x = 0x4004\n");
 }
 
@@ -156,12 +180,12 @@ TEST(Assembler, EveryErrorOfARunWithItsPlace) {
         EXPECT_EQ(errors(a), std::string(error) + "\n") << source;
         EXPECT_TRUE(a.image.empty()) << source;
     }
-    Assembly several = assemble("JMP missing\nLD r0, 999\n.include \"inc.asm\"\nx: NOP\nx: NOP\n", memory_files({{"inc.asm", "\n  FOO\n"}}));
-    EXPECT_EQ(errors(several),
-              "test.asm:1:5: error: undefined symbol 'missing'\n"
-              "test.asm:2:8: error: byte value 999 is out of range (-128..255)\n"
-              "inc.asm:2:3: error: unknown mnemonic 'FOO'\n"
-              "test.asm:5:1: error: duplicate symbol 'x', first defined at test.asm:4\n");
+    Assembly several = assemble("JMP missing\nLD r0, 999\n.include \"inc.asm\"\nx: NOP\nx: NOP\n",
+                                memory_files({{"inc.asm", "\n  FOO\n"}}));
+    EXPECT_EQ(errors(several), "test.asm:1:5: error: undefined symbol 'missing'\n"
+                               "test.asm:2:8: error: byte value 999 is out of range (-128..255)\n"
+                               "inc.asm:2:3: error: unknown mnemonic 'FOO'\n"
+                               "test.asm:5:1: error: duplicate symbol 'x', first defined at test.asm:4\n");
 }
 
 } // namespace

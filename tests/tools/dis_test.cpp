@@ -26,12 +26,17 @@ TEST(Disassembler, OneInstructionInAssemblerSyntax) {
         int length;
     };
     const Case cases[] = {
-        {{0x10, 0x00, 0x12}, 0, "LD r0, 0x12", 3},       {{0x12, 0x04, 0x06}, 0, "LD r4, [p6]", 3},
-        {{0x17, 0x0E, 0x0C}, 0, "STW [SP], PC", 3},      {{0x15, 0x02, 0xBE, 0xEF}, 0, "LDW p2, 0xBEEF", 4},
-        {{0x11, 0x0B, 0xFF}, 0, "MOV FLAGS, r255", 3},   {{0x82, 0x80, 0x01}, 0, "OUT 0x80, r1", 3},
-        {{0x00, 0x00, 0x20, 0x04}, 2, "PUSH p4", 2},     {{0xFF}, 0, "HALT", 1},
+        {{0x10, 0x00, 0x12}, 0, "LD r0, 0x12", 3},
+        {{0x12, 0x04, 0x06}, 0, "LD r4, [p6]", 3},
+        {{0x17, 0x0E, 0x0C}, 0, "STW [SP], PC", 3},
+        {{0x15, 0x02, 0xBE, 0xEF}, 0, "LDW p2, 0xBEEF", 4},
+        {{0x11, 0x0B, 0xFF}, 0, "MOV FLAGS, r255", 3},
+        {{0x82, 0x80, 0x01}, 0, "OUT 0x80, r1", 3},
+        {{0x00, 0x00, 0x20, 0x04}, 2, "PUSH p4", 2},
+        {{0xFF}, 0, "HALT", 1},
         {{0x15, 0x1C, 0x12, 0x34}, 0, "LDW PC, 0x1234", 4}, // the pair the CPU uses
-        {{0x71, 0x00, 0x00}, 0, ".byte 0x71", 1},        {{0x15, 0x02, 0xBE}, 0, ".byte 0x15", 1}, // cut off
+        {{0x71, 0x00, 0x00}, 0, ".byte 0x71", 1},
+        {{0x15, 0x02, 0xBE}, 0, ".byte 0x15", 1}, // cut off
         {{0x00}, 1, "", 0},
     };
     for (const Case& c : cases) {
@@ -39,17 +44,19 @@ TEST(Disassembler, OneInstructionInAssemblerSyntax) {
         EXPECT_EQ(Disassembler_format(c.bytes, c.at, text, sizeof text), c.length) << c.text;
         EXPECT_STREQ(text, c.text);
     }
-    EXPECT_FALSE(Disassembler_decode(Bytes{0x15, 0x1C, 0x12, 0x34}, 0).exact) << "the assembler writes no such pair byte";
+    EXPECT_FALSE(Disassembler_decode(Bytes{0x15, 0x1C, 0x12, 0x34}, 0).exact)
+        << "the assembler writes no such pair byte";
 }
 
 TEST(Disassembler, ImagesComeBackAsLabelledSource) {
-    Assembly a = Assembler_assemble_text(
-        "p.asm", ".vector 0, irq\n.start\nloop: CALL sub\nJNZ loop\nJMP 0x0102\nsub: RET\nirq: RETI\n.byte 0x71, 0x01\n"
-                 ".fill 20, 0xFF\n.bank 2\nfar: JZ far\nJMP 0x0100");
+    Assembly a = Assembler_assemble_text("p.asm", ".vector 0, irq\n.start\nloop: CALL sub\nJNZ loop\nJMP "
+                                                  "0x0102\nsub: RET\nirq: RETI\n.byte 0x71, 0x01\n"
+                                                  ".fill 20, 0xFF\n.bank 2\nfar: JZ far\nJMP 0x0100");
     ASSERT_TRUE(Assembly_ok(a));
     std::string source = Disassembler_disassemble_image(a.image);
-    for (const char* line : {"L0100:\n        CALL L0109 ", "JNZ L0100 ", "JMP 0x0102 ", "L0109:\n        RET", ".word L010A ",
-                             "\n.bank 2\nB2_4000:\n        JZ B2_4000 ", "JMP L0100 "})
+    for (const char* line :
+         {"L0100:\n        CALL L0109 ", "JNZ L0100 ", "JMP 0x0102 ", "L0109:\n        RET", ".word L010A ",
+          "\n.bank 2\nB2_4000:\n        JZ B2_4000 ", "JMP L0100 "})
         EXPECT_NE(source.find(line), std::string::npos) << line << "\n" << source;
     expect_round_trip(a.image);
     DisOptions bank;
@@ -65,11 +72,15 @@ TEST(Disassembler, AnyImageRoundTrips) {
     for (int round = 0; round < 40; ++round) {
         Bytes image(round < 34 ? random() % 2048 : 0x8000 + random() % 0xC000);
         for (uint8_t& b : image) {
-            if (round % 2 && random() % 2) b = instruction_set[random() % INSTRUCTION_COUNT].opcode;
-            else if (round % 2 && random() % 3 == 0) b = static_cast<uint8_t>(random() % 16);
-            else b = static_cast<uint8_t>(random());
+            if (round % 2 && random() % 2)
+                b = instruction_set[random() % INSTRUCTION_COUNT].opcode;
+            else if (round % 2 && random() % 3 == 0)
+                b = static_cast<uint8_t>(random() % 16);
+            else
+                b = static_cast<uint8_t>(random());
         }
-        if (image.size() > 100 && round % 3 == 0) std::fill(image.begin() + 40, image.begin() + 90, uint8_t(random()));
+        if (image.size() > 100 && round % 3 == 0)
+            std::fill(image.begin() + 40, image.begin() + 90, uint8_t(random()));
         expect_round_trip(image);
         if (HasFatalFailure()) return;
     }

@@ -43,17 +43,20 @@ TEST(Runner, PressesHoldFromTheirFrameUntilTheNextForTheSamePad) {
     // after that frame's presses, and stores pad 1's byte at 0xA000 + n - 1;
     // the second one also writes 0x99 into that byte itself (r9 is p8's low byte).
     Headless r(".vector 0, frame\n.start\n LDW p8, 0xA000\n EI\nloop: JMP loop\n"
-          "frame: LDW p0, 0xFF0A\n LD r2, [p0]\n ST [p8], r2\n INCW p8\n CMP r9, 2\n JNZ done\n ST [p0], 0x99\ndone: RETI\n");
+               "frame: LDW p0, 0xFF0A\n LD r2, [p0]\n ST [p8], r2\n INCW p8\n CMP r9, 2\n JNZ done\n ST "
+               "[p0], 0x99\ndone: RETI\n");
     HeadlessResult result = r.run(7, {{4, 0, 0}, {1, 0, PAD_A}, {5, 0, PAD_UP | PAD_X}, {5, 1, PAD_START}});
     EXPECT_EQ(result.end, HeadlessEnd::FrameLimit);
     EXPECT_EQ(result.frames, 7);
     const uint8_t seen[] = {0x40, 0x40, 0x99, 0x00, 0x81, 0x81, 0x00}; // the last interrupt is never served
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(r.peek(static_cast<uint16_t>(0xA000 + i)), seen[i]) << "frame " << i + 1;
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(r.peek(static_cast<uint16_t>(0xA000 + i)), seen[i]) << "frame " << i + 1;
     EXPECT_EQ(r.peek(0xFF0B), PAD_START);
 }
 
 TEST(Runner, HaltAndIllegalOpcodesEndTheRunInTheirFrame) {
-    Headless halt(".vector 0, frame\n.start\n EI\nloop: JMP loop\nframe: INC r6\n CMP r6, 3\n JZ stop\n RETI\nstop: HALT\n");
+    Headless halt(".vector 0, frame\n.start\n EI\nloop: JMP loop\nframe: INC r6\n CMP r6, 3\n JZ stop\n "
+                  "RETI\nstop: HALT\n");
     HeadlessResult result = halt.run(100);
     EXPECT_EQ(result.end, HeadlessEnd::Stopped);
     EXPECT_EQ(result.frames, 4);
@@ -67,12 +70,12 @@ TEST(Runner, TraceLineShowsAddressBytesDisassemblyRegistersAndFlags) {
     Computer_start(&r.computer);
     CPU_regs(cpu)[0] = 0xAB;
     CPU_regs(cpu)[FLAGS] = FLAG_C | 0x01;
-    EXPECT_EQ(Headless_trace_line(cpu),
-              "0100  15 02 12 34  LDW p2, 0x1234           AB 00 00 00 00 00 00 00 00 00 00 41 01 00 FF FF  Z=0 C=1");
+    EXPECT_EQ(Headless_trace_line(cpu), "0100  15 02 12 34  LDW p2, 0x1234           AB 00 00 00 00 00 00 00 "
+                                        "00 00 00 41 01 00 FF FF  Z=0 C=1");
     CPU_step(cpu);
     CPU_regs(cpu)[FLAGS] = FLAG_Z;
-    EXPECT_EQ(Headless_trace_line(cpu),
-              "0104  71           .byte 0x71               AB 00 12 34 00 00 00 00 00 00 00 80 01 04 FF FF  Z=1 C=0");
+    EXPECT_EQ(Headless_trace_line(cpu), "0104  71           .byte 0x71               AB 00 12 34 00 00 00 00 "
+                                        "00 00 00 80 01 04 FF FF  Z=1 C=0");
 }
 
 TEST(Runner, PressSyntax) {
@@ -90,7 +93,8 @@ TEST(Runner, PressSyntax) {
         EXPECT_EQ(press.pad, expected.pad) << text;
         EXPECT_EQ(press.buttons, expected.buttons) << text;
     }
-    for (const char* text : {"a", ":a", "x:a", "-1:a", "3:", "3:b", "3:a+", "3:A", "3:3/a", "3:0/a", "3:none+a"}) {
+    for (const char* text :
+         {"a", ":a", "x:a", "-1:a", "3:", "3:b", "3:a+", "3:A", "3:3/a", "3:0/a", "3:none+a"}) {
         HeadlessPress press{};
         std::string error;
         EXPECT_FALSE(Headless_parse_press(text, &press, &error)) << text;
