@@ -33,7 +33,18 @@ float* APU_make_wavetables() {
     return table;
 }
 
+namespace {
+// Machines built and not yet freed: the tables go with the last of them, so a
+// second machine in the process (a test's, a tool's) neither leaks the tables
+// nor frees them under the first.
+int table_users = 0;
+} // namespace
+
 bool APU_init_tables() {
+    if (table_users > 0 && wavetables && note_table) {
+        ++table_users;
+        return true;
+    }
     wavetables = APU_make_wavetables();
     note_table = static_cast<float*>(std::malloc(NOTE_COUNT * sizeof(float)));
     if (note_table) {
@@ -42,13 +53,20 @@ bool APU_init_tables() {
     }
     if (!wavetables || !note_table) {
         Log_error("lumacor: out of memory for the audio tables; running silent\n");
+        table_users = 0;
         APU_free_tables();
         return false;
     }
+    table_users = 1;
     return true;
 }
 
 void APU_free_tables() {
+    if (table_users > 1) {
+        --table_users;
+        return;
+    }
+    table_users = 0;
     std::free(wavetables);
     wavetables = nullptr;
     std::free(note_table);

@@ -27,6 +27,8 @@ struct APU {
 
 // Process-wide tables: four 1024-entry wavetables back to back in waveform
 // order, and the frequency of each of the 108 notes. Null when not built.
+// Every machine shares them: APU_init_tables and APU_free_tables pair up, and
+// the last free releases them.
 extern float* wavetables;
 extern float* note_table;
 
