@@ -80,6 +80,9 @@ struct WindowKeys : testing::Test {
             return VirtualScreen_run(&screen, {XPROP_PATH, "-root", "_NET_SUPPORTING_WM_CHECK"})
                        .out.find("window id") != std::string::npos;
         }));
+        // openbox names itself before it is ready to manage windows; a window
+        // mapped in between is never shown, and SDL waits for it for good.
+        std::this_thread::sleep_for(1s);
         write_bytes(rom, assemble(COUNTER));
         const char* asan = std::getenv("ASAN_OPTIONS");
         on_screen.env.insert({{"SDL_AUDIODRIVER", "dummy"},
