@@ -136,10 +136,6 @@ struct WindowKeys : testing::Test {
         std::vector<int> after = counts(lumacor.out.substr(at));
         return {before.empty() ? -1 : before.back(), after.empty() ? -1 : after.front()};
     }
-    int latest_count() {
-        Process_poll_output(&lumacor);
-        return counts(lumacor.out).back();
-    }
     bool printed(const std::string& text) {
         return wait_for([&] { return (lumacor.out + lumacor.err).find(text) != std::string::npos; });
     }
@@ -181,8 +177,8 @@ TEST_F(WindowKeys, StatesPauseAdvanceRewindAndFastForward) {
     xdotool({"key", "F2"});
     EXPECT_TRUE(printed("Could not load state " + rom + ".state2: No such file or directory\n"));
 
-    std::this_thread::sleep_for(1s);
-    int before_rewind = latest_count();
+    wait_for([] { return false; }, 1s);
+    int before_rewind = counts(lumacor.out).back();
     size_t rewind_from = lumacor.out.size();
     xdotool({"keydown", "grave"});
     EXPECT_TRUE(wait_for([&] { return frames_during(100ms) == 0; }, 2s));
