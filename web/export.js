@@ -1,14 +1,19 @@
 #!/usr/bin/env node
 // lumacor-export: writes one HTML file that plays a cartridge: the player
-// page built beside this script (lumacor.html, which already holds the
-// machine) with the ROM image inside it as base64. The file needs nothing
-// else: it opens from the disk or from any web server.
+// page (which already holds the machine) with the ROM image inside it as
+// base64. The file needs nothing else: it opens from the disk or from any
+// web server.
 //   lumacor-export GAME.rom [-o GAME.html]
-// The image is checked by the machine itself (the module beside this script)
-// before anything is written, so a file the page would refuse is refused here.
+// The build puts the player page inside this script, so the script alone
+// works from any folder; run from the sources it takes lumacor.html from
+// beside itself. The image is checked by the machine itself (the module in
+// the page) before anything is written, so a file the page would refuse is
+// refused here.
 'use strict';
 const fs = require('fs');
 const path = require('path');
+
+const BUILT_PAGE = /*@PAGE@*/null;
 
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
 
@@ -39,11 +44,33 @@ function parseArguments(args) {
   return { rom, out: out || rom.replace(/(\.[^./\\]*)?$/, '.html') };
 }
 
+function playerPage() {
+  if (BUILT_PAGE !== null) return BUILT_PAGE;
+  const beside = path.join(__dirname, 'lumacor.html');
+  try {
+    return fs.readFileSync(beside, 'utf8');
+  } catch {
+    return fail(`needs the player page ${beside}: copy lumacor.html beside it, or use the lumacor-export the web build makes`);
+  }
+}
+
+// Whether two paths name one file, through links, other spellings and hard
+// links alike.
+function sameFile(a, b) {
+  try {
+    const [first, second] = [fs.statSync(a), fs.statSync(b)];
+    return first.dev === second.dev && first.ino === second.ino;
+  } catch {
+    return false;
+  }
+}
+
 // Loads the image into the machine as the page will; returns the reason the
 // machine refuses it, or null.
-async function refusal(image) {
-  const module = fs.readFileSync(path.join(__dirname, 'lumacor.wasm'));
-  const compiled = await WebAssembly.compile(module);
+async function refusal(image, page) {
+  const wasm64 = /<script type="application\/octet-stream" id="lumacor-wasm">([A-Za-z0-9+/=]+)<\/script>/.exec(page);
+  if (!wasm64) return fail('the player page holds no machine');
+  const compiled = await WebAssembly.compile(Buffer.from(wasm64[1], 'base64'));
   // The machine prints nothing here and makes no other system call.
   const given = {};
   for (const { module: space, name, kind } of WebAssembly.Module.imports(compiled)) {
@@ -71,17 +98,17 @@ const escapeAttribute = (text) =>
 
 async function main() {
   const { rom, out } = parseArguments(process.argv.slice(2));
+  if (sameFile(rom, out)) fail(`${out} is the ROM itself: name another file for the page`, 2);
+  const page = playerPage();
   let image;
   try {
     image = fs.readFileSync(rom);
   } catch (error) {
     fail(`cannot read ${rom}: ${error.message}`);
   }
-  const problem = await refusal(image);
+  const problem = await refusal(image, page);
   if (problem) fail(`${rom}: ${problem}`);
-
-  const page = fs.readFileSync(path.join(__dirname, 'lumacor.html'), 'utf8');
-  if (page.split(ROM_SLOT).length !== 2) fail('lumacor.html beside this script has no place for the ROM');
+  if (page.split(ROM_SLOT).length !== 2) fail('the player page has no place for the ROM');
   const name = escapeAttribute(path.basename(rom));
   const filled = `<script type="application/octet-stream" id="lumacor-rom" data-name="${name}">${image.toString('base64')}</script>`;
   try {
@@ -91,4 +118,4 @@ async function main() {
   }
 }
 
-main();
+main().catch((error) => fail(error.message));

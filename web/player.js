@@ -1,17 +1,20 @@
-// The player page: runs the machine (the same sources as the desktop program,
-// compiled to WebAssembly) and gives it the browser's picture, sound, keys,
-// game pads and storage. The machine runs in the module; this script only
-// moves bytes between it and the browser and decides when frames run.
-// Scripts (and tests) drive the page through window.lumacor.
+// The machine in the page: runs the machine (the same sources as the desktop
+// program, compiled to WebAssembly) and gives it the browser's picture,
+// sound, game pads and storage. The machine runs in the module; this script
+// only moves bytes between it and the browser and decides when frames run.
+// Everything else (keys, touch, the page's controls) drives it through
+// window.lumacor, as scripts, tests and other pages do; controls.js is the
+// player page's share.
 'use strict';
 (() => {
   const ui = {
     title: document.getElementById('title'),
-    file: document.getElementById('file'),
     stage: document.getElementById('stage'),
     canvas: document.getElementById('screen'),
     message: document.getElementById('message'),
   };
+  const events = new EventTarget();
+  const tell = (type) => events.dispatchEvent(new Event(type));
   const paint = ui.canvas.getContext('2d', { alpha: false });
   const startPaused = new URLSearchParams(location.search).has('paused');
 
@@ -162,47 +165,85 @@
 
   // ---- sound -------------------------------------------------------------------
 
-  let sound = null;        // { context, node } once the worklet is in place
+  let sound = null;        // { context, node, gain } once the worklet is in place
   let soundContext = null;
   let soundState = 'off';  // 'on' while the context runs, else its state or why there is none
+  let volume = 1;
+  let muted = false;
+
+  // Audio worklets exist only in secure contexts: https pages, localhost and
+  // local files. Elsewhere the interfaces are simply absent, so each one is
+  // looked for before use, and a failure anywhere leaves the page silent
+  // rather than losing the key or the file that asked for sound.
+  const soundMissing = () => {
+    if (window.isSecureContext === false) return 'this page is not secure (plain http), and browsers give audio worklets only to https pages, localhost and local files';
+    if (typeof AudioContext !== 'function') return 'this browser has no Web Audio';
+    if (typeof AudioWorkletNode !== 'function') return 'this browser has no audio worklets';
+    return null;
+  };
+
+  function applyVolume() {
+    if (sound) sound.gain.gain.value = muted ? 0 : volume;
+  }
+
+  function resumeSound() {
+    const context = soundContext;
+    if (!context || context.state !== 'suspended' || document.hidden) return;
+    try {
+      Promise.resolve(context.resume()).catch(() => {});
+    } catch { /* the next gesture tries again */ }
+  }
+
+  function soundFailed(reason) {
+    soundState = `unavailable: ${reason}`;
+    mention(`No sound: ${reason}.`);
+  }
 
   // Browsers let audio start only from a click or a key press, so every one
   // (and every file opened) resumes the context until it runs.
   function startSound() {
     if (!wasm || soundState.startsWith('unavailable')) return;
     if (soundContext) {
-      if (soundContext.state === 'suspended' && !document.hidden) soundContext.resume();
+      resumeSound();
       return;
     }
-    if (typeof AudioWorkletNode !== 'function') {
-      soundState = 'unavailable: no audio worklets (they need an https page or a local file)';
-      mention('This page plays no sound here: the browser offers audio worklets only to https pages and local files.');
+    const missing = soundMissing();
+    if (missing) {
+      soundState = `unavailable: ${missing}`;
       return;
     }
     try {
-      soundContext = new AudioContext({ sampleRate: 48000, latencyHint: 'interactive' });
-    } catch {
-      soundContext = new AudioContext({ latencyHint: 'interactive' });
+      try {
+        soundContext = new AudioContext({ sampleRate: 48000, latencyHint: 'interactive' });
+      } catch {
+        soundContext = new AudioContext({ latencyHint: 'interactive' });
+      }
+    } catch (error) {
+      soundFailed(error.message);
+      return;
     }
     const context = soundContext;
+    if (!context.audioWorklet || typeof context.audioWorklet.addModule !== 'function') {
+      soundFailed('this browser offers this page no audio worklets');
+      return;
+    }
     context.onstatechange = () => {
       if (sound) soundState = context.state === 'running' ? 'on' : context.state;
     };
-    context.resume();
+    resumeSound();
     // A data: address, not a blob: one: a page opened from the disk has no
     // origin, and Chromium refuses worklet scripts from its blobs.
     const source = document.getElementById('lumacor-sound').textContent;
-    context.audioWorklet.addModule(`data:text/javascript;charset=utf-8,${encodeURIComponent(source)}`).then(() => {
+    Promise.resolve().then(() => context.audioWorklet.addModule(`data:text/javascript;charset=utf-8,${encodeURIComponent(source)}`)).then(() => {
       const node = new AudioWorkletNode(context, 'lumacor-sound',
         { numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [1] });
-      node.connect(context.destination);
+      const gain = context.createGain();
+      node.connect(gain).connect(context.destination);
       wasm.web_set_sample_rate(context.sampleRate);
-      sound = { context, node };
+      sound = { context, node, gain };
+      applyVolume();
       context.onstatechange();
-    }).catch((error) => {
-      soundState = `unavailable: ${error.message}`;
-      mention(`No sound: ${error.message}`);
-    });
+    }).catch((error) => soundFailed(error.message));
   }
 
   function sendSound() {
@@ -214,39 +255,8 @@
 
   // ---- keys and game pads ------------------------------------------------------
 
-  let keyBits = new Map();
-  const keysHeld = new Set();
-
   function press(pad, bits, down) {
     if (wasm && bits) wasm.web_press(pad, bits, down ? 1 : 0);
-  }
-
-  function releaseKeys() {
-    for (const code of keysHeld) press(0, keyBits.get(code), false);
-    keysHeld.clear();
-  }
-
-  function onKeyDown(event) {
-    startSound();
-    if (event.target === ui.file) return; // the keys that open the picker
-    const slot = ['F1', 'F2', 'F3', 'F4'].indexOf(event.code) + 1;
-    if (slot && cartridge) {
-      event.preventDefault();
-      if (!event.repeat) (event.shiftKey ? saveState : loadState)(slot);
-      return;
-    }
-    const bit = keyBits.get(event.code);
-    if (bit === undefined || !cartridge || event.ctrlKey || event.altKey || event.metaKey) return;
-    event.preventDefault();
-    if (event.repeat || keysHeld.has(event.code)) return;
-    keysHeld.add(event.code);
-    press(0, bit, true);
-  }
-
-  function onKeyUp(event) {
-    if (!keysHeld.delete(event.code)) return;
-    event.preventDefault();
-    press(0, keyBits.get(event.code), false);
   }
 
   // Pads take the first free player when they appear and free it (letting go
@@ -286,36 +296,83 @@
     }
   }
 
-  // ---- save states -------------------------------------------------------------
+  // ---- save states ---------------------------------------------------------------
+  // A state is the machine's snapshot as the desktop writes it to
+  // GAME.rom.state1 … 4, so the files move between the two either way.
+
+  const stateKey = (slot) => `lumacor:state:${cartridge.key}:${slot}`;
+
+  function stateData(slot) {
+    const stored = cartridge && storage.get(stateKey(slot));
+    return stored ? fromBase64(stored) : null;
+  }
+
+  // Restores the machine from a state's bytes; returns null, or why not.
+  function restoreState(data) {
+    const pointer = wasm.web_image_buffer(data.length);
+    if (!pointer) return text(wasm.web_message());
+    bytes(pointer, data.length).set(data);
+    if (!wasm.web_state_load(data.length, performance.now())) return text(wasm.web_message());
+    present();
+    return null;
+  }
 
   function saveState(slot) {
-    const size = wasm.web_state_save();
-    if (!size) return;
-    const stored = storage.set(`lumacor:state:${cartridge.key}:${slot}`, toBase64(bytes(wasm.web_state_data(), size)));
+    const size = cartridge ? wasm.web_state_save() : 0;
+    if (!size) return false;
+    const stored = storage.set(stateKey(slot), toBase64(bytes(wasm.web_state_data(), size)));
     say(stored ? `State ${slot} saved.` : `The browser refuses to store state ${slot}.`, !stored);
+    return stored;
   }
 
   function loadState(slot) {
-    const stored = storage.get(`lumacor:state:${cartridge.key}:${slot}`);
-    if (!stored) {
+    if (!cartridge) return false;
+    const data = stateData(slot);
+    if (!data) {
       say(`No state saved in slot ${slot} for this game.`);
-      return;
+      return false;
     }
-    const data = fromBase64(stored);
-    const pointer = wasm.web_image_buffer(data.length);
-    if (!pointer) return;
-    bytes(pointer, data.length).set(data);
-    if (wasm.web_state_load(data.length, performance.now())) {
-      present();
-      say(`State ${slot} loaded.`);
-    } else {
-      say(`State ${slot} cannot be loaded: ${text(wasm.web_message())}`, true);
+    const problem = restoreState(data);
+    say(problem ? `State ${slot} cannot be loaded: ${problem}` : `State ${slot} loaded.`, !!problem);
+    return !problem;
+  }
+
+  // A state from a file (the desktop's or one downloaded here): it is loaded,
+  // and kept in the slot only when the machine takes it.
+  function putState(slot, data, name) {
+    if (!cartridge) return false;
+    const problem = restoreState(data);
+    if (problem) {
+      say(`${name}: ${problem}`, true);
+      return false;
     }
+    const stored = storage.set(stateKey(slot), toBase64(data));
+    say(stored ? `${name} loaded into state ${slot}.` : `${name} is loaded, but the browser refuses to store it.`, !stored);
+    return true;
+  }
+
+  // Save RAM from a file, read as the desktop reads GAME.rom.sav: its first
+  // 4096 bytes, a shorter file padded with zeros. The game starts again so it
+  // reads the save as it would at power on.
+  function putSaveRAM(data, name) {
+    if (!cartridge) return false;
+    if (data.length > saveSize) {
+      say(`${name}: this is not a save file: save RAM holds ${saveSize} bytes, the file ${data.length}.`, true);
+      return false;
+    }
+    const save = bytes(wasm.web_save_ram(), saveSize);
+    save.fill(0);
+    save.set(data);
+    storeSave();
+    reset();
+    say(`${name} is the save RAM now; the game started again.`);
+    return true;
   }
 
   // ---- cartridges ----------------------------------------------------------------
 
   function load(data, name) {
+    if (!wasm) return false;
     const pointer = wasm.web_image_buffer(data.length);
     if (!pointer) {
       say(`${name}: ${text(wasm.web_message())}`, true);
@@ -328,7 +385,6 @@
       return false;
     }
     drainLog();
-    releaseKeys();
     cartridge = { name, key: (wasm.web_image_crc() >>> 0).toString(16).padStart(8, '0') };
     restoreSave();
     paint.clearRect(0, 0, frameWidth, frameHeight);
@@ -336,27 +392,38 @@
     ui.title.textContent = title;
     document.title = `${title} – lumacor`;
     say(paused ? `${name} is loaded and paused.` : `Playing ${name}.`);
+    tell('load');
     return true;
   }
 
-  async function open(file) {
+  async function openFile(file) {
     startSound();
-    if (!wasm) return;
+    if (!wasm) return false;
     if (!wasm.web_image_buffer(file.size)) {
       say(`${file.name}: ${text(wasm.web_message())}`, true);
-      return;
+      return false;
     }
     try {
-      load(new Uint8Array(await file.arrayBuffer()), file.name);
+      return load(new Uint8Array(await file.arrayBuffer()), file.name);
     } catch (error) {
       say(`${file.name} cannot be read: ${error.message}`, true);
+      return false;
     }
+  }
+
+  function reset() {
+    if (!cartridge || !wasm.web_reset(performance.now())) return false;
+    paint.clearRect(0, 0, frameWidth, frameHeight);
+    if (paused) present();
+    mention(`${cartridge.name} started again.`);
+    return true;
   }
 
   function ended() {
     storeSaveIfChanged();
     const reason = text(wasm.web_error());
     say(wasm.web_end() === 2 ? `The program stopped: ${reason}` : 'The program has ended.', wasm.web_end() === 2);
+    tell('end');
   }
 
   // ---- the frame loop --------------------------------------------------------------
@@ -391,14 +458,29 @@
     }
   }
 
+  function runFrames(count) {
+    const run = wasm.web_run_frames(Math.max(0, Math.floor(count)));
+    if (run > 0) present();
+    drainLog();
+    if (run > 0 && wasm.web_end() !== 0) ended();
+    return run;
+  }
+
+  function setPaused(value) {
+    if (paused === value) return;
+    paused = value;
+    if (!paused && wasm) wasm.web_pace_start(performance.now());
+    tell(paused ? 'pause' : 'resume');
+  }
+
   function onVisibility() {
     if (!wasm) return;
     if (document.hidden) {
       storeSaveIfChanged();
-      if (sound) sound.context.suspend();
+      if (sound) sound.context.suspend().catch(() => {});
     } else {
       wasm.web_pace_start(performance.now());
-      if (sound) sound.context.resume();
+      resumeSound();
     }
   }
 
@@ -415,19 +497,14 @@
     frameHeight = wasm.web_frame_height();
     saveSize = wasm.web_save_size();
     const [up, down, left, right, startButton, back, a, x] = bytes(wasm.web_button_bits(), 8);
-    buttons = { up, down, left, right, start: startButton, back, a, x };
-    keyBits = new Map([
-      ['ArrowUp', up], ['ArrowDown', down], ['ArrowLeft', left], ['ArrowRight', right],
-      ['Enter', startButton], ['Backspace', back], ['ShiftRight', back],
-      ['KeyZ', a], ['Space', a], ['KeyX', x],
-    ]);
+    buttons = Object.freeze({ up, down, left, right, start: startButton, back, a, x });
     padButtons = [[0, a], [2, x], [8, back], [9, startButton], [12, up], [13, down], [14, left], [15, right]];
     ui.canvas.width = frameWidth;
     ui.canvas.height = frameHeight;
     fit();
 
     const rom = document.getElementById('lumacor-rom');
-    if (rom.textContent.trim()) {
+    if (rom && rom.textContent.trim()) {
       document.body.classList.add('exported');
       load(fromBase64(rom.textContent), rom.dataset.name || 'game.rom');
     } else {
@@ -438,28 +515,13 @@
   }
 
   window.addEventListener('resize', () => frameWidth && fit());
-  window.addEventListener('keydown', onKeyDown);
-  window.addEventListener('keyup', onKeyUp);
-  window.addEventListener('blur', releaseKeys);
+  document.addEventListener('fullscreenchange', () => frameWidth && fit());
   window.addEventListener('pointerdown', startSound);
+  window.addEventListener('keydown', startSound);
   window.addEventListener('gamepadconnected', () => wasm && pollPads());
   window.addEventListener('gamepaddisconnected', () => wasm && pollPads());
   document.addEventListener('visibilitychange', onVisibility);
   window.addEventListener('pagehide', storeSaveIfChanged);
-  ui.file.addEventListener('change', () => {
-    if (ui.file.files.length) open(ui.file.files[0]);
-    ui.file.value = '';
-  });
-  window.addEventListener('dragover', (event) => {
-    event.preventDefault();
-    document.body.classList.add('dragging');
-  });
-  window.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
-  window.addEventListener('drop', (event) => {
-    event.preventDefault();
-    document.body.classList.remove('dragging');
-    if (event.dataTransfer.files.length) open(event.dataTransfer.files[0]);
-  });
 
   const ready = start().catch((error) => {
     broken = true;
@@ -467,9 +529,13 @@
     throw error;
   });
 
-  // The automation interface; docs/web.md describes it.
+  // The interface of the machine in the page, for the page's own controls,
+  // for scripts and for other pages that embed it; docs/web.md describes it.
   const needWasm = () => {
     if (!wasm) throw new Error('lumacor is not ready yet: await lumacor.ready');
+  };
+  const needSlot = (slot) => {
+    if (![1, 2, 3, 4].includes(slot)) throw new RangeError('slot must be 1, 2, 3 or 4');
   };
   window.lumacor = Object.freeze({
     ready,
@@ -477,21 +543,22 @@
     get cartridge() { return cartridge ? cartridge.name : null; },
     get buttons() { return buttons; },
     get sound() { return soundState; },
-    pause() { paused = true; },
-    resume() {
-      needWasm();
-      if (!paused) return;
-      paused = false;
-      wasm.web_pace_start(performance.now());
-    },
-    runFrames(count) {
-      needWasm();
-      const run = wasm.web_run_frames(Math.max(0, Math.floor(count)));
-      if (run > 0) present();
-      drainLog();
-      if (run > 0 && wasm.web_end() !== 0) ended();
-      return run;
-    },
+    get paused() { return paused; },
+    get volume() { return volume; },
+    set volume(value) { volume = Math.min(1, Math.max(0, Number(value) || 0)); applyVolume(); },
+    get muted() { return muted; },
+    set muted(value) { muted = !!value; applyVolume(); },
+    on(type, listener) { events.addEventListener(type, listener); },
+    say,
+    startSound,
+    load(data, name) { needWasm(); return load(data instanceof Uint8Array ? data : new Uint8Array(data), name); },
+    open(file) { needWasm(); return openFile(file); },
+    reset() { needWasm(); return reset(); },
+    pause() { setPaused(true); },
+    resume() { needWasm(); setPaused(false); },
+    // One frame while paused, shown, as the desktop's N key runs it.
+    advance() { needWasm(); return paused && cartridge ? runFrames(1) : 0; },
+    runFrames(count) { needWasm(); return runFrames(count); },
     pixels() {
       needWasm();
       return bytes(wasm.web_pixels(), frameWidth * frameHeight * 4).slice();
@@ -501,10 +568,21 @@
       if (pad !== 0 && pad !== 1) throw new RangeError('pad must be 0 or 1');
       wasm.web_set_buttons(pad, bits & 0xFF);
     },
+    press(pad, bits, down) {
+      needWasm();
+      if (pad !== 0 && pad !== 1) throw new RangeError('pad must be 0 or 1');
+      press(pad, bits & 0xFF, down);
+    },
     saveRAM() {
       needWasm();
       const pointer = wasm.web_save_ram();
       return pointer ? bytes(pointer, saveSize).slice() : null;
     },
+    putSaveRAM(data, name = 'the file') { needWasm(); return putSaveRAM(new Uint8Array(data), name); },
+    saveState(slot) { needWasm(); needSlot(slot); return saveState(slot); },
+    loadState(slot) { needWasm(); needSlot(slot); return loadState(slot); },
+    stateData(slot) { needWasm(); needSlot(slot); return stateData(slot); },
+    putState(slot, data, name = 'the file') { needWasm(); needSlot(slot); return putState(slot, new Uint8Array(data), name); },
+    fit() { if (frameWidth) fit(); },
   });
 })();

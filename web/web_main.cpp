@@ -55,6 +55,10 @@ struct Player {
     int64_t sample_remainder; // thousandths of a sample owed to the next frame
     std::array<float, MAX_SAMPLES> samples;
     int sample_count;
+    // Buttons pressed since the last frame ran, and those of them already let
+    // go: a tap between two frames still holds its button for one frame.
+    std::array<uint8_t, 2> fresh;
+    std::array<uint8_t, 2> released_early;
 };
 
 Player player{};
@@ -122,7 +126,17 @@ int64_t whole_ms(double ms) { return static_cast<int64_t>(ms); }
 
 FrameEnd run_frame() {
     player.end = Computer_run_frame(&player.computer, player.frame.data());
+    for (size_t pad = 0; pad < 2; ++pad) {
+        player.computer.controllers.bytes[pad] &= static_cast<uint8_t>(~player.released_early[pad]);
+        player.fresh[pad] = 0;
+        player.released_early[pad] = 0;
+    }
     return player.end;
+}
+
+void forget_taps() {
+    player.fresh = {};
+    player.released_early = {};
 }
 
 void render_frame_sound() {
@@ -174,6 +188,7 @@ EMSCRIPTEN_KEEPALIVE int web_load(uint32_t size, double now_ms) {
     Computer_attach_cartridge(&player.computer, &player.cartridge);
     Computer_reset(&player.computer);
     Computer_start(&player.computer);
+    forget_taps();
     player.end = FrameEnd::Running;
     player.error.clear();
     player.frame.fill(0);
@@ -209,13 +224,40 @@ EMSCRIPTEN_KEEPALIVE double web_frame() { return static_cast<double>(player.comp
 // Scripted input: from the next frame on, the controller byte holds `bits`.
 EMSCRIPTEN_KEEPALIVE void web_set_buttons(int pad, int bits) {
     player.computer.controllers.bytes[pad & 1] = static_cast<uint8_t>(bits);
+    player.fresh[pad & 1] = 0;
+    player.released_early[pad & 1] = 0;
 }
 
-// A key or a pad button went down or up: only its bits change, so the
-// program's own writes to the byte and the other inputs' bits stay.
+// A key, a touch or a pad button went down or up: only its bits change, so
+// the program's own writes to the byte and the other inputs' bits stay. A
+// button let go before any frame saw it is let go after the next frame.
 EMSCRIPTEN_KEEPALIVE void web_press(int pad, int bits, int down) {
-    uint8_t& byte = player.computer.controllers.bytes[pad & 1];
-    byte = static_cast<uint8_t>(down ? (byte | bits) : (byte & ~bits));
+    const size_t index = pad & 1;
+    uint8_t& byte = player.computer.controllers.bytes[index];
+    const auto mask = static_cast<uint8_t>(bits);
+    if (down) {
+        byte |= mask;
+        player.fresh[index] |= mask;
+        player.released_early[index] &= static_cast<uint8_t>(~mask);
+        return;
+    }
+    const auto early = static_cast<uint8_t>(mask & player.fresh[index]);
+    player.released_early[index] |= early;
+    byte &= static_cast<uint8_t>(~(mask & ~early));
+}
+
+// The reset button: the cartridge starts again from its first instruction,
+// with its save RAM as it is, as after switching the machine off and on.
+EMSCRIPTEN_KEEPALIVE int web_reset(double now_ms) {
+    if (!player.has_cartridge) return 0;
+    Computer_reset(&player.computer);
+    Computer_start(&player.computer);
+    forget_taps();
+    player.end = FrameEnd::Running;
+    player.error.clear();
+    player.frame.fill(0);
+    FramePacer_start(&player.pacer, whole_ms(now_ms), player.computer.gpu.refresh_rate);
+    return 1;
 }
 
 // Runs up to `count` frames at once, without pacing or sound; returns how
