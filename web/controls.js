@@ -261,8 +261,9 @@
   function toggleFullscreen() {
     if (document.fullscreenElement) {
       document.exitFullscreen().catch(() => {});
-    } else if (ui.stage.requestFullscreen) {
-      ui.stage.requestFullscreen().catch((error) => lumacor.say(`Fullscreen is refused: ${error.message}`, true));
+    } else if (document.documentElement.requestFullscreen) {
+      // The whole page, so its buttons (and a phone's pad) stay at hand.
+      document.documentElement.requestFullscreen().catch((error) => lumacor.say(`Fullscreen is refused: ${error.message}`, true));
     } else {
       lumacor.say('This browser offers this page no fullscreen.', true);
     }

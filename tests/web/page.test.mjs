@@ -6,7 +6,7 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { echoRom, fileUrl, launchBrowser, message, openPage, openRom, temporaryFolder, webBuild } from './support.mjs';
+import { dropFile, echoRom, fileUrl, launchBrowser, message, openPage, openRom, temporaryFolder, webBuild } from './support.mjs';
 
 const player = fileUrl(path.join(webBuild, 'lumacor.html'));
 const exporter = path.join(webBuild, 'lumacor-export');
@@ -37,7 +37,7 @@ const padBytes = (page) => page.evaluate(() => new Promise((done) => requestAnim
 test('keys hold player 1\'s buttons by their place; a lost focus lets go; setButtons sets a whole byte', async () => {
   const page = await pausedEcho();
   const keys = [['ArrowUp', 0x01], ['ArrowDown', 0x02], ['ArrowLeft', 0x04], ['ArrowRight', 0x08], ['Enter', 0x10],
-    ['Backspace', 0x20], ['ShiftRight', 0x20], ['KeyZ', 0x40], ['Space', 0x40], ['KeyX', 0x80], ['KeyA', 0], ['ShiftLeft', 0]];
+    ['Backspace', 0x20], ['KeyZ', 0x40], ['Space', 0x40], ['KeyX', 0x80], ['KeyA', 0], ['ShiftLeft', 0]];
   for (const [key, bit] of keys) {
     await page.keyboard.down(key);
     assert.deepEqual(await padBytes(page), [bit, 0], key);
@@ -45,12 +45,25 @@ test('keys hold player 1\'s buttons by their place; a lost focus lets go; setBut
   }
   await page.keyboard.down('ArrowLeft');
   await page.keyboard.down('KeyX');
+  assert.deepEqual(await padBytes(page), [0x84, 0]);
   await page.keyboard.up('ArrowLeft');
   assert.deepEqual(await padBytes(page), [0x80, 0], 'letting go of one key keeps the other');
   await page.evaluate(() => window.dispatchEvent(new Event('blur')));
   assert.deepEqual(await padBytes(page), [0, 0]);
   await page.evaluate(() => window.lumacor.setButtons(1, 0x41));
   assert.deepEqual(await padBytes(page), [0, 0x41], 'setButtons(1, bits) holds player 2\'s byte');
+  await page.evaluate(() => window.lumacor.setButtons(1, 0));
+  // A tap between two frames holds its button for the next frame only; so
+  // does right Shift (BACK) let go on its own, but not as part of Shift+F1.
+  for (const tap of [['KeyZ'], ['ShiftRight']]) {
+    await page.keyboard.press(tap[0]);
+    assert.deepEqual([await padBytes(page), await padBytes(page)], [[tap[0] === 'KeyZ' ? 0x40 : 0x20, 0], [0, 0]], tap[0]);
+  }
+  await page.keyboard.down('ShiftRight');
+  await page.keyboard.press('F1');
+  await page.keyboard.up('ShiftRight');
+  assert.deepEqual(await padBytes(page), [0, 0], 'right Shift+F1 presses no BACK');
+  assert.equal((await message(page)).text, 'State 1 saved.');
   await page.close();
 });
 
@@ -103,7 +116,7 @@ test('save RAM is kept per cartridge, stored at most once a second and when the 
   await page.close();
 });
 
-test('a bad file gets a clear message and the game plays on; a dropped file is played', async () => {
+test('a bad file gets a clear message and the game plays on; a dropped file is played and has the keys', async () => {
   const page = await openPage(browser, player);
   await openRom(page, echoRom);
   const dir = temporaryFolder();
@@ -118,12 +131,12 @@ test('a bad file gets a clear message and the game plays on; a dropped file is p
     assert.ok(shown.error && new RegExp(`^${name}: .*${reason}`).test(shown.text), shown.text);
     await page.waitForFunction((f) => window.lumacor.frame > f + 2 && window.lumacor.cartridge === 'echo.rom', {}, frame);
   }
-  await page.evaluate((bytes) => {
-    const transfer = new DataTransfer();
-    transfer.items.add(new File([new Uint8Array(bytes)], 'dropped.rom'));
-    window.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, cancelable: true }));
-  }, Array.from(fs.readFileSync(echoRom)));
+  fs.copyFileSync(echoRom, path.join(dir, 'dropped.rom'));
+  await (await page.$('#volume')).focus();
+  await dropFile(page, path.join(dir, 'dropped.rom'));
   await page.waitForFunction(() => window.lumacor.cartridge === 'dropped.rom' && window.lumacor.frame > 2);
+  await page.keyboard.down('KeyX');
+  await page.waitForFunction(() => window.lumacor.saveRAM()[0] === 0x80);
   assert.deepEqual(page.pageErrors, []);
   await page.close();
 });
@@ -131,7 +144,7 @@ test('a bad file gets a clear message and the game plays on; a dropped file is p
 test('the machine pauses while the tab is hidden; sound starts with the first click', async () => {
   const page = await openPage(browser, player);
   assert.equal(await page.evaluate(() => window.lumacor.sound), 'off');
-  await page.click('#screen');
+  await page.click('h1');
   await page.waitForFunction(() => window.lumacor.sound !== 'off');
   assert.equal(await page.evaluate(() => window.lumacor.sound), 'on');
   await openRom(page, echoRom);
@@ -168,9 +181,12 @@ test('save states: Shift+F1 saves, F1 restores (picture, save RAM, frame count),
   await page.close();
 });
 
-test('lumacor-export writes one file that plays from the disk, and refuses what the player refuses', async () => {
+test('lumacor-export, alone in any folder, writes one file that plays from the disk; refuses what the player refuses, '
+  + 'and its own ROM as the output', async () => {
   const dir = temporaryFolder();
-  assert.equal(spawnSync(exporter, [echoRom, '-o', path.join(dir, 'echo game.html')]).status, 0);
+  const alone = path.join(temporaryFolder(), 'lumacor-export');
+  fs.copyFileSync(exporter, alone);
+  assert.equal(spawnSync(alone, [echoRom, '-o', path.join(dir, 'echo game.html')]).status, 0);
   const page = await openPage(browser, fileUrl(path.join(dir, 'echo game.html')));
   assert.equal(await page.evaluate(() => document.title), 'echo – lumacor');
   await page.keyboard.down('Enter');
@@ -179,5 +195,15 @@ test('lumacor-export writes one file that plays from the disk, and refuses what 
   const run = spawnSync(exporter, [path.join(dir, 'empty.rom'), '-o', path.join(dir, 'empty.html')], { encoding: 'utf8' });
   assert.deepEqual([run.status, fs.existsSync(path.join(dir, 'empty.html'))], [1, false]);
   assert.match(run.stderr, /empty\.rom: The file is empty/);
+  const rom = path.join(dir, 'game.rom');
+  fs.copyFileSync(echoRom, rom);
+  fs.linkSync(rom, path.join(dir, 'hard.rom'));
+  fs.symlinkSync(rom, path.join(dir, 'soft.html'));
+  for (const out of [rom, path.join(dir, '.', '..', path.basename(dir), 'game.rom'), path.join(dir, 'hard.rom'), path.join(dir, 'soft.html')]) {
+    const same = spawnSync(exporter, [rom, '-o', out], { encoding: 'utf8' });
+    assert.deepEqual([same.status, same.stderr.trim().split('\n').length], [2, 1], same.stderr);
+    assert.match(same.stderr, /is the ROM itself/);
+  }
+  assert.ok(fs.readFileSync(rom).equals(fs.readFileSync(echoRom)), 'the ROM is untouched');
   await page.close();
 });

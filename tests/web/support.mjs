@@ -3,6 +3,7 @@
 // pictures read back.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -20,12 +21,12 @@ export const romPath = (name) => path.join(desktopBuild, 'roms', name);
 export const temporaryFolder = () => fs.mkdtempSync(path.join(os.tmpdir(), 'lumacor-web-'));
 export const fileUrl = (file, query = '') => pathToFileURL(file).href + query;
 
-export async function launchBrowser(firefox = false) {
+export async function launchBrowser(firefox = false, args = []) {
   const profile = temporaryFolder();
   const browser = await puppeteer.launch(firefox
     ? { browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true, userDataDir: profile }
     : { executablePath: '/usr/bin/chromium', headless: true, args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`] });
+      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`, ...args] });
   // The browser may still be writing its profile as it closes.
   browser.shut = async () => {
     await browser.close();
@@ -49,6 +50,39 @@ export async function openPage(browser, url, prepare = null) {
 export async function openRom(page, file, name = path.basename(file)) {
   await (await page.$('#file')).uploadFile(file);
   await page.waitForFunction((n) => window.lumacor.cartridge === n, {}, name);
+}
+
+// A file dropped onto the page at (x, y) as a person drops it: the
+// browser's own drag and drop, not a made-up event.
+export async function dropFile(page, file, x = 100, y = 200) {
+  const session = await page.createCDPSession();
+  const data = { items: [], files: [file], dragOperationsMask: 1 };
+  for (const type of ['dragEnter', 'dragOver', 'drop']) await session.send('Input.dispatchDragEvent', { type, x, y, data });
+  await session.detach();
+}
+
+// A plain web server on 127.0.0.1 for the files of `folders` (a map of URL
+// prefix to folder); each request's path is kept in server.requests.
+export async function serve(folders, headers = {}) {
+  const server = http.createServer((request, response) => {
+    const url = new URL(request.url, 'http://x');
+    server.requests.push(url.pathname);
+    for (const [prefix, folder] of Object.entries(folders)) {
+      if (!url.pathname.startsWith(prefix)) continue;
+      const file = path.join(folder, decodeURIComponent(url.pathname.slice(prefix.length)));
+      if (fs.existsSync(file) && fs.statSync(file).isFile()) {
+        response.writeHead(200, { 'Content-Type': file.endsWith('.html') ? 'text/html' : 'application/octet-stream', ...headers });
+        response.end(fs.readFileSync(file));
+        return;
+      }
+    }
+    response.writeHead(404, { 'Content-Type': 'text/plain', ...headers });
+    response.end('not found');
+  });
+  server.requests = [];
+  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  server.port = server.address().port;
+  return server;
 }
 
 export const message = (page) => page.$eval('#message', (m) => ({ text: m.textContent, error: m.classList.contains('error') }));
