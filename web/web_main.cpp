@@ -124,19 +124,20 @@ const char* image_problem(std::span<const uint8_t> image) {
 
 int64_t whole_ms(double ms) { return static_cast<int64_t>(ms); }
 
-FrameEnd run_frame() {
-    player.end = Computer_run_frame(&player.computer, player.frame.data());
+// Taps owed a frame are let go: a frame has seen them, or a new cartridge
+// should not.
+void settle_taps() {
     for (size_t pad = 0; pad < 2; ++pad) {
         player.computer.controllers.bytes[pad] &= static_cast<uint8_t>(~player.released_early[pad]);
         player.fresh[pad] = 0;
         player.released_early[pad] = 0;
     }
-    return player.end;
 }
 
-void forget_taps() {
-    player.fresh = {};
-    player.released_early = {};
+FrameEnd run_frame() {
+    player.end = Computer_run_frame(&player.computer, player.frame.data());
+    settle_taps();
+    return player.end;
 }
 
 void render_frame_sound() {
@@ -188,7 +189,7 @@ EMSCRIPTEN_KEEPALIVE int web_load(uint32_t size, double now_ms) {
     Computer_attach_cartridge(&player.computer, &player.cartridge);
     Computer_reset(&player.computer);
     Computer_start(&player.computer);
-    forget_taps();
+    settle_taps();
     player.end = FrameEnd::Running;
     player.error.clear();
     player.frame.fill(0);
@@ -252,7 +253,6 @@ EMSCRIPTEN_KEEPALIVE int web_reset(double now_ms) {
     if (!player.has_cartridge) return 0;
     Computer_reset(&player.computer);
     Computer_start(&player.computer);
-    forget_taps();
     player.end = FrameEnd::Running;
     player.error.clear();
     player.frame.fill(0);

@@ -20,6 +20,37 @@ test('pacing: one frame per 16 ms, the first at once; a stall made up 8 a call; 
   assert.deepEqual([Math.min(...counts), Math.max(...counts), counts.reduce((a, b) => a + b)], [705, 706, 88200]);
 });
 
+// The echo cartridge copies the controller bytes into save RAM each frame.
+test('presses: a tap between two frames holds for one frame; pressed again before it, it stays; setButtons '
+  + 'forgets taps, a reset keeps them', async () => {
+  const { wasm, load } = await loadModule();
+  assert.ok(load(fs.readFileSync(echoRom), 0));
+  const seen = () => {
+    wasm.web_run_frames(1);
+    return new Uint8Array(wasm.memory.buffer, wasm.web_save_ram(), 2)[0];
+  };
+  wasm.web_press(0, 0x40, 1);
+  wasm.web_press(0, 0x01, 1);
+  assert.equal(seen(), 0x41);
+  wasm.web_press(0, 0x01, 0);
+  wasm.web_press(0, 0x10, 1);
+  wasm.web_press(0, 0x10, 0);
+  assert.deepEqual([seen(), seen()], [0x50, 0x40], 'a held key lets go at once, a tap after one frame');
+  wasm.web_press(0, 0x08, 1);
+  wasm.web_press(0, 0x08, 0);
+  wasm.web_press(0, 0x08, 1);
+  assert.deepEqual([seen(), seen()], [0x48, 0x48], 'tapped, then held');
+  wasm.web_press(0, 0x80, 1);
+  wasm.web_press(0, 0x80, 0);
+  wasm.web_set_buttons(0, 0x02);
+  assert.deepEqual([seen(), seen()], [0x02, 0x02], 'setButtons sets the byte whole');
+  wasm.web_press(0, 0x04, 1);
+  wasm.web_press(0, 0x04, 0);
+  assert.equal(wasm.web_reset(0), 1);
+  assert.equal(wasm.web_frame(), 0);
+  assert.deepEqual([seen(), seen()], [0x06, 0x02], 'a reset keeps what is held, and a tap is still owed its frame');
+});
+
 // At 1000 Hz a frame is 16 samples: the worklet starts after 32, keeps at
 // most 64, and its ring holds 256.
 test('sound: waits for two frames, plays in order across the ring\'s end, runs dry into silence, keeps four frames', () => {
