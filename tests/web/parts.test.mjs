@@ -5,7 +5,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { test } from 'node:test';
 import vm from 'node:vm';
-import { echoRom, loadModule } from './support.mjs';
+import path from 'node:path';
+import { echoRom, loadModule, webBuild } from './support.mjs';
 
 test('pacing: one frame per 16 ms, the first at once; a stall made up 8 a call; none after a pause; sound per frame', async () => {
   const { wasm, load } = await loadModule();
@@ -74,4 +75,16 @@ test('sound: waits for two frames, plays in order across the ring\'s end, runs d
   }
   post(1, 100);
   assert.deepEqual(play(66), range(37, 64, 2));
+});
+
+test('the sizes docs/web.md gives are the built files\', within 2 KB', () => {
+  const doc = fs.readFileSync(new URL('../../docs/web.md', import.meta.url), 'utf8');
+  const stated = [...doc.matchAll(/\| `(lumacor\.wasm|lumacor\.html|lumacor-export|demo\.html)`[^|]*\| (\d+) KB/g)];
+  stated.push(...[...doc.matchAll(/`build-web\/(lumacor\.wasm)` \| [^|]*about (\d+) KB/g)]);
+  stated.push(...[...doc.matchAll(/The player and machine take about (\d+) KB/g)].map(([line, kb]) => [line, 'lumacor.html', kb]));
+  assert.equal(stated.length, 6, 'the size table, the build table and the exported file\'s share');
+  for (const [line, file, kb] of stated) {
+    const actual = fs.statSync(path.join(webBuild, file)).size / 1000;
+    assert.ok(Math.abs(actual - Number(kb)) <= 2, `${line}: the build's ${file} is ${actual.toFixed(0)} KB (bash scripts/web.sh --measure)`);
+  }
 });
