@@ -308,7 +308,19 @@
   onButton($('settings-open'), () => {
     showSaves();
     openDialog(ui.settings);
+    showPads();
   });
+
+  // The pads the page reads and what each holds now, while the settings show.
+  function showPads() {
+    const lines = lumacor.pads.map((pad, slot) => {
+      if (!pad) return `<li>Player ${slot + 1}: no game pad (press one of its buttons)</li>`;
+      const holds = NAMES.filter((name) => pad.bits & lumacor.buttons[name]).map((name) => name.toUpperCase());
+      return `<li>Player ${slot + 1}: ${pad.name.replace(/[&<>]/g, '')}, holding ${holds.join(' ') || 'nothing'}</li>`;
+    }).join('');
+    if ($('pads').innerHTML !== lines) $('pads').innerHTML = lines;
+    if (ui.settings.open) requestAnimationFrame(showPads);
+  }
   onButton($('open-big'), () => ui.file.click());
   for (const dialog of [ui.help, ui.settings]) {
     dialog.querySelector('.close').addEventListener('click', () => dialog.close());

@@ -264,6 +264,7 @@
   // the standard layout's positions.
   const padIndex = [null, null];
   const padBits = [0, 0];
+  const padNames = ['', ''];
   let padButtons = [];
 
   function pollPads() {
@@ -281,6 +282,7 @@
       const slot = padIndex.indexOf(null);
       if (slot < 0) break;
       padIndex[slot] = pad.index;
+      padNames[slot] = pad.id;
       console.log(`Controller: ${slot} ${pad.id}`);
       mention(`Game pad for player ${slot + 1}: ${pad.id}`);
     }
@@ -544,6 +546,8 @@
     get buttons() { return buttons; },
     get sound() { return soundState; },
     get paused() { return paused; },
+    // Each player's game pad, { name, bits } of the buttons it holds, or null.
+    get pads() { return padIndex.map((index, slot) => (index === null ? null : { name: padNames[slot], bits: padBits[slot] })); },
     get volume() { return volume; },
     set volume(value) { volume = Math.min(1, Math.max(0, Number(value) || 0)); applyVolume(); },
     get muted() { return muted; },

@@ -53,12 +53,10 @@ test('keys hold player 1\'s buttons by their place; a lost focus lets go; setBut
   await page.evaluate(() => window.lumacor.setButtons(1, 0x41));
   assert.deepEqual(await padBytes(page), [0, 0x41], 'setButtons(1, bits) holds player 2\'s byte');
   await page.evaluate(() => window.lumacor.setButtons(1, 0));
-  // A tap between two frames holds its button for the next frame only; so
-  // does right Shift (BACK) let go on its own, but not as part of Shift+F1.
-  for (const tap of [['KeyZ'], ['ShiftRight']]) {
-    await page.keyboard.press(tap[0]);
-    assert.deepEqual([await padBytes(page), await padBytes(page)], [[tap[0] === 'KeyZ' ? 0x40 : 0x20, 0], [0, 0]], tap[0]);
-  }
+  // Right Shift (BACK) let go on its own taps BACK for one frame; as part of
+  // Shift+F1 it presses nothing.
+  await page.keyboard.press('ShiftRight');
+  assert.deepEqual([await padBytes(page), await padBytes(page)], [[0x20, 0], [0, 0]]);
   await page.keyboard.down('ShiftRight');
   await page.keyboard.press('F1');
   await page.keyboard.up('ShiftRight');
@@ -93,6 +91,8 @@ test('game pads: the standard layout, first free player, unplugging lets go of t
   assert.deepEqual(await padBytes(page), [0, 0x41]);
   await page.evaluate(() => window.testPad(2, [15]));
   assert.deepEqual(await padBytes(page), [0x08, 0x41]);
+  await page.click('[aria-label="Settings"]');
+  await page.waitForFunction(() => /1: Test pad 2, holding RIGHT.*2: Test pad 1, holding UP A/.test(document.getElementById('pads').textContent));
   assert.deepEqual(page.pageErrors, []);
   await page.close();
 });

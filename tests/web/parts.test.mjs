@@ -30,25 +30,19 @@ test('presses: a tap between two frames holds for one frame; pressed again befor
     wasm.web_run_frames(1);
     return new Uint8Array(wasm.memory.buffer, wasm.web_save_ram(), 2)[0];
   };
-  wasm.web_press(0, 0x40, 1);
-  wasm.web_press(0, 0x01, 1);
+  // Presses as [bits, down] pairs, each 1 (down) or 0 (up).
+  const presses = (...list) => list.forEach(([bits, down]) => wasm.web_press(0, bits, down));
+  presses([0x40, 1], [0x01, 1]);
   assert.equal(seen(), 0x41);
-  wasm.web_press(0, 0x01, 0);
-  wasm.web_press(0, 0x10, 1);
-  wasm.web_press(0, 0x10, 0);
+  presses([0x01, 0], [0x10, 1], [0x10, 0]);
   assert.deepEqual([seen(), seen()], [0x50, 0x40], 'a held key lets go at once, a tap after one frame');
-  wasm.web_press(0, 0x08, 1);
-  wasm.web_press(0, 0x08, 0);
-  wasm.web_press(0, 0x08, 1);
+  presses([0x08, 1], [0x08, 0], [0x08, 1]);
   assert.deepEqual([seen(), seen()], [0x48, 0x48], 'tapped, then held');
-  wasm.web_press(0, 0x80, 1);
-  wasm.web_press(0, 0x80, 0);
+  presses([0x80, 1], [0x80, 0]);
   wasm.web_set_buttons(0, 0x02);
   assert.deepEqual([seen(), seen()], [0x02, 0x02], 'setButtons sets the byte whole');
-  wasm.web_press(0, 0x04, 1);
-  wasm.web_press(0, 0x04, 0);
-  assert.equal(wasm.web_reset(0), 1);
-  assert.equal(wasm.web_frame(), 0);
+  presses([0x04, 1], [0x04, 0]);
+  assert.deepEqual([wasm.web_reset(0), wasm.web_frame()], [1, 0]);
   assert.deepEqual([seen(), seen()], [0x06, 0x02], 'a reset keeps what is held, and a tap is still owed its frame');
 });
 

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import {
-  decodePng, fileUrl, firstDifference, launchBrowser, machineLines, openPage, openRom, romPath, runDesktop, tourRom,
+  decodePng, echoRom, fileUrl, firstDifference, launchBrowser, machineLines, openPage, openRom, romPath, runDesktop, tourRom,
   webBuild,
 } from './support.mjs';
 
@@ -65,9 +65,14 @@ test('the tour of every instruction family and device, opened in the paused play
     assert.equal(web.frames, 91, 'the tour halts in the frame after its 90th interrupt');
   });
 
-test('the exported demo from the disk in Firefox, too', async () => {
+test('the exported demo from the disk in Firefox, too; and there a ROM opened in the player, then keys', async () => {
   const firefox = await launchBrowser(true);
   const page = await openPage(firefox, fileUrl(path.join(webBuild, 'demo.html'), '?paused'));
   await compare(page, romPath('demo.rom'), demoScript, [92, 301], 500);
+  const player = await openPage(firefox, fileUrl(path.join(webBuild, 'lumacor.html')));
+  await openRom(player, echoRom);
+  await player.keyboard.down('ArrowRight');
+  await player.waitForFunction(() => window.lumacor.saveRAM()[0] === 0x08);
+  assert.deepEqual(player.pageErrors, []);
   await firefox.shut();
 });

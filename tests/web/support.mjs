@@ -63,7 +63,7 @@ export async function dropFile(page, file, x = 100, y = 200) {
 
 // A plain web server on 127.0.0.1 for the files of `folders` (a map of URL
 // prefix to folder); each request's path is kept in server.requests.
-export async function serve(folders, headers = {}) {
+export async function serve(folders) {
   const server = http.createServer((request, response) => {
     const url = new URL(request.url, 'http://x');
     server.requests.push(url.pathname);
@@ -71,13 +71,11 @@ export async function serve(folders, headers = {}) {
       if (!url.pathname.startsWith(prefix)) continue;
       const file = path.join(folder, decodeURIComponent(url.pathname.slice(prefix.length)));
       if (fs.existsSync(file) && fs.statSync(file).isFile()) {
-        response.writeHead(200, { 'Content-Type': file.endsWith('.html') ? 'text/html' : 'application/octet-stream', ...headers });
-        response.end(fs.readFileSync(file));
-        return;
+        response.writeHead(200, { 'Content-Type': file.endsWith('.html') ? 'text/html' : 'application/octet-stream' });
+        return response.end(fs.readFileSync(file));
       }
     }
-    response.writeHead(404, { 'Content-Type': 'text/plain', ...headers });
-    response.end('not found');
+    response.writeHead(404).end('not found');
   });
   server.requests = [];
   await new Promise((done) => server.listen(0, '127.0.0.1', done));
