@@ -29,10 +29,10 @@ async function chooseRom(page, button, file = echoRom) {
   await page.waitForFunction((name) => window.lumacor.cartridge === name, {}, path.basename(file));
 }
 
-test('the empty player\'s Open a ROM, then keys at once; every control by mouse and by key', async () => {
+test('the header\'s Open a ROM…, then keys at once; every control by mouse and by key', async () => {
   const page = await openPage(browser, player);
   assert.deepEqual(await Promise.all(['#empty', '#screen', '#pad-left'].map((s) => visible(page, s))), [true, false, false]);
-  await chooseRom(page, '#open-big');
+  await chooseRom(page, 'label.open');
   await page.keyboard.down('Enter');
   await page.waitForFunction(() => window.lumacor.saveRAM()[0] === 0x10);
   await page.keyboard.up('Enter');
