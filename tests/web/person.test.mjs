@@ -189,7 +189,6 @@ test('a plain-http web site: no error, the first dropped ROM and key work, the p
   const origin = `http://lumacor.test:${site.port}`;
   const page = await openPage(remote, `${origin}/lumacor.html`);
   assert.match(await page.$eval('#notice', (n) => n.checkVisibility() && n.textContent), /https.*audio worklets/);
-  await page.mouse.click(5, 5);
   await dropFile(page, echoRom);
   await page.waitForFunction(() => window.lumacor.cartridge === 'echo.rom');
   await page.keyboard.down('KeyZ');
