@@ -15,7 +15,7 @@ const summary = (values) => `${ms(median(values))} ms (${ms(Math.min(...values))
 
 const size = (file) => fs.statSync(path.join(webBuild, file)).size;
 const romBase64 = Math.ceil(fs.statSync(romPath('demo.rom')).size / 3) * 4;
-console.log(`lumacor.wasm ${size('lumacor.wasm')} bytes; lumacor.html ${size('lumacor.html')} bytes`);
+console.log(`lumacor.wasm ${size('lumacor.wasm')} bytes; lumacor.html ${size('lumacor.html')} bytes; lumacor-export ${size('lumacor-export')} bytes`);
 const demoSize = size('demo.html');
 console.log(`demo.html ${demoSize} bytes: ${demoSize - romBase64} of player and machine, ${romBase64} of ROM as base64`);
 
