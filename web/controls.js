@@ -299,7 +299,9 @@
     showSound();
     storeSound();
   });
-  ui.volume.addEventListener('change', focusGame);
+  // Let go after a drag: the keys are the game's again (arrows on a
+  // focused slider keep changing it).
+  ui.volume.addEventListener('pointerup', focusGame);
   const openDialog = (dialog) => {
     releaseKeys();
     dialog.showModal();

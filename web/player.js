@@ -253,7 +253,7 @@
     sound.node.port.postMessage(samples, [samples.buffer]);
   }
 
-  // ---- keys and game pads ------------------------------------------------------
+  // ---- presses and game pads ---------------------------------------------------
 
   function press(pad, bits, down) {
     if (wasm && bits) wasm.web_press(pad, bits, down ? 1 : 0);

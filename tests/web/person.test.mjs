@@ -55,6 +55,11 @@ test('the header\'s Open a ROM…, then keys at once; every control by mouse and
   assert.equal(await page.evaluate(() => window.lumacor.muted), true);
   await page.keyboard.press('KeyN');
   assert.equal(await frame(page), 1, 'after a click on a page button the keys are the game\'s again');
+  await page.focus('#volume');
+  await page.keyboard.press('ArrowLeft');
+  await page.keyboard.press('KeyN');
+  assert.deepEqual(await page.evaluate(() => [window.lumacor.volume, window.lumacor.muted, window.lumacor.frame]), [0.99, false, 1],
+    'the volume slider has the keys while it has the focus, and unmutes');
 
   await page.click('[aria-label="Help"]');
   assert.ok(await visible(page, '#help'));
