@@ -129,8 +129,7 @@ test('keys remapped in the settings are kept; saves go to the desktop and come b
   await upload('State 2', path.join(dir, 'desktop.state'));
   await page.waitForFunction(() => window.lumacor.frame === 7);
   assert.deepEqual(await saved(page), [0x80, 0]);
-  const state = await download('State 2', 'echo.rom.state2');
-  assert.ok(state.equals(fs.readFileSync(path.join(dir, 'desktop.state'))));
+  assert.ok((await download('State 2', 'echo.rom.state2')).equals(fs.readFileSync(path.join(dir, 'desktop.state'))));
   fs.writeFileSync(path.join(dir, 'bad.state'), 'not a state');
   await upload('State 3', path.join(dir, 'bad.state'));
   await page.waitForFunction(() => document.getElementById('message').classList.contains('error'));
@@ -189,7 +188,6 @@ test('a plain-http web site: no error, the first dropped ROM and key work, the p
   const dir = temporaryFolder();
   fs.writeFileSync(path.join(dir, 'notes.txt'), 'Not a ROM at all, just some words.\n'.repeat(10));
   const site = await serve({ '/roms/': path.dirname(echoRom), '/files/': dir, '/': webBuild });
-  const other = await serve({ '/': path.dirname(echoRom) });
   const remote = await launchBrowser(false, ['--host-resolver-rules=MAP lumacor.test 127.0.0.1, MAP other.test 127.0.0.1']);
   const origin = `http://lumacor.test:${site.port}`;
   const page = await openPage(remote, `${origin}/lumacor.html`);
@@ -204,7 +202,7 @@ test('a plain-http web site: no error, the first dropped ROM and key work, the p
 
   const links = [['/roms/echo.rom', null], ['/roms/missing.rom', /^missing\.rom: the server answered 404/],
     ['/files/notes.txt', /^notes\.txt: This is a text file/],
-    [`http://other.test:${other.port}/echo.rom`, /^echo\.rom cannot be fetched from http:\/\/other\.test/]];
+    [`http://other.test:${site.port}/roms/echo.rom`, /^echo\.rom cannot be fetched from http:\/\/other\.test/]];
   for (const [address, error] of links) {
     await page.goto(`${origin}/lumacor.html?rom=${encodeURIComponent(address)}`);
     if (error) {
@@ -217,5 +215,4 @@ test('a plain-http web site: no error, the first dropped ROM and key work, the p
   assert.deepEqual(page.pageErrors, []);
   await remote.shut();
   site.close();
-  other.close();
 });

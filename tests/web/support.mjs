@@ -62,20 +62,17 @@ export async function dropFile(page, file, x = 100, y = 200) {
 }
 
 // A plain web server on 127.0.0.1 for the files of `folders` (a map of URL
-// prefix to folder); each request's path is kept in server.requests.
+// prefix to folder, the first that matches serves); each request's path is
+// kept in server.requests.
 export async function serve(folders) {
   const server = http.createServer((request, response) => {
-    const url = new URL(request.url, 'http://x');
-    server.requests.push(url.pathname);
-    for (const [prefix, folder] of Object.entries(folders)) {
-      if (!url.pathname.startsWith(prefix)) continue;
-      const file = path.join(folder, decodeURIComponent(url.pathname.slice(prefix.length)));
-      if (fs.existsSync(file) && fs.statSync(file).isFile()) {
-        response.writeHead(200, { 'Content-Type': file.endsWith('.html') ? 'text/html' : 'application/octet-stream' });
-        return response.end(fs.readFileSync(file));
-      }
-    }
-    response.writeHead(404).end('not found');
+    const { pathname } = new URL(request.url, 'http://x');
+    server.requests.push(pathname);
+    const [prefix, folder] = Object.entries(folders).find(([start]) => pathname.startsWith(start)) || [];
+    const file = folder && path.join(folder, decodeURIComponent(pathname.slice(prefix.length)));
+    if (!file || !fs.existsSync(file) || !fs.statSync(file).isFile()) return response.writeHead(404).end('not found');
+    response.writeHead(200, { 'Content-Type': file.endsWith('.html') ? 'text/html' : 'application/octet-stream' });
+    return response.end(fs.readFileSync(file));
   });
   server.requests = [];
   await new Promise((done) => server.listen(0, '127.0.0.1', done));
