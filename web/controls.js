@@ -158,7 +158,10 @@
     event.stopPropagation();
     const name = listening;
     listening = null;
-    if (event.code !== 'Escape') {
+    // The state keys, fullscreen and Tab (moving through the page) stay the page's.
+    if ([...SLOTS, 'F11', 'Tab'].includes(event.code)) {
+      lumacor.say(`${event.code} is the page's own key; ${name.toUpperCase()} keeps its keys.`, true);
+    } else if (event.code !== 'Escape') {
       for (const other of NAMES) keyMap[other] = keyMap[other].filter((code) => code !== event.code);
       keyMap[name] = [event.code];
     }
