@@ -5,6 +5,9 @@
 // files. Nothing is written unless the whole conversion succeeds, and every
 // output goes through a temporary file renamed into place, so a failed run
 // never leaves half a file behind.
+#include <sys/stat.h>
+
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -156,8 +159,18 @@ bool parse_arguments(int argc, char** argv, Arguments* args) {
     return true;
 }
 
-// Writes through a temporary file and renames it into place.
+// Writes a regular file through a temporary file renamed into place; a
+// device or pipe (/dev/stdout, a fifo) is written as it is, since renaming
+// over it would replace it.
 bool write_file(const char* path, const void* data, size_t size) {
+    struct stat info;
+    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        std::FILE* file = std::fopen(path, "wb");
+        bool written = file && std::fwrite(data, 1, size, file) == size;
+        if (file && std::fclose(file) != 0) written = false;
+        if (!written) std::fprintf(stderr, "%s: %s\n", path, std::strerror(errno));
+        return written;
+    }
     std::string temporary = std::string(path) + ".tmp";
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     bool written = file && std::fwrite(data, 1, size, file) == size;
