@@ -414,7 +414,8 @@ std::string Gfx_include_text(const GfxArt& art, unsigned parts, const std::strin
         }
     }
     if (parts & GFX_PART_PALETTE) {
-        out += "\n" + name + "_palette:               ; blue, green, red a colour\n";
+        out += "\n" + name + "_color_count = " + std::to_string(art.palette.size()) + "\n";
+        out += name + "_palette:               ; blue, green, red a colour\n";
         for (size_t p = 0; p < art.palette.size(); ++p) {
             uint8_t bytes[3] = {art.palette[p].b, art.palette[p].g, art.palette[p].r};
             put_bytes(&out, bytes, 3, (std::to_string(p) + " " + hex(art.palette[p])).c_str());

@@ -126,7 +126,7 @@ enum GfxPart : unsigned {
     GFX_PART_TILES = 1,   // <name>_tiles_a, <name>_tiles_b, <name>_tile_count, <name>_first_tile
                           // and, for a sheet, <name>_colors
     GFX_PART_MAP = 2,     // <name>_map, <name>_map_columns, <name>_map_rows
-    GFX_PART_PALETTE = 4, // <name>_palette (blue, green, red a colour)
+    GFX_PART_PALETTE = 4, // <name>_palette (blue, green, red a colour), <name>_color_count
 };
 std::string Gfx_include_text(const GfxArt& art, unsigned parts, const std::string& name,
                              const std::string& source);

@@ -267,8 +267,10 @@ int convert(const Arguments& args) {
     }
     GfxArt art;
     if (!Gfx_convert(picture, options, &art)) {
+        // A problem of one cell is placed like a line of a source file.
         for (const std::string& problem : art.errors)
-            std::fprintf(stderr, "%s: %s\n", args.picture, problem.c_str());
+            std::fprintf(stderr, "%s:%s%s\n", args.picture, problem.starts_with("cell ") ? "" : " ",
+                         problem.c_str());
         return EXIT_PROBLEMS;
     }
     if (args.report) {
