@@ -1,6 +1,9 @@
 #include "gfx.h"
+#include "gfx_internal.h"
 
 #include <algorithm>
+#include <bit>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -130,10 +133,10 @@ struct Shared {
     bool swap;
 };
 
-void convert_screen(const std::vector<CellScan>& scans, GfxArt* art) {
+void convert_screen(const std::vector<CellScan>& scans, GfxArt* art, bool limited) {
     std::unordered_map<Planes, Shared, PlanesHash> by_pattern;
     std::unordered_map<uint64_t, Shared> by_coverage; // canonical coverage of any stored pattern
-    int limit = GFX_MAX_PATTERNS - art->first_tile;
+    int limit = limited ? GFX_MAX_PATTERNS - art->first_tile : INT32_MAX;
     int overflow_cell = -1;
 
     auto add_pattern = [&](Planes planes, size_t n) {
@@ -160,10 +163,10 @@ void convert_screen(const std::vector<CellScan>& scans, GfxArt* art) {
             Canonical coverage = canonical({scan.planes.b, scan.planes.b}, false);
             auto found = by_coverage.find(coverage.planes.b);
             if (found == by_coverage.end()) {
-                cell.tile = static_cast<uint8_t>(art->first_tile + add_pattern({0, scan.planes.b}, n));
+                cell.tile = static_cast<uint16_t>(art->first_tile + add_pattern({0, scan.planes.b}, n));
                 continue;
             }
-            cell.tile = static_cast<uint8_t>(art->first_tile + found->second.tile);
+            cell.tile = static_cast<uint16_t>(art->first_tile + found->second.tile);
             cell.attr = coverage.flips ^ found->second.flips;
             ++art->sharing.one_colour;
             continue;
@@ -175,9 +178,9 @@ void convert_screen(const std::vector<CellScan>& scans, GfxArt* art) {
         if (found == by_pattern.end()) {
             int tile = add_pattern(scan.planes, n);
             by_pattern.emplace(form.planes, Shared{tile, form.flips, form.swap});
-            cell.tile = static_cast<uint8_t>(art->first_tile + tile);
+            cell.tile = static_cast<uint16_t>(art->first_tile + tile);
         } else {
-            cell.tile = static_cast<uint8_t>(art->first_tile + found->second.tile);
+            cell.tile = static_cast<uint16_t>(art->first_tile + found->second.tile);
             flips = form.flips ^ found->second.flips;
             swap = form.swap != found->second.swap;
             if (swap)
@@ -214,7 +217,7 @@ void convert_sheet(const std::vector<CellScan>& scans, GfxArt* art) {
     for (size_t n = 0; n < scans.size(); ++n) {
         const CellScan& scan = scans[n];
         GfxCell& cell = art->cells[n];
-        cell.tile = static_cast<uint8_t>(art->first_tile + n);
+        cell.tile = static_cast<uint16_t>(art->first_tile + n);
         Planes planes = scan.planes;
         if (scan.colors.size() == 2) {
             // The lower palette index is plane A 0, so a sheet drawn in a
@@ -247,6 +250,10 @@ std::vector<GfxColor> Gfx_palette_order(const GfxPicture& picture) {
 }
 
 bool Gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* art) {
+    return gfx_convert(picture, options, art, true);
+}
+
+bool gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* art, bool limit_patterns) {
     *art = GfxArt{};
     art->mode = options.mode;
     art->first_tile = options.first_tile;
@@ -313,7 +320,7 @@ bool Gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* a
 
     art->cells.resize(scans.size());
     if (options.mode == GfxMode::screen)
-        convert_screen(scans, art);
+        convert_screen(scans, art, limit_patterns);
     else
         convert_sheet(scans, art);
     if (art->errors.empty()) return true;
@@ -332,7 +339,7 @@ bool Gfx_build_vram(const GfxArt& art, std::span<uint8_t, 8192> vram) {
     }
     for (size_t n = 0; n < art.cells.size(); ++n) {
         uint8_t* cell = &vram[VRAM_TILE_MAP + CELL_SIZE * n];
-        cell[0] = art.cells[n].tile;
+        cell[0] = static_cast<uint8_t>(art.cells[n].tile);
         cell[1] = art.cells[n].colors;
         cell[2] = art.cells[n].attr;
     }
@@ -404,7 +411,7 @@ std::string Gfx_include_text(const GfxArt& art, unsigned parts, const std::strin
             uint8_t bytes[24];
             size_t count = std::min<size_t>(8, art.cells.size() - n);
             for (size_t k = 0; k < count; ++k) {
-                bytes[3 * k] = art.cells[n + k].tile;
+                bytes[3 * k] = static_cast<uint8_t>(art.cells[n + k].tile);
                 bytes[3 * k + 1] = art.cells[n + k].colors;
                 bytes[3 * k + 2] = art.cells[n + k].attr;
             }
@@ -529,4 +536,61 @@ GfxPicture Gfx_vram_sheet(std::span<const uint8_t, 8192> vram) {
                    vram_color(vram, byte & 0x0F), vram_color(vram, byte >> 4));
     }
     return picture;
+}
+
+void gfx_merge_patterns(GfxArt* art, int limit) {
+    auto planes_of = [](const GfxPattern& p) {
+        Planes planes;
+        for (int q = 0; q < GFX_TILE; ++q)
+            planes.a |= uint64_t{p.a[q]} << (8 * q), planes.b |= uint64_t{p.b[q]} << (8 * q);
+        return planes;
+    };
+    std::vector<Planes> patterns;
+    for (const GfxPattern& p : art->patterns) patterns.push_back(planes_of(p));
+    std::vector<int> uses(patterns.size(), 0);
+    for (const GfxCell& cell : art->cells) ++uses[static_cast<size_t>(cell.tile - art->first_tile)];
+    std::vector<bool> alive(patterns.size(), true);
+    int count = static_cast<int>(patterns.size());
+    // Texels that differ in coverage cost more than ones that differ only in
+    // which of the cell's colours they show.
+    auto distance = [](Planes x, Planes y) {
+        return 2 * std::popcount(x.b ^ y.b) + std::popcount((x.a ^ y.a) & x.b & y.b);
+    };
+    while (count > limit) {
+        // The least used pattern goes to the form of another that is nearest.
+        size_t gone = 0;
+        for (size_t i = 0; i < patterns.size(); ++i)
+            if (alive[i] && (!alive[gone] || uses[i] < uses[gone])) gone = i;
+        size_t best = gone;
+        uint8_t best_flips = 0;
+        bool best_swap = false;
+        int best_distance = INT32_MAX;
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            if (!alive[i] || i == gone) continue;
+            for (int s = 0; s < 2; ++s)
+                for (uint8_t flips : {uint8_t{0}, ATTR_FLIP_H, ATTR_FLIP_V, FLIPS}) {
+                    int d = distance(transformed(patterns[i], flips, s != 0), patterns[gone]);
+                    if (d < best_distance)
+                        best_distance = d, best = i, best_flips = flips, best_swap = s != 0;
+                }
+        }
+        for (GfxCell& cell : art->cells) {
+            if (cell.tile - art->first_tile != static_cast<int>(gone)) continue;
+            cell.tile = static_cast<uint16_t>(art->first_tile + best);
+            cell.attr ^= best_flips;
+            if (best_swap) cell.colors = static_cast<uint8_t>(cell.colors >> 4 | cell.colors << 4);
+        }
+        uses[best] += uses[gone];
+        alive[gone] = false;
+        --count;
+    }
+    // Renumber the patterns left.
+    std::vector<int> number(patterns.size(), -1);
+    std::vector<GfxPattern> kept;
+    for (size_t i = 0; i < patterns.size(); ++i)
+        if (alive[i]) number[i] = static_cast<int>(kept.size()), kept.push_back(art->patterns[i]);
+    for (GfxCell& cell : art->cells)
+        cell.tile =
+            static_cast<uint16_t>(art->first_tile + number[static_cast<size_t>(cell.tile - art->first_tile)]);
+    art->patterns = std::move(kept);
 }

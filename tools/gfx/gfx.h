@@ -69,7 +69,7 @@ struct GfxPattern {
 // A map cell, or in a sheet the tile made of that cell: the three bytes of a
 // tile-map entry.
 struct GfxCell {
-    uint8_t tile = 0;
+    uint16_t tile = 0; // a tile number, 0-255
     uint8_t colors = 0;
     uint8_t attr = 0; // flips only: a converted picture lies in the back layer
 };
@@ -146,11 +146,12 @@ GfxPicture Gfx_preview(const GfxArt& art);
 GfxPicture Gfx_vram_screen(std::span<const uint8_t, 8192> vram);
 GfxPicture Gfx_vram_sheet(std::span<const uint8_t, 8192> vram);
 
-// Reduces art not drawn for the machine to what it can show: at most 16
-// colours (a median cut of the picture's colours), and at most two colours a
-// cell besides black for a screen (two at all for a sheet). Pixels are
-// mapped with the error spread to their neighbours (Floyd-Steinberg), then
-// each cell keeps the pair of colours that serves it best. Transparent
-// pixels stay transparent. Returns the mean error per colour channel (0-255)
+// Reduces art not drawn for the machine to what it can show, for the mode
+// and first tile of `options`: at most 16 colours (a median cut of the
+// picture's colours); in each cell the pair of them that serves it best
+// (and black, free on a screen), with the error of each pixel spread to its
+// neighbours (Floyd-Steinberg); and on a screen, while there are more
+// patterns than tiles, the least used pattern replaced by the nearest form
+// of another. Transparent pixels stay transparent. Returns the mean error per colour channel (0-255)
 // between the result and the original.
-double Gfx_quantize(GfxPicture* picture, GfxMode mode);
+double Gfx_quantize(GfxPicture* picture, const GfxOptions& options);

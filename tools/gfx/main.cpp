@@ -258,7 +258,7 @@ int convert(const Arguments& args) {
         options.palette = Gfx_palette_order(order);
     }
     double quantize_error = 0;
-    if (args.quantize) quantize_error = Gfx_quantize(&picture, options.mode);
+    if (args.quantize) quantize_error = Gfx_quantize(&picture, options);
 
     if (args.vram && (picture.width != GFX_SCREEN_WIDTH || picture.height != GFX_SCREEN_HEIGHT)) {
         std::fprintf(stderr, "%s: %d x %d; --vram needs a whole screen of 256 x 192\n", args.picture,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "gfx.h"
+#include "gfx_internal.h"
 
 namespace {
 
@@ -67,7 +68,8 @@ std::vector<Rgb> median_cut(std::vector<Rgb> colors, int count) {
 
 } // namespace
 
-double Gfx_quantize(GfxPicture* picture, GfxMode mode) {
+double Gfx_quantize(GfxPicture* picture, const GfxOptions& options) {
+    GfxMode mode = options.mode;
     const int width = picture->width, height = picture->height;
     if (width <= 0 || height <= 0 || width % GFX_TILE || height % GFX_TILE) return 0;
     std::vector<uint8_t>& rgba = picture->rgba;
@@ -146,6 +148,23 @@ double Gfx_quantize(GfxPicture* picture, GfxMode mode) {
             for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(got[c]);
             p[3] = 255;
         }
+
+    // A screen of dithered cells has more patterns than tiles: the least used
+    // ones give way to the nearest others.
+    GfxArt art;
+    GfxOptions unlimited = options;
+    unlimited.palette.clear();
+    int limit = GFX_MAX_PATTERNS - options.first_tile;
+    if (mode == GfxMode::screen && gfx_convert(*picture, unlimited, &art, false) &&
+        static_cast<int>(art.patterns.size()) > limit) {
+        gfx_merge_patterns(&art, limit);
+        GfxPicture shown = Gfx_preview(art);
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            if (!opaque(&original[i])) continue;
+            std::copy(&shown.rgba[i], &shown.rgba[i + 3], &rgba[i]);
+            rgba[i + 3] = 255; // undrawn black stays opaque black
+        }
+    }
 
     long total = 0, channels = 0;
     for (size_t i = 0; i < rgba.size(); i += 4) {
