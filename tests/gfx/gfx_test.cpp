@@ -166,8 +166,19 @@ TEST(Gfx, SheetsKeepEveryCellAndTheirColourOrder) {
 
 TEST(Gfx, VideoMemorySheetShowsEachTileInTheColoursOfItsFirstUse) {
     Vram vram = random_screen(5, 256);
-    GfxPicture sheet = Gfx_vram_sheet(vram);
+    // Cell 0 unflipped; cell 1 shows its tile again in other colours.
+    vram[VRAM_TILE_MAP + 2] = 0;
+    vram[VRAM_TILE_MAP + 3] = vram[VRAM_TILE_MAP];
+    vram[VRAM_TILE_MAP + 4] = uint8_t(vram[VRAM_TILE_MAP + 1] + 0x11);
+    GfxPicture sheet = Gfx_vram_sheet(vram), screen = Gfx_vram_screen(vram);
     ASSERT_EQ(sheet.width, 128);
+    int tile = vram[VRAM_TILE_MAP];
+    for (int r = 0; r < 8; ++r) {
+        auto row = [r](const GfxPicture& p, int x, int y) { return &p.rgba[((y + r) * p.width + x) * 4]; };
+        EXPECT_TRUE(
+            std::equal(row(screen, 0, 0), row(screen, 8, 0), row(sheet, tile % 16 * 8, tile / 16 * 8)))
+            << "row " << r;
+    }
     // Converted back as a sheet it shows the same, and each tile that the
     // map uses has its coverage, and its colour select bits as they are or
     // exchanged where the sheet's palette order puts its colours the other way.
@@ -175,7 +186,7 @@ TEST(Gfx, VideoMemorySheetShowsEachTileInTheColoursOfItsFirstUse) {
     ASSERT_TRUE(Gfx_convert(sheet, {GfxMode::sheet}, &art));
     EXPECT_EQ(Gfx_preview(art).rgba, sheet.rgba);
     int checked = 0;
-    for (int tile = 0; tile < 256; ++tile) {
+    for (tile = 0; tile < 256; ++tile) {
         GfxPattern pattern = art.patterns[static_cast<size_t>(tile)];
         uint8_t low_a = 0, exchanged_a = 0;
         for (int q = 0; q < 8; ++q) {
