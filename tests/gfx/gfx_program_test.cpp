@@ -94,10 +94,6 @@ loop:   JMP   loop
         .include "art.inc"
 )",
                    include);
-    // Undrawn texels and drawn black ones look the same.
-    for (size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = run.frame.rgba[i] = 255;
-    EXPECT_EQ(run.frame.rgba, picture.rgba);
-
     // The state of that machine, back to a picture through the program.
     std::vector<uint8_t> state;
     Computer_save_state(&run.computer, &state);
@@ -109,11 +105,14 @@ loop:   JMP   loop
     PngPicture png;
     std::string error;
     ASSERT_TRUE(Png_decode(read_bytes(dir.file("screen.png")), &png, &error)) << error;
-    for (size_t i = 3; i < png.rgba.size(); i += 4) png.rgba[i] = 255;
-    EXPECT_EQ(png.rgba, picture.rgba);
+    EXPECT_EQ(png.rgba, run.frame.rgba);
+
+    // Undrawn texels and drawn black ones look the same.
+    for (size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = run.frame.rgba[i] = 255;
+    EXPECT_EQ(run.frame.rgba, picture.rgba);
 }
 
-TEST(GfxProgram, SheetTileShownByASpriteInItsColours) {
+TEST(GfxProgram, SheetTileShownInItsColours) {
     GfxPicture sheet{16, 8, std::vector<uint8_t>(16 * 8 * 4, 0)};
     for (int y = 0; y < 8; ++y)
         for (int x = 8; x < 16; ++x)
@@ -126,23 +125,17 @@ TEST(GfxProgram, SheetTileShownByASpriteInItsColours) {
     ArtProgram run(std::string(PROGRAM_HEAD) + R"(
         LDW   p0, art_colors + 1
         LD    r2, [p0]
-        LDW   p8, VRAM_SPRITES
-        ST    [p8], 40
-        INCW  p8
-        ST    [p8], 20
-        INCW  p8
+        LDW   p8, VRAM_TILE_MAP + 3 * (2 * 32 + 5)
         ST    [p8], art_first_tile + 1
         INCW  p8
         ST    [p8], r2
-        INCW  p8
-        ST    [p8], 0x80
 loop:   JMP   loop
         .include "art.inc"
 )",
                    Gfx_include_text(art, GFX_PART_TILES | GFX_PART_PALETTE, "art", "sheet.png"));
     GfxPicture want{FRAME_WIDTH, FRAME_HEIGHT, std::vector<uint8_t>(FRAME_BYTES, 0)};
     for (int r = 0; r < 8; ++r)
-        std::copy_n(&sheet.rgba[(r * 16 + 8) * 4], 32, &want.rgba[((20 + r) * FRAME_WIDTH + 40) * 4]);
+        std::copy_n(&sheet.rgba[(r * 16 + 8) * 4], 32, &want.rgba[((16 + r) * FRAME_WIDTH + 40) * 4]);
     EXPECT_EQ(run.frame.rgba, want.rgba);
 }
 
@@ -162,11 +155,10 @@ void write_png(const std::string& path, const GfxPicture& picture, png_uint_32 f
             while (entry < colormap.size() && !std::equal(p, p + 4, &colormap[entry])) entry += 4;
             if (entry == colormap.size()) colormap.insert(colormap.end(), p, p + 4);
             pixels.push_back(static_cast<uint8_t>(entry / 4));
-        } else if (format & PNG_FORMAT_FLAG_COLOR) {
-            pixels.insert(pixels.end(), p, p + ((format & PNG_FORMAT_FLAG_ALPHA) ? 4 : 3));
-        } else {
-            pixels.push_back(p[0]);
-            if (format & PNG_FORMAT_FLAG_ALPHA) pixels.push_back(p[3]);
+        } else { // the channels of grey, grey and alpha, RGB, RGBA
+            static constexpr int pick[5][4] = {{}, {0}, {0, 3}, {0, 1, 2}, {0, 1, 2, 3}};
+            for (int k = 0; k < int(PNG_IMAGE_PIXEL_CHANNELS(format)); ++k)
+                pixels.push_back(p[pick[PNG_IMAGE_PIXEL_CHANNELS(format)][k]]);
         }
     }
     image.colormap_entries = static_cast<png_uint_32>(colormap.size() / 4);
@@ -180,10 +172,9 @@ TEST(GfxProgram, EveryColourTypeConvertsAndBrokenPicturesWriteNothing) {
     GfxPicture picture{GFX_SCREEN_WIDTH, GFX_SCREEN_HEIGHT, {}};
     for (int y = 0; y < GFX_SCREEN_HEIGHT; ++y)
         for (int x = 0; x < GFX_SCREEN_WIDTH; ++x) {
-            uint8_t v = (x / 8 + y / 8) % 2 ? uint8_t(0x80 + (x / 64) * 0x10) : uint8_t(0xFF);
-            uint8_t alpha = (x % 8 == 0 && y % 8 == 0) ? 0 : 255;
-            if (!alpha) v = 0;
-            picture.rgba.insert(picture.rgba.end(), {v, v, v, alpha});
+            bool corner = x % 8 == 0 && y % 8 == 0;
+            uint8_t v = corner ? 0 : (x / 8 + y / 8) % 2 ? uint8_t(0x80 + (x / 64) * 0x10) : uint8_t(0xFF);
+            picture.rgba.insert(picture.rgba.end(), {v, v, v, uint8_t(corner ? 0 : 255)});
         }
     TempDir dir;
     std::vector<uint8_t> expected;

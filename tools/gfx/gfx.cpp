@@ -270,6 +270,12 @@ bool gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* a
         art->errors.push_back(text);
         return false;
     }
+    if (options.whole_screen && (picture.width != GFX_SCREEN_WIDTH || picture.height != GFX_SCREEN_HEIGHT)) {
+        std::snprintf(text, sizeof text, "%d x %d; a whole screen is 256 x 192", picture.width,
+                      picture.height);
+        art->errors.push_back(text);
+        return false;
+    }
     art->columns = picture.width / GFX_TILE;
     art->rows = picture.height / GFX_TILE;
 

@@ -80,6 +80,7 @@ struct GfxOptions {
     GfxMode mode = GfxMode::screen;
     int first_tile = 0;              // patterns go to tiles first_tile and on
     std::vector<GfxColor> palette{}; // palette order to keep (Gfx_palette_order)
+    bool whole_screen = false;       // refuse any size but 256 x 192 (for Gfx_build_vram)
 };
 
 // How the patterns of a screen were shared, cell by cell.
