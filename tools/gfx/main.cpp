@@ -288,7 +288,14 @@ int convert(const Arguments& args) {
         std::string text = Gfx_include_text(art, args.parts, name, source);
         if (!write_file(args.output, text.data(), text.size())) return EXIT_PROBLEMS;
     }
-    if (args.preview && !write_png(args.preview, Gfx_preview(art))) return EXIT_PROBLEMS;
+    if (args.preview) {
+        // A screen shows black where nothing is drawn; a sheet keeps it
+        // transparent, as a sprite shows what lies behind it.
+        GfxPicture shown = Gfx_preview(art);
+        if (screen)
+            for (size_t i = 3; i < shown.rgba.size(); i += 4) shown.rgba[i] = 255;
+        if (!write_png(args.preview, shown)) return EXIT_PROBLEMS;
+    }
     return 0;
 }
 
