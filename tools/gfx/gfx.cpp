@@ -150,9 +150,12 @@ void convert_screen(const std::vector<CellScan>& scans, GfxArt* art, bool limite
         return tile;
     };
 
-    for (size_t n = 0; n < scans.size(); ++n) {
+    // Cells of two colours first, so that a cell of one colour finds every
+    // pattern whose coverage it can borrow, wherever that pattern first shows.
+    for (size_t i = 0; i < 2 * scans.size(); ++i) {
+        size_t n = i % scans.size();
         const CellScan& scan = scans[n];
-        if (scan.colors.size() > 2) continue;
+        if (scan.colors.size() > 2 || (scan.colors.size() == 2) != (i < scans.size())) continue;
         GfxCell& cell = art->cells[n];
         ++art->sharing.cells;
         if (scan.colors.size() < 2) {
