@@ -118,6 +118,17 @@ TEST(Gfx, EveryBrokenRuleIsOneLineNamingThePlace) {
     EXPECT_TRUE(art.cells.empty() && art.patterns.empty());
 }
 
+TEST(Gfx, QuantizedScreensKeepTheMachinesRules) {
+    // Two gradients and a fast-changing blue: thousands of colours, every cell different.
+    GfxPicture photo{GFX_SCREEN_WIDTH, GFX_SCREEN_HEIGHT, {}};
+    for (int i = 0; i < GFX_SCREEN_WIDTH * GFX_SCREEN_HEIGHT; ++i)
+        photo.rgba.insert(photo.rgba.end(), {uint8_t(i % 256), uint8_t(i / 256), uint8_t(i * 7), 255});
+    double error = Gfx_quantize(&photo, {GfxMode::screen, 16});
+    GfxArt art;
+    EXPECT_TRUE(Gfx_convert(photo, {GfxMode::screen, 16}, &art)) << art.errors.at(0);
+    EXPECT_TRUE(error > 1 && error < 40) << error;
+}
+
 TEST(Gfx, SheetsKeepEveryCellAndTheirColourOrder) {
     // Cell 0: black and a colour, with transparent pixels; cell 1 in one
     // colour; the palette order of another picture puts 'b' before black.
