@@ -66,6 +66,7 @@ let player = null;     // { frame, api } while the game runs
 let debug = null;
 let diagnosticsByFile = new Map();
 const playerPage = new TextDecoder().decode(fromBase64($('studio-player').textContent));
+const EMBEDDED_STYLE = 'header, footer { display: none; } #stage { padding: 0; } #screen { width: 512px; height: 384px; }';
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
 
 // Files are named for the tools by absolute paths under one folder per
@@ -316,7 +317,9 @@ async function run({ paused = false } = {}) {
   }
   const frame = document.createElement('iframe');
   frame.title = 'The game';
-  frame.srcdoc = exportedPage(result.rom, romName(), paused ? ' data-paused' : '');
+  // The exported page, with only its picture showing: the studio has the controls.
+  frame.srcdoc = exportedPage(result.rom, romName(), paused ? ' data-paused' : '')
+    .replace('</head>', () => `<style>${EMBEDDED_STYLE}</style></head>`);
   const session = { frame, api: null, saveTimer: 0 };
   player = session;
   const ready = new Promise((resolve, reject) => {

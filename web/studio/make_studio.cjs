@@ -3,7 +3,7 @@
 // WebAssembly, the player page (which runs and exports the game) and the
 // sample project inside it, so the one file works from the disk and from any
 // web server and fetches nothing.
-//   make_studio.js --page studio.html --script BUNDLE.js --worker WORKER.js --wasm studio.wasm
+//   make_studio.cjs --page studio.html --script BUNDLE.js --worker WORKER.js --wasm studio.wasm
 //                  --player lumacor.html --sample DIR --include lumacor.inc -o OUT.html
 'use strict';
 const fs = require('fs');
@@ -13,7 +13,7 @@ const args = {};
 for (let i = 2; i + 1 < process.argv.length; i += 2) args[process.argv[i].replace(/^-+/, '')] = process.argv[i + 1];
 for (const key of ['page', 'script', 'worker', 'wasm', 'player', 'sample', 'include', 'o']) {
   if (!args[key]) {
-    console.error(`make_studio.js: --${key} is missing`);
+    console.error(`make_studio.cjs: --${key} is missing`);
     process.exit(2);
   }
 }
@@ -22,7 +22,7 @@ for (const key of ['page', 'script', 'worker', 'wasm', 'player', 'sample', 'incl
 function script(file) {
   const text = fs.readFileSync(file, 'utf8');
   if (/<\/script|<!--/i.test(text)) {
-    console.error(`make_studio.js: ${file} holds "</script" or "<!--" and cannot be inlined`);
+    console.error(`make_studio.cjs: ${file} holds "</script" or "<!--" and cannot be inlined`);
     process.exit(1);
   }
   return text;
@@ -44,7 +44,7 @@ const parts = {
 let page = fs.readFileSync(args.page, 'utf8');
 for (const [marker, text] of Object.entries(parts)) {
   if (page.split(marker).length !== 2) {
-    console.error(`make_studio.js: ${args.page} must hold ${marker} once`);
+    console.error(`make_studio.cjs: ${args.page} must hold ${marker} once`);
     process.exit(1);
   }
   page = page.replace(marker, () => text);
