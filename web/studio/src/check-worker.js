@@ -8,9 +8,9 @@ let tools = null;
 self.onmessage = async (event) => {
   const { module, files, main, id } = event.data;
   if (module) {
-    tools = await instantiateTools(module);
+    tools = instantiateTools(module);
     return;
   }
-  const result = tools.assemble(files, main, false);
+  const result = (await tools).assemble(files, main, false);
   self.postMessage({ id, diagnostics: result.diagnostics });
 };

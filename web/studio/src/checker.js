@@ -8,6 +8,7 @@ export function startChecker(module, report) {
   worker.postMessage({ module });
   let latest = 0;
   let timer = 0;
+  worker.onerror = (event) => console.error(`The checking worker failed: ${event.message}`);
   worker.onmessage = (event) => {
     if (event.data.id === latest) report(event.data.diagnostics);
   };

@@ -167,8 +167,8 @@ export class Debugger {
     const map = new ImageData(256, 192);
     for (let cell = 0; cell < 32 * 24; cell++) {
       const tile = vram[TILE_MAP + 3 * cell];
-      const attr = vram[TILE_MAP + 3 * cell + 1];
-      const colours = vram[TILE_MAP + 3 * cell + 2];
+      const colours = vram[TILE_MAP + 3 * cell + 1];
+      const attr = vram[TILE_MAP + 3 * cell + 2];
       for (let y = 0; y < 8; y++) {
         for (let x = 0; x < 8; x++) {
           const fx = attr & 0x20 ? 7 - x : x;

@@ -14,14 +14,20 @@ import { tags } from '@lezer/highlight';
 import { lumacorAssembly } from './asm-language.js';
 
 const toggleBreakpoint = StateEffect.define({ map: (value, mapping) => ({ ...value, pos: mapping.mapPos(value.pos) }) });
-const breakpointMarker = new (class extends GutterMarker {
+class Dot extends GutterMarker {
+  constructor(className) {
+    super();
+    this.className = className;
+  }
+
   toDOM() {
     const dot = document.createElement('span');
-    dot.className = 'cm-breakpoint';
+    dot.className = this.className;
     dot.textContent = '●';
     return dot;
   }
-})();
+}
+const breakpointMarker = new Dot('cm-breakpoint');
 
 // Breakpoints follow their lines as text is typed above them.
 export const breakpoints = StateField.define({
@@ -55,7 +61,7 @@ export function toggleBreakpointAt(view, lineNumber) {
 const breakpointGutter = gutter({
   class: 'cm-breakpoint-gutter',
   markers: (view) => view.state.field(breakpoints),
-  initialSpacer: () => breakpointMarker,
+  initialSpacer: () => new Dot('cm-breakpoint-spacer'),
   domEventHandlers: {
     mousedown(view, line) {
       view.dispatch({ effects: toggleBreakpoint.of({ pos: line.from }) });

@@ -74,10 +74,13 @@ const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-
 const root = () => `/${project.name.replace(/[^\w.-]+/g, '_')}/`;
 const relative = (path) => (path.startsWith(root()) ? path.slice(root().length) : path);
 
+// The editor's state of a file: the open one's is the view's.
+const liveState = (name) => (name === openFile && view ? view.state : states.get(name));
+
 function currentFiles() {
   const files = new Map();
   for (const [name, contents] of Object.entries(project.files)) {
-    const state = states.get(name);
+    const state = liveState(name);
     files.set(root() + name, state ? state.doc.toString() : contents);
   }
   return files;
@@ -93,6 +96,7 @@ function storeProjectSoon() {
 
 async function storeProject() {
   clearTimeout(saveTimer);
+  if (openFile && view) states.set(openFile, view.state);
   for (const [name, state] of states) if (name in project.files) project.files[name] = state.doc.toString();
   await projects.put(project);
 }
@@ -206,7 +210,7 @@ function goToDefinition(pos) {
   const name = word.includes('.') ? word.slice(0, word.indexOf('.')) : word;
   const order = [openFile, ...Object.keys(project.files).filter((n) => n !== openFile && isText(n))];
   for (const file of order) {
-    const text = states.has(file) ? states.get(file).doc.toString() : String(project.files[file]);
+    const text = liveState(file) ? liveState(file).doc.toString() : String(project.files[file]);
     const found = findDefinition(text, name);
     if (found) {
       showFile(file, found.line);
@@ -271,20 +275,24 @@ function exportedPage(rom, name, extra = '') {
     () => `<script type="application/octet-stream" id="lumacor-rom" data-name="${escaped}"${extra}>${toBase64(rom)}</script>`);
 }
 
+// The running game's save RAM into the project, stored at once when it
+// changed; the promise tells when it is stored.
 function keepSave() {
-  if (!player || !player.api) return;
+  if (!player || !player.api) return Promise.resolve();
   try {
     const save = player.api.saveRAM();
     if (save && (!project.save || save.some((b, i) => b !== project.save[i]))) {
       project.save = save;
-      storeProjectSoon();
+      return storeProject();
     }
   } catch {
     // the player is gone or broke; its last save was kept
   }
+  return Promise.resolve();
 }
 
 function stop() {
+  let stored = Promise.resolve();
   if (debug) {
     debug.close();
     debug = null;
@@ -293,20 +301,20 @@ function stop() {
   $('debug-panel').hidden = true;
   $('debug-screen').hidden = true;
   if (player) {
-    keepSave();
+    stored = keepSave();
     clearInterval(player.saveTimer);
     player.frame.remove();
     player = null;
     say('Stopped.');
   }
   updateButtons();
+  return stored;
 }
 
 async function run({ paused = false } = {}) {
   const result = build();
   if (!result.ok) return false;
-  keepSave();
-  stop();
+  await stop();
   // The project's save RAM goes where the player looks for this image's.
   const key = `lumacor:save:${crc32(result.rom).toString(16).padStart(8, '0')}`;
   try {
@@ -326,6 +334,8 @@ async function run({ paused = false } = {}) {
     frame.addEventListener('load', () => {
       const api = frame.contentWindow.lumacor;
       if (!api) return reject(new Error('the player did not start'));
+      // The studio's keys work while the game has the focus.
+      frame.contentWindow.addEventListener('keydown', onStudioKey, true);
       api.ready.then(() => {
         session.api = api;
         resolve(api);
@@ -487,6 +497,7 @@ function renameFile() {
   if (name in project.files) return say(`There is already a file named ${name}.`, true);
   project.files[name] = view.state.doc.toString();
   delete project.files[openFile];
+  if (diagnosticsByFile.has(openFile)) diagnosticsByFile.delete(openFile);
   states.set(name, view.state);
   states.delete(openFile);
   if (project.main === openFile) project.main = name;
@@ -538,21 +549,25 @@ function wireControls() {
   on('export-html', exportHtml);
   on('download-rom', downloadRom);
   $('memory-address').addEventListener('change', () => debug && debug.showWhere());
-  window.addEventListener('keydown', (event) => {
-    const keys = {
-      'Ctrl+Enter': () => run(), 'Escape': stop, 'F5': () => (debug ? debug.resume(0) : startDebugging()),
-      'F8': () => debug && debug.resume(0), 'F10': () => debug && debug.resume(2), 'F11': () => debug && debug.resume(1),
-      'Shift+F11': () => debug && debug.resume(3), 'Shift+F10': () => debug && debug.stepBack(),
-    };
-    const name = `${event.ctrlKey || event.metaKey ? 'Ctrl+' : ''}${event.shiftKey ? 'Shift+' : ''}${event.key}`;
-    if (!keys[name]) return;
-    event.preventDefault();
-    keys[name]();
-  }, true);
+  window.addEventListener('keydown', onStudioKey, true);
   window.addEventListener('pagehide', () => {
     keepSave();
     storeProject();
   });
+}
+
+const studioKeys = {
+  'Ctrl+Enter': () => run(), 'Escape': stop, 'F5': () => (debug ? debug.resume(0) : startDebugging()),
+  'F8': () => debug && debug.resume(0), 'F10': () => debug && debug.resume(2), 'F11': () => debug && debug.resume(1),
+  'Shift+F11': () => debug && debug.resume(3), 'Shift+F10': () => debug && debug.stepBack(),
+};
+
+function onStudioKey(event) {
+  const name = `${event.ctrlKey || event.metaKey ? 'Ctrl+' : ''}${event.shiftKey ? 'Shift+' : ''}${event.key}`;
+  if (!studioKeys[name]) return;
+  event.preventDefault();
+  event.stopPropagation();
+  studioKeys[name]();
 }
 
 // ---- start -----------------------------------------------------------------------------
@@ -584,7 +599,7 @@ window.lumacorStudio = Object.freeze({
   async setFile(name, contents) {
     const text = typeof contents === 'string';
     project.files[name] = text ? contents : new Uint8Array(contents);
-    const state = states.get(name);
+    const state = liveState(name);
     if (state && text) {
       const changed = state.update({ changes: { from: 0, to: state.doc.length, insert: contents } }).state;
       states.set(name, changed);
