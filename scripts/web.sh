@@ -58,5 +58,6 @@ case "$then" in
   --test) ctest --test-dir build-web --output-on-failure ;;
   --measure)
     LUMACOR_WEB_BUILD=$PWD/build-web LUMACOR_DESKTOP_BUILD=$PWD/build LUMACOR_TEST_ROMS=$PWD/build-web/tests \
-      node web/measure.mjs ;;
+      node web/measure.mjs
+    LUMACOR_WEB_BUILD=$PWD/build-web node web/studio/measure.mjs ;;
 esac
