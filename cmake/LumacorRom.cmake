@@ -1,12 +1,21 @@
 # lumacor_add_rom(<target> <source.asm> <output.rom>
 #                 [LISTING file] [SYMBOLS file] [DEBUG_INFO file]
-#                 [INCLUDE_DIRS dir...] [DEPENDS file...])
+#                 [INCLUDE_DIRS dir...] [DEPENDS file...]
+#                 [ART picture.png [lumacor-gfx options...] ...])
 #
 # Assembles a source with the project's own lumacor-asm at build time. The
 # assembler writes a depfile naming every .include and .incbin file, so an
 # edit to any of them rebuilds the ROM. <target> is added to the default build.
+#
+# ART lists the ROM's pictures, each followed by the lumacor-gfx options that
+# convert it (--tiles, --map, --palette, --vram, --name, --first-tile,
+# --palette-from, --sheet, --screen-art, --quantize). Each is converted at
+# build time into the build folder, at its path beside the source with the
+# extension .inc (or .vram with --vram), which the source includes as
+# "art/title.inc" (or .incbin "art/title.vram"); editing a picture, or the
+# picture named by --palette-from, rebuilds the ROM.
 function(lumacor_add_rom target source output)
-  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS;ART")
 
   get_filename_component(source_path ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(output_path ${output} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
@@ -35,13 +44,80 @@ function(lumacor_add_rom target source output)
     list(APPEND extra_args -I ${dir_path})
   endforeach()
 
+  set(art_outputs)
+  if(ROM_ART)
+    list(APPEND extra_args -I ${CMAKE_CURRENT_BINARY_DIR})
+    # Split the list into pictures, each with its options; an option's value
+    # follows it and is never a picture of its own.
+    set(pictures)
+    set(takes_value --name --first-tile --palette-from)
+    set(index 0)
+    set(expect_value OFF)
+    foreach(item IN LISTS ROM_ART)
+      if(expect_value)
+        list(APPEND art_${index}_args ${item})
+        set(expect_value OFF)
+      elseif(item MATCHES "^-")
+        list(APPEND art_${index}_args ${item})
+        if(item IN_LIST takes_value)
+          set(expect_value ON)
+        endif()
+      else()
+        math(EXPR index "${index} + 1")
+        set(art_${index}_picture ${item})
+        set(art_${index}_args)
+      endif()
+    endforeach()
+    if(index GREATER 0)
+      foreach(i RANGE 1 ${index})
+        _lumacor_add_art(${art_${i}_picture} art_output "${art_${i}_args}")
+        list(APPEND art_outputs ${art_output})
+      endforeach()
+    endif()
+  endif()
+
   add_custom_command(
     OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
     COMMAND lumacor-asm ${source_path} -o ${output_path} -d ${depfile} ${extra_args}
-    DEPENDS lumacor-asm ${source_path} ${ROM_DEPENDS}
+    DEPENDS lumacor-asm ${source_path} ${ROM_DEPENDS} ${art_outputs}
     DEPFILE ${depfile}
     COMMENT "Assembling ${source}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${outputs})
+endfunction()
+
+# One picture of a ROM's ART: the command that converts it, and its output in
+# <output_var>.
+function(_lumacor_add_art picture output_var options)
+  get_filename_component(picture_path ${picture} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  file(RELATIVE_PATH relative ${CMAKE_CURRENT_SOURCE_DIR} ${picture_path})
+  get_filename_component(relative_dir ${relative} DIRECTORY)
+  get_filename_component(stem ${relative} NAME_WE)
+  set(extension inc)
+  if("--vram" IN_LIST options)
+    set(extension vram)
+  endif()
+  set(output_path ${CMAKE_CURRENT_BINARY_DIR}/${relative_dir}/${stem}.${extension})
+  set(args)
+  set(depends ${picture_path})
+  set(next_is_path OFF)
+  foreach(option IN LISTS options)
+    if(next_is_path)
+      get_filename_component(option ${option} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+      list(APPEND depends ${option})
+      set(next_is_path OFF)
+    elseif(option STREQUAL "--palette-from")
+      set(next_is_path ON)
+    endif()
+    list(APPEND args ${option})
+  endforeach()
+  add_custom_command(
+    OUTPUT ${output_path}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/${relative_dir}
+    COMMAND lumacor-gfx ${picture_path} ${args} -o ${output_path}
+    DEPENDS lumacor-gfx ${depends}
+    COMMENT "Converting ${relative}"
+    VERBATIM)
+  set(${output_var} ${output_path} PARENT_SCOPE)
 endfunction()

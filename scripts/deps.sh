@@ -3,10 +3,11 @@
 # building and playing need, `deps.sh` (or `deps.sh test`) also what the tests,
 # benchmarks, fuzzers and leak checks need. Run as root, or with sudo available.
 set -euo pipefail
-packages=(cmake g++ make libsdl2-dev)
+# libpng writes the screenshots and reads the pictures the ROMs are drawn in.
+packages=(cmake g++ make libsdl2-dev libpng-dev pkg-config)
 if [ "${1:-test}" != play ]; then
   packages+=(
-    pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
     clang clang-format libclang-rt-14-dev valgrind libx11-dev
   )

@@ -1,23 +1,9 @@
 ; Fixed-bank tables: colours, map rows, messages.
 
-; 16 entries of blue, green, red.
+; 16 entries of blue, green, red, drawn left to right in art/palette.png in
+; the order of the C_ names in defs.asm; C_CYCLE starts gold.
 palette:
-        .byte 0x2C, 0x12, 0x10          ; C_BG         night blue
-        .byte 0x55, 0x2A, 0x22          ; C_BGDOT      dots on it
-        .byte 0xFF, 0xFF, 0xFF          ; C_WHITE
-        .byte 0xC8, 0xB4, 0xAA          ; C_GREY
-        .byte 0x3C, 0x3C, 0xE6          ; C_RED
-        .byte 0x28, 0x8C, 0xF0          ; C_ORANGE
-        .byte 0x3C, 0xDC, 0xF0          ; C_YELLOW
-        .byte 0x50, 0xC8, 0x50          ; C_GREEN
-        .byte 0xDC, 0xC8, 0x3C          ; C_CYAN
-        .byte 0xF0, 0x6E, 0x46          ; C_BLUE
-        .byte 0xDC, 0x50, 0xAA          ; C_PURPLE
-        .byte 0x28, 0x18, 0x18          ; C_EDGE       brick mortar
-        .byte 0x96, 0x78, 0x6E          ; C_STEEL
-        .byte 0xEB, 0xD2, 0xC8          ; C_STEEL_LT
-        .byte 0x00, 0x00, 0x00          ; C_BLACK
-        .byte 0x28, 0xC8, 0xFF          ; C_CYCLE      starts gold
+        .include "art/palette.inc"
 
 flash_colour:
         .byte 0x1C, 0x10, 0x48          ; the background after a lost ball

@@ -118,7 +118,8 @@ std::optional<std::string> parse(const Cartridge* cartridge, std::span<const uin
     if (version != SNAPSHOT_VERSION)
         return "format version " + std::to_string(version) + ", this program reads version " +
                std::to_string(SNAPSHOT_VERSION);
-    if (get32(data.data() + 12) != cartridge->image_size || get32(data.data() + 16) != cartridge->image_crc)
+    if (cartridge &&
+        (get32(data.data() + 12) != cartridge->image_size || get32(data.data() + 16) != cartridge->image_crc))
         return std::string("taken of another cartridge");
 
     uint32_t found = 0;
@@ -234,5 +235,16 @@ bool Computer_load_state(Computer* computer, std::span<const uint8_t> data, std:
     }
     test_byte = s.test;
     computer->frame = s.frame;
+    return true;
+}
+
+bool Snapshot_read_vram(std::span<const uint8_t> data, std::span<uint8_t, VRAM_SIZE> vram,
+                        std::string* error) {
+    State s{};
+    if (auto problem = parse(nullptr, data, &s)) {
+        *error = *problem;
+        return false;
+    }
+    std::memcpy(vram.data(), s.vram, VRAM_SIZE);
     return true;
 }

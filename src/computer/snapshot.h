@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "gpu/gpu.h"
+
 struct Computer;
 
 constexpr uint32_t SNAPSHOT_VERSION = 1;
@@ -38,3 +40,8 @@ void Computer_save_state(const Computer* computer, std::vector<uint8_t>* out);
 // as it was and `error` says why, in a few words ("truncated", "of another
 // cartridge", ...), for the caller to put beside the file's name.
 bool Computer_load_state(Computer* computer, std::span<const uint8_t> data, std::string* error);
+
+// The video memory held in a snapshot of any cartridge, for tools that take
+// pictures out of a saved game. Checks the file as Computer_load_state does.
+bool Snapshot_read_vram(std::span<const uint8_t> data, std::span<uint8_t, VRAM_SIZE> vram,
+                        std::string* error);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-// The frame as the bytes of a PNG file, encoded here without a library.
+// The frame as the bytes of a PNG file; empty if the encoder failed.
 std::vector<uint8_t> Screenshot_encode_png(const uint8_t* pixels);
 
 // Writes the frame as PNG to an open file. Returns false when the write fails.
