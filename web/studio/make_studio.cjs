@@ -29,10 +29,25 @@ function script(file) {
 }
 // The sample project: the demo's sources and the hardware include. JSON with
 // "<" escaped cannot close its element.
+// Its pictures go in as base64, and the converter's options for them
+// (lumacor_add_rom's ART list in the demo's CMakeLists.txt) as gfx.txt.
 const sample = {};
 for (const name of fs.readdirSync(args.sample).sort())
   if (name.endsWith('.asm')) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
 sample['lumacor.inc'] = fs.readFileSync(args.include, 'utf8');
+const art = /\bART\s+([^)]*)\)/.exec(fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8'));
+if (art) {
+  const words = art[1].trim().split(/\s+/);
+  const lines = [];
+  words.forEach((word, i) => {
+    if (word.endsWith('.png') && words[i - 1] !== '--palette-from') lines.push([word]);
+    else lines.at(-1).push(word);
+  });
+  sample['gfx.txt'] = '# How each picture is converted when the game is built: the picture, then\n' +
+    '# the lumacor-gfx options. Its include is the picture\'s path with .inc.\n' +
+    lines.map((line) => `${line.join(' ')}\n`).join('');
+  for (const [picture] of lines) sample[picture] = { base64: fs.readFileSync(path.join(args.sample, picture)).toString('base64') };
+}
 
 const parts = {
   '@SCRIPT@': script(args.script),

@@ -22,6 +22,7 @@
 
 #include "assembler.h"
 #include "cpu/cpu.h"
+#include "gfx.h"
 #include "gpu/gpu.h"
 #include "session.h"
 
@@ -58,6 +59,7 @@ std::vector<uint8_t> memory_copy;
 std::map<int, std::vector<CodeBreak>> line_breaks; // by file index
 
 std::array<uint8_t, 2> held_buttons{};
+std::string gfx_output; // an include, video memory, or the picture's problems
 
 void apply_buttons(void*, Session* s) { s->computer.controllers.bytes = held_buttons; }
 
@@ -309,5 +311,50 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* dbg_picture() {
     }
     return rgba.data();
 }
+
+// ---- the graphics converter -------------------------------------------------
+
+// Converts one picture as lumacor-gfx does with the same options: `screen`
+// chooses the reading (the program decides it from its options the same
+// way), `parts` the include's parts, or `vram` the 8192 bytes of a screen.
+// `order` is the --palette-from picture (null: none). The output, or the
+// problems one a line, is read with gfx_result.
+EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height, const uint8_t* order,
+                                     int order_width, int order_height, int screen, int first_tile,
+                                     unsigned parts, int vram, int quantize, const char* name,
+                                     uint32_t name_size, const char* source, uint32_t source_size) {
+    gfx_output.clear();
+    GfxPicture picture{width, height, std::vector<uint8_t>(rgba, rgba + size_t(width) * height * 4)};
+    GfxOptions options;
+    options.mode = screen ? GfxMode::screen : GfxMode::sheet;
+    options.first_tile = first_tile;
+    if (order) {
+        GfxPicture from{order_width, order_height,
+                        std::vector<uint8_t>(order, order + size_t(order_width) * order_height * 4)};
+        options.palette = Gfx_palette_order(from);
+    }
+    if (quantize) Gfx_quantize(&picture, options);
+    if (vram && (width != GFX_SCREEN_WIDTH || height != GFX_SCREEN_HEIGHT)) {
+        gfx_output = std::to_string(width) + " x " + std::to_string(height) +
+                     "; --vram needs a whole screen of 256 x 192\n";
+        return 0;
+    }
+    GfxArt art;
+    if (!Gfx_convert(picture, options, &art)) {
+        for (const std::string& problem : art.errors) gfx_output += problem + "\n";
+        return 0;
+    }
+    if (vram) {
+        std::array<uint8_t, VRAM_SIZE> memory{};
+        Gfx_build_vram(art, memory);
+        gfx_output.assign(memory.begin(), memory.end());
+    } else {
+        gfx_output = Gfx_include_text(art, parts, text_of(name, name_size), text_of(source, source_size));
+    }
+    return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* gfx_result() { return gfx_output.data(); }
+EMSCRIPTEN_KEEPALIVE uint32_t gfx_result_size() { return static_cast<uint32_t>(gfx_output.size()); }
 
 } // extern "C"

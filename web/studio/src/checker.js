@@ -9,13 +9,19 @@ export function startChecker(module, report) {
   let latest = 0;
   let timer = 0;
   worker.onerror = (event) => console.error(`The checking worker failed: ${event.message}`);
+  let extra = [];
   worker.onmessage = (event) => {
-    if (event.data.id === latest) report(event.data.diagnostics);
+    if (event.data.id === latest) report([...extra, ...event.data.diagnostics]);
   };
   return {
-    check(files, main) {
+    // `found` are problems found before assembling (the pictures'), shown
+    // with the assembler's.
+    check(files, main, found = []) {
       clearTimeout(timer);
-      timer = setTimeout(() => worker.postMessage({ files, main, id: ++latest }), PAUSE_MS);
+      timer = setTimeout(() => {
+        extra = found;
+        worker.postMessage({ files, main, id: ++latest });
+      }, PAUSE_MS);
     },
   };
 }

@@ -9,6 +9,7 @@ import { openProjects, mainSource, projectToZip, projectFromZip, isText } from '
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
 import { Debugger } from './debugger.js';
+import { ArtEditor, RULES_FILE, convertArt, decodePng, encodePng, optionsOf, parseRules, coloursOf } from './art.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -65,6 +66,9 @@ let lastBuild = null;  // { ok, rom, debugInfo, diagnostics }
 let player = null;     // { frame, api } while the game runs
 let debug = null;
 let diagnosticsByFile = new Map();
+let art = null;        // the tile and sprite editor
+let artConversion = null; // the pictures converted: a promise, until a picture or gfx.txt changes
+let artShown = false;
 const playerPage = new TextDecoder().decode(fromBase64($('studio-player').textContent));
 const EMBEDDED_STYLE = 'header, footer { display: none; } #stage { padding: 0; } #screen { width: 512px; height: 384px; }';
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
@@ -75,16 +79,32 @@ const root = () => `/${project.name.replace(/[^\w.-]+/g, '_')}/`;
 const relative = (path) => (path.startsWith(root()) ? path.slice(root().length) : path);
 
 // The editor's state of a file: the open one's is the view's.
-const liveState = (name) => (name === openFile && view ? view.state : states.get(name));
+const liveState = (name) => (name === openFile && view && !artShown ? view.state : states.get(name));
 
-function currentFiles() {
+// The project's files as the assembler reads them: the editor's text, and
+// the converted pictures (`converted`) where the sources include them.
+function currentFiles(converted = null) {
   const files = new Map();
+  if (converted) for (const [name, contents] of converted.outputs) files.set(root() + name, contents);
   for (const [name, contents] of Object.entries(project.files)) {
     const state = liveState(name);
     files.set(root() + name, state ? state.doc.toString() : contents);
   }
   return files;
 }
+
+function convertedArt() {
+  if (!artConversion) {
+    const files = { ...project.files };
+    const rules = liveState(RULES_FILE);
+    if (rules) files[RULES_FILE] = rules.doc.toString();
+    artConversion = convertArt(tools, files);
+  }
+  return artConversion;
+}
+
+const artProblems = (converted) => converted.problems.map((p) => ({ severity: 'error', file: root() + p.file, line: 0,
+  column: 0, message: p.message }));
 
 // ---- projects and files ----------------------------------------------------------
 
@@ -96,7 +116,7 @@ function storeProjectSoon() {
 
 async function storeProject() {
   clearTimeout(saveTimer);
-  if (openFile && view) states.set(openFile, view.state);
+  if (openFile && view && !artShown) states.set(openFile, view.state);
   for (const [name, state] of states) if (name in project.files) project.files[name] = state.doc.toString();
   await projects.put(project);
 }
@@ -128,6 +148,7 @@ async function switchProject(name) {
   if (!project) return;
   localStorage.setItem('lumacor-studio:project', name);
   states.clear();
+  artConversion = null;
   diagnosticsByFile = new Map();
   lastBuild = null;
   openFile = null;
@@ -143,6 +164,7 @@ function stateFor(name) {
     states.set(name, editorState(String(project.files[name]), [
       EditorView.updateListener.of((update) => {
         if (update.docChanged) {
+          if (name === RULES_FILE) artConversion = null;
           storeProjectSoon();
           check();
         }
@@ -169,13 +191,46 @@ function stateFor(name) {
   return states.get(name);
 }
 
+async function showPicture(name) {
+  const picture = await decodePng(project.files[name]).catch(() => null);
+  if (!picture) return say(`${name} cannot be read as a PNG picture.`, true);
+  if (openFile && view && !artShown) states.set(openFile, view.state);
+  const rules = parseRules(String(liveState(RULES_FILE)?.doc.toString() ?? project.files[RULES_FILE] ?? ''));
+  const options = optionsOf(name, rules.get(name) || []);
+  // The colours to draw with: those of the picture the palette comes from,
+  // else the picture's own.
+  const from = options.paletteFrom && project.files[options.paletteFrom] instanceof Uint8Array
+    ? await decodePng(project.files[options.paletteFrom]) : picture;
+  openFile = name;
+  artShown = true;
+  $('code').hidden = true;
+  $('art').hidden = false;
+  art.open(name, picture, coloursOf(from), options.screen);
+  listFiles();
+}
+
+async function pictureChanged(name, picture) {
+  const bytes = await encodePng(picture);
+  project.files[name] = bytes;
+  artConversion = null;
+  storeProjectSoon();
+  check();
+}
+
 function showFile(name, line = null) {
   if (!(name in project.files)) return;
+  if (/\.png$/i.test(name) && project.files[name] instanceof Uint8Array) {
+    showPicture(name);
+    return;
+  }
   if (!isText(name)) {
     say(`${name} is not text: it is kept in the project for the assembler to read.`);
     return;
   }
-  if (openFile && view) states.set(openFile, view.state);
+  if (openFile && view && !artShown) states.set(openFile, view.state);
+  artShown = false;
+  $('code').hidden = false;
+  $('art').hidden = true;
   openFile = name;
   view.setState(stateFor(name));
   showDiagnostics(view, diagnosticsByFile.get(name) || []);
@@ -235,19 +290,22 @@ function showProblems(diagnostics) {
   for (const d of diagnostics) {
     const item = document.createElement('li');
     item.className = d.severity;
-    item.textContent = `${relative(d.file)}:${d.line}:${d.column}: ${d.severity}: ${d.message}`;
+    const place = d.line ? `${relative(d.file)}:${d.line}:${d.column}` : relative(d.file);
+    item.textContent = `${place}: ${d.severity}: ${d.message}`;
     item.addEventListener('click', () => showFile(relative(d.file), d.line));
     list.append(item);
   }
   listFiles();
 }
 
-function check() {
+async function check() {
   const main = mainSource(project);
-  if (main) checker.check(currentFiles(), root() + main);
+  if (!main) return;
+  const converted = await convertedArt();
+  checker.check(currentFiles(converted), root() + main, artProblems(converted));
 }
 
-function build() {
+async function build() {
   const main = mainSource(project);
   if (!main) {
     lastBuild = { ok: false, rom: new Uint8Array(0), debugInfo: '', diagnostics: [] };
@@ -255,8 +313,15 @@ function build() {
     return lastBuild;
   }
   const started = performance.now();
-  const result = tools.assemble(currentFiles(), root() + main, true);
+  const converted = await convertedArt();
+  const assembled = tools.assemble(currentFiles(converted), root() + main, true);
   const took = performance.now() - started;
+  // A picture that breaks the machine's rules fails the build, as the
+  // converter fails a desktop build.
+  const problems = artProblems(converted);
+  const result = { ...assembled, ok: assembled.ok && !problems.length,
+    diagnostics: [...problems, ...assembled.diagnostics] };
+  if (!result.ok) result.image = new Uint8Array(0);
   lastBuild = { ...result, rom: result.image, main };
   showProblems(result.diagnostics);
   if (result.ok) say(`Built ${main}: ${result.image.length} bytes in ${took.toFixed(0)} ms.`);
@@ -312,7 +377,7 @@ function stop() {
 }
 
 async function run({ paused = false } = {}) {
-  const result = build();
+  const result = await build();
   if (!result.ok) return false;
   await stop();
   // The project's save RAM goes where the player looks for this image's.
@@ -352,8 +417,8 @@ async function run({ paused = false } = {}) {
   return true;
 }
 
-function startDebugging() {
-  const result = build();
+async function startDebugging() {
+  const result = await build();
   if (!result.ok) return false;
   keepSave();
   stop();
@@ -392,7 +457,7 @@ function startDebugging() {
 }
 
 function breakpointsByFile() {
-  if (openFile && view) states.set(openFile, view.state);
+  if (openFile && view && !artShown) states.set(openFile, view.state);
   const all = new Map();
   for (const [name, state] of states) all.set(root() + name, breakpointLines(state));
   return all;
@@ -408,16 +473,16 @@ function updateButtons() {
 
 // ---- sharing ------------------------------------------------------------------------
 
-function exportHtml() {
-  const result = build();
+async function exportHtml() {
+  const result = await build();
   if (!result.ok) return null;
   const page = exportedPage(result.rom, romName());
   download(romName().replace(/\.rom$/, '.html'), page, 'text/html');
   return page;
 }
 
-function downloadRom() {
-  const result = build();
+async function downloadRom() {
+  const result = await build();
   if (result.ok) download(romName(), result.rom, 'application/octet-stream');
 }
 
@@ -495,8 +560,9 @@ function renameFile() {
   const name = ask(`New name of ${openFile}:`, openFile);
   if (!name || name === openFile) return;
   if (name in project.files) return say(`There is already a file named ${name}.`, true);
-  project.files[name] = view.state.doc.toString();
+  project.files[name] = artShown ? project.files[openFile] : view.state.doc.toString();
   delete project.files[openFile];
+  artConversion = null;
   if (diagnosticsByFile.has(openFile)) diagnosticsByFile.delete(openFile);
   states.set(name, view.state);
   states.delete(openFile);
@@ -510,6 +576,7 @@ function renameFile() {
 function deleteFile() {
   if (!openFile || !window.confirm(`Delete ${openFile}?`)) return;
   delete project.files[openFile];
+  artConversion = null;
   states.delete(openFile);
   openFile = null;
   storeProjectSoon();
@@ -519,7 +586,9 @@ function deleteFile() {
   check();
 }
 
-const sample = JSON.parse($('studio-sample').textContent);
+// The sample project: texts, and pictures as { base64 }.
+const sample = Object.fromEntries(Object.entries(JSON.parse($('studio-sample').textContent))
+  .map(([name, contents]) => [name, typeof contents === 'string' ? contents : fromBase64(contents.base64)]));
 const sampleProject = () => ({ name: 'demo', files: { ...sample }, main: 'demo.asm', save: null });
 
 function wireControls() {
@@ -578,7 +647,8 @@ async function start() {
   checker = startChecker(module, (diagnostics) => showProblems(diagnostics));
   projects = await openProjects();
   if (!(await projects.names()).length) await projects.put(sampleProject());
-  view = new EditorView({ parent: $('editor') });
+  view = new EditorView({ parent: $('code') });
+  art = new ArtEditor($('art'), { onChange: pictureChanged, say });
   wireControls();
   const names = await projects.names();
   const wanted = localStorage.getItem('lumacor-studio:project');
@@ -599,6 +669,7 @@ window.lumacorStudio = Object.freeze({
   async setFile(name, contents) {
     const text = typeof contents === 'string';
     project.files[name] = text ? contents : new Uint8Array(contents);
+    if (name === RULES_FILE || !text) artConversion = null;
     const state = liveState(name);
     if (state && text) {
       const changed = state.update({ changes: { from: 0, to: state.doc.length, insert: contents } }).state;
@@ -612,9 +683,9 @@ window.lumacorStudio = Object.freeze({
     check();
     await storeProject();
   },
-  build() {
-    const result = build();
-    return Promise.resolve({
+  async build() {
+    const result = await build();
+    return ({
       ok: result.ok,
       errors: result.diagnostics.map((d) => ({ ...d, file: relative(d.file) })),
       rom: result.rom,

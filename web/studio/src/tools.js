@@ -76,4 +76,19 @@ export class Tools {
       diagnostics,
     };
   }
+
+  // One picture through the graphics converter: { ok, bytes } with the
+  // include's text or the video memory, or { ok: false, problems }.
+  convertPicture(picture, order, options, source) {
+    const wasm = this.wasm;
+    const name = encoder.encode(options.name);
+    const sourceBytes = encoder.encode(source);
+    const none = new Uint8Array(0);
+    const ok = this.withBuffers([picture.rgba, order ? order.rgba : none, name, sourceBytes], (p, o, n, s) =>
+      wasm.gfx_convert(p, picture.width, picture.height, order ? o : 0, order ? order.width : 0, order ? order.height : 0,
+        options.screen ? 1 : 0, options.firstTile, options.parts, options.vram ? 1 : 0, options.quantize ? 1 : 0,
+        n, name.length, s, sourceBytes.length)) === 1;
+    const bytes = this.bytes(wasm.gfx_result(), wasm.gfx_result_size()).slice();
+    return ok ? { ok, bytes } : { ok, problems: decoder.decode(bytes).split('\n').filter(Boolean) };
+  }
 }
