@@ -22,6 +22,7 @@ function assembleBoth(sources, main) {
   const dir = temporaryFolder();
   const files = new Map();
   for (const [name, text] of Object.entries({ ...sources, 'lumacor.inc': fs.readFileSync(include, 'utf8') })) {
+    fs.mkdirSync(path.dirname(path.join(dir, name)), { recursive: true });
     fs.writeFileSync(path.join(dir, name), text);
     files.set(path.join(dir, name), text);
   }
@@ -41,8 +42,14 @@ function assembleBoth(sources, main) {
 const sourcesIn = (dir, filter = () => true) => Object.fromEntries(fs.readdirSync(dir)
   .filter((name) => name.endsWith('.asm') && filter(name)).map((name) => [name, fs.readFileSync(path.join(dir, name), 'utf8')]));
 
+// The demo's pictures as the desktop build converted them (the page's own
+// conversion is checked in the browser, where PNG is decoded).
+const demoArt = () => Object.fromEntries(fs.readdirSync(path.join(desktopBuild, 'roms/demo/art'))
+  .filter((name) => name.endsWith('.inc'))
+  .map((name) => [`art/${name}`, fs.readFileSync(path.join(desktopBuild, 'roms/demo/art', name), 'utf8')]));
+
 test('the demo and every test cartridge: the same image and debug information', () => {
-  const cartridges = [[sourcesIn(path.join(repository, 'roms/demo')), 'demo.asm']];
+  const cartridges = [[{ ...sourcesIn(path.join(repository, 'roms/demo')), ...demoArt() }, 'demo.asm']];
   for (const name of Object.keys(sourcesIn(path.join(repository, 'tests/roms'))))
     cartridges.push([sourcesIn(path.join(repository, 'tests/roms'), (n) => n === name), name]);
   for (const [sources, main] of cartridges) {

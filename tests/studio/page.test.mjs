@@ -224,3 +224,62 @@ test('save RAM is kept per project: building again restarts the game with it, an
   assert.equal(await count(), 1);
   await page.browserContext().close();
 });
+
+test('a tile drawn with the mouse in the art editor is on the screen once built; a third colour in a cell is marked and fails the build', async () => {
+  const page = await openStudio(['drawn', 'art/screen.png']);
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'drawn');
+  // Copies the converted screen's video memory in, then idles.
+  await page.evaluate(() => Promise.all([
+    window.lumacorStudio.setFile('gfx.txt', 'art/screen.png --vram\n'),
+    window.lumacorStudio.setFile('main.asm', '.start\nLDW p2, screen\nLDW p4, 0x8000\ncopy: LD r0, [p2]\nST [p4], r0\n' +
+      'INCW p2\nINCW p4\nCMPW p4, 0xA000\nJNZ copy\nidle: JMP idle\nscreen: .incbin "art/screen.vram"\n'),
+  ]));
+  await page.click('#file-new');
+  await page.waitForSelector('#art:not([hidden]) #art-canvas');
+  let canvas;
+  const at = (x, y) => [canvas.x + (x + 0.5) * (canvas.width / 256), canvas.y + (y + 0.5) * (canvas.width / 256)];
+  const stroke = async (points, button = 'left') => {
+    canvas = await (await page.$('#art-canvas')).boundingBox();
+    await page.mouse.move(...at(...points[0]));
+    await page.mouse.down({ button });
+    for (const point of points.slice(1)) await page.mouse.move(...at(...point), { steps: 4 });
+    await page.mouse.up({ button });
+  };
+  // Cell (1, 1) in colour 2: its top row, and a column down its left side.
+  await page.click('#art-palette .swatch[data-index="2"]');
+  await stroke([[8, 8], [15, 8]]);
+  await stroke([[8, 9], [8, 15]]);
+  // Two more colours in the same cell.
+  await page.click('#art-palette .swatch[data-index="4"]');
+  await stroke([[12, 12], [13, 12]]);
+  await page.click('#art-palette .swatch[data-index="1"]');
+  await stroke([[12, 14], [13, 14]]);
+  await page.waitForFunction(() => document.querySelector('#art-status').classList.contains('error'));
+  assert.match(await page.$eval('#art-status', (s) => s.textContent), /1 cell\(s\) with more than two colours/);
+  const refused = await page.evaluate(async () => (await window.lumacorStudio.build()));
+  assert.equal(refused.ok, false);
+  assert.match(refused.errors[0].file, /art\/screen\.png/);
+  assert.match(refused.errors[0].message, /cell 1,1/);
+
+  // The third colour erased with the right button, and colour 2 made another red.
+  await stroke([[12, 14], [13, 14]], 'right');
+  await page.waitForFunction(() => !document.querySelector('#art-status').classList.contains('error'));
+  await page.click('#art-palette .swatch[data-index="2"]');
+  await page.$eval('#art-colour-edit', (input) => {
+    input.value = '#f02000';
+    input.dispatchEvent(new Event('change'));
+  });
+
+  await page.keyboard.down('Control');
+  await page.keyboard.press('Enter');
+  await page.keyboard.up('Control');
+  await page.waitForFunction(() => window.lumacorStudio.player && window.lumacorStudio.player.frame > 2);
+  const texel = (x, y) => page.evaluate((i) => Array.from(window.lumacorStudio.player.pixels().slice(i, i + 3)), 4 * (y * 256 + x));
+  for (const [x, y] of [[8, 8], [15, 8], [8, 15]]) assert.deepEqual(await texel(x, y), [0xF0, 0x20, 0x00], `${x},${y}`);
+  assert.deepEqual(await texel(12, 12), [0x40, 0x60, 0xFF]); // colour 4 of the default palette
+  assert.deepEqual(await texel(12, 14), [0, 0, 0]);          // erased: undrawn
+  assert.deepEqual(await texel(9, 9), [0, 0, 0]);
+  assert.deepEqual(page.pageErrors, []);
+  await page.browserContext().close();
+});

@@ -202,11 +202,21 @@ export class ArtEditor {
       }
       drawing = true;
       this.canvas.setPointerCapture(event.pointerId);
+      this.last = at;
       this.plot(at, event.button === 2 ? -1 : this.colour);
     });
     this.canvas.addEventListener('pointermove', (event) => {
       const at = drawing && this.pixelAt(event);
-      if (at) this.plot(at, event.buttons & 2 ? -1 : this.colour);
+      if (!at) return;
+      // Every pixel between two pointer events, so a quick stroke has no gaps.
+      const colour = event.buttons & 2 ? -1 : this.colour;
+      const steps = Math.max(Math.abs(at.x - this.last.x), Math.abs(at.y - this.last.y));
+      for (let i = 1; i <= steps; i++) {
+        this.plot({ x: Math.round(this.last.x + ((at.x - this.last.x) * i) / steps),
+          y: Math.round(this.last.y + ((at.y - this.last.y) * i) / steps) }, colour, false);
+      }
+      this.last = at;
+      this.draw();
     });
     const finish = () => {
       if (!drawing) return;
@@ -231,10 +241,10 @@ export class ArtEditor {
     return x >= 0 && y >= 0 && x < this.picture.width && y < this.picture.height ? { x, y } : null;
   }
 
-  plot({ x, y }, colour) {
+  plot({ x, y }, colour, redraw = true) {
     const i = 4 * (y * this.picture.width + x);
     this.picture.rgba.set(colour < 0 ? [0, 0, 0, 0] : [...rgbOf(this.palette[colour]), 255], i);
-    this.draw();
+    if (redraw) this.draw();
   }
 
   showPalette() {

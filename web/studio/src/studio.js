@@ -93,7 +93,8 @@ function currentFiles(converted = null) {
   return files;
 }
 
-function convertedArt() {
+async function convertedArt() {
+  await pictureSaved;
   if (!artConversion) {
     const files = { ...project.files };
     const rules = liveState(RULES_FILE);
@@ -209,12 +210,17 @@ async function showPicture(name) {
   listFiles();
 }
 
-async function pictureChanged(name, picture) {
-  const bytes = await encodePng(picture);
-  project.files[name] = bytes;
+// A drawn picture is saved as PNG; builds wait for the save under way.
+let pictureSaved = Promise.resolve();
+function pictureChanged(name, picture) {
   artConversion = null;
-  storeProjectSoon();
-  check();
+  const target = project;
+  pictureSaved = pictureSaved.then(() => encodePng(picture)).then((bytes) => {
+    target.files[name] = bytes;
+    artConversion = null;
+    storeProjectSoon();
+    check();
+  });
 }
 
 function showFile(name, line = null) {
@@ -550,6 +556,18 @@ function newFile() {
   const name = ask('Name of the new file:', 'new.asm');
   if (!name) return;
   if (name in project.files) return say(`There is already a file named ${name}.`, true);
+  if (/\.png$/i.test(name)) {
+    // A new picture is a blank screen; a sheet of tiles is cut from it as
+    // gfx.txt says.
+    encodePng({ width: 256, height: 192, rgba: new Uint8Array(256 * 192 * 4) }).then((bytes) => {
+      project.files[name] = bytes;
+      artConversion = null;
+      storeProjectSoon();
+      showFile(name);
+      check();
+    });
+    return;
+  }
   project.files[name] = '';
   storeProjectSoon();
   showFile(name);
