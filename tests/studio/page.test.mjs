@@ -283,3 +283,34 @@ test('a tile drawn with the mouse in the art editor is on the screen once built;
   assert.deepEqual(page.pageErrors, []);
   await page.browserContext().close();
 });
+
+test('the debugged game takes the player\'s keys while its picture has the focus, and lets go when it loses it', async () => {
+  const page = await openStudio(['keys']);
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'keys');
+  // Copies pad 0's byte into work RAM, over and over.
+  await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
+    '.start\nloop: LDW p2, 0xFF0A\nLD r0, [p2]\nLDW p2, 0xA000\nST [p2], r0\nJMP loop\n'));
+  await page.click('#debug');
+  await page.waitForFunction(() => window.lumacorStudio.debugger?.state() === 'running');
+  const padByte = () => page.evaluate(() => window.lumacorStudio.debugger.memory(0xA000, 1)[0]);
+  const frameNow = () => page.evaluate(() => window.lumacorStudio.debugger.where().frame);
+  const afterFrames = async (count) => {
+    const from = await frameNow();
+    await page.waitForFunction((f, n) => window.lumacorStudio.debugger.where().frame >= f + n, {}, from, count);
+  };
+  await page.click('#debug-screen');
+  await page.keyboard.down('ArrowRight');
+  await page.keyboard.down('KeyZ');
+  await afterFrames(2);
+  assert.equal(await padByte(), 0x08 | 0x40);
+  await page.keyboard.up('KeyZ');
+  await afterFrames(2);
+  assert.equal(await padByte(), 0x08);
+  // A click elsewhere takes the focus: the held key is let go.
+  await page.click('.cm-content');
+  await afterFrames(2);
+  assert.equal(await padByte(), 0);
+  await page.keyboard.up('ArrowRight');
+  await page.browserContext().close();
+});

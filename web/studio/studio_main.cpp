@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "assembler.h"
+#include "controller/controller.h"
 #include "cpu/cpu.h"
 #include "gfx.h"
 #include "gpu/gpu.h"
@@ -252,6 +253,14 @@ EMSCRIPTEN_KEEPALIVE int dbg_state() { return session_live ? static_cast<int>(se
 
 // The buttons held, applied before each frame run live, as the window
 // program applies its events between frames.
+// The machine's button bits in this order: up, down, left, right, start,
+// back, a, x.
+EMSCRIPTEN_KEEPALIVE const uint8_t* dbg_button_bits() {
+    static constexpr std::array<uint8_t, 8> bits{PAD_UP,    PAD_DOWN, PAD_LEFT, PAD_RIGHT,
+                                                 PAD_START, PAD_BACK, PAD_A,    PAD_X};
+    return bits.data();
+}
+
 EMSCRIPTEN_KEEPALIVE void dbg_set_buttons(int pad, int bits) {
     if (pad == 0 || pad == 1) held_buttons[pad] = static_cast<uint8_t>(bits);
 }

@@ -26,6 +26,33 @@ export class Debugger {
     this.where = null;
     this.closed = false;
     this.loop = this.loop.bind(this);
+    this.listenToKeys();
+  }
+
+  // The player's keys drive pad 0 while the debugger's picture has the focus
+  // (a click on it gives it).
+  listenToKeys() {
+    const [up, down, left, right, start, back, a, x] = this.tools.bytes(this.wasm.dbg_button_bits(), 8);
+    const bits = new Map([['ArrowUp', up], ['ArrowDown', down], ['ArrowLeft', left], ['ArrowRight', right],
+      ['Enter', start], ['Backspace', back], ['ShiftRight', back], ['KeyZ', a], ['Space', a], ['KeyX', x]]);
+    let held = 0;
+    const key = (event, down) => {
+      const bit = bits.get(event.code);
+      if (bit === undefined || event.ctrlKey || event.altKey || event.metaKey) return;
+      event.preventDefault();
+      held = down ? held | bit : held & ~bit;
+      this.wasm.dbg_set_buttons(0, held);
+    };
+    this.keyDown = (event) => key(event, true);
+    this.keyUp = (event) => key(event, false);
+    this.letGo = () => {
+      held = 0;
+      this.wasm.dbg_set_buttons(0, 0);
+    };
+    this.canvas.addEventListener('keydown', this.keyDown);
+    this.canvas.addEventListener('keyup', this.keyUp);
+    this.canvas.addEventListener('blur', this.letGo);
+    this.canvas.addEventListener('pointerdown', () => this.canvas.focus());
   }
 
   launch(rom, debugInfo) {
@@ -198,6 +225,10 @@ export class Debugger {
 
   close() {
     this.closed = true;
+    this.letGo();
+    this.canvas.removeEventListener('keydown', this.keyDown);
+    this.canvas.removeEventListener('keyup', this.keyUp);
+    this.canvas.removeEventListener('blur', this.letGo);
     if (this.frameRequest) cancelAnimationFrame(this.frameRequest);
   }
 }
