@@ -314,3 +314,32 @@ test('the debugged game takes the player\'s keys while its picture has the focus
   await page.keyboard.up('ArrowRight');
   await page.browserContext().close();
 });
+
+test('go to definition: Ctrl+click on a label opens its definition, F12 too, in another file as well', async () => {
+  const page = await openStudio();
+  await page.evaluate(() => window.lumacorStudio.openFile('game.asm', 54));
+  const word = async (lineText, name) => {
+    const line = await page.evaluateHandle((text) => Array.from(document.querySelectorAll('.cm-content .cm-line'))
+      .find((l) => l.textContent.trim() === text), lineText);
+    const box = await line.boundingBox();
+    const offset = await line.evaluate((l, n) => {
+      const range = document.createRange();
+      const node = l.lastChild.nodeType === Node.TEXT_NODE ? l.lastChild : l.lastChild.firstChild;
+      range.setStart(node, node.textContent.indexOf(n) + 2);
+      return range.getBoundingClientRect().x;
+    }, name);
+    return [offset, box.y + box.height / 2];
+  };
+  await page.keyboard.down('Control');
+  await page.mouse.click(...await word('CALL  cycle_palette', 'cycle_palette'));
+  await page.keyboard.up('Control');
+  await page.waitForFunction(() => document.querySelector('.cm-activeLine')?.textContent === 'cycle_palette:');
+  assert.equal(await page.$eval('#file-list li.open', (l) => l.dataset.name), 'game.asm');
+
+  await page.evaluate(() => window.lumacorStudio.openFile('game.asm', 39));
+  await page.mouse.click(...await word('CALL  select_bank2', 'select_bank2'));
+  await page.keyboard.press('F12');
+  await page.waitForFunction(() => document.querySelector('#file-list li.open')?.dataset.name === 'video.asm');
+  await page.waitForFunction(() => document.querySelector('.cm-activeLine')?.textContent.startsWith('select_bank2:'));
+  await page.browserContext().close();
+});

@@ -258,7 +258,7 @@ function goToDefinition(pos) {
   const at = pos - line.from;
   const before = line.text.slice(0, at).match(/[\w.]*$/)[0];
   const after = line.text.slice(at).match(/^[\w]*/)[0];
-  const word = (before + after).replace(/^\.?\w+\./, (m) => (before.startsWith('.') ? m : m));
+  const word = before + after;
   if (!word) return;
   if (word.startsWith('.')) {
     const text = doc.toString().split('\n');
@@ -652,6 +652,8 @@ const studioKeys = {
 function onStudioKey(event) {
   const name = `${event.ctrlKey || event.metaKey ? 'Ctrl+' : ''}${event.shiftKey ? 'Shift+' : ''}${event.key}`;
   if (!studioKeys[name]) return;
+  // Esc stops a game; with none running it is the editor's (closing search).
+  if (name === 'Escape' && !player && !debug) return;
   event.preventDefault();
   event.stopPropagation();
   studioKeys[name]();
