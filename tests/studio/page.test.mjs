@@ -225,7 +225,7 @@ test('save RAM is kept per project: building again restarts the game with it, an
   await page.browserContext().close();
 });
 
-test('a tile drawn with the mouse in the art editor is on the screen once built; a third colour in a cell is marked and fails the build', async () => {
+test('a tile drawn with the mouse in the art editor, copied, flipped and rotated, is on the screen once built; a third colour in a cell is marked and fails the build', async () => {
   const page = await openStudio(['drawn', 'art/screen.png']);
   await page.click('#project-new');
   await page.waitForFunction(() => window.lumacorStudio.project === 'drawn');
@@ -265,6 +265,20 @@ test('a tile drawn with the mouse in the art editor is on the screen once built;
   // The third colour erased with the right button, and colour 2 made another red.
   await stroke([[12, 14], [13, 14]], 'right');
   await page.waitForFunction(() => !document.querySelector('#art-status').classList.contains('error'));
+  // Cell (1, 1) copied to (3, 1), flipped there, and to (5, 1), rotated there.
+  const clickPixel = async (x, y) => {
+    canvas = await (await page.$('#art-canvas')).boundingBox();
+    await page.mouse.click(...at(x, y));
+  };
+  await page.click('#art-select');
+  await clickPixel(9, 9);
+  await page.click('#art-copy');
+  await clickPixel(25, 9);
+  await page.click('#art-paste');
+  await page.click('#art-flip-h');
+  await clickPixel(41, 9);
+  await page.click('#art-paste');
+  await page.click('#art-rotate');
   await page.click('#art-palette .swatch[data-index="2"]');
   await page.$eval('#art-colour-edit', (input) => {
     input.value = '#f02000';
@@ -280,6 +294,14 @@ test('a tile drawn with the mouse in the art editor is on the screen once built;
   assert.deepEqual(await texel(12, 12), [0x40, 0x60, 0xFF]); // colour 4 of the default palette
   assert.deepEqual(await texel(12, 14), [0, 0, 0]);          // erased: undrawn
   assert.deepEqual(await texel(9, 9), [0, 0, 0]);
+  const red = [0xF0, 0x20, 0x00];
+  const blue = [0x40, 0x60, 0xFF];
+  for (const [x, y] of [[24, 8], [31, 8], [31, 15]]) assert.deepEqual(await texel(x, y), red, `flipped ${x},${y}`);
+  assert.deepEqual(await texel(24, 15), [0, 0, 0]);
+  assert.deepEqual(await texel(27, 12), blue);
+  for (const [x, y] of [[40, 8], [40, 15], [47, 15]]) assert.deepEqual(await texel(x, y), red, `rotated ${x},${y}`);
+  assert.deepEqual(await texel(47, 8), [0, 0, 0]);
+  assert.deepEqual(await texel(44, 10), blue);
   assert.deepEqual(page.pageErrors, []);
   await page.browserContext().close();
 });
