@@ -141,6 +141,16 @@ test('a breakpoint clicked in the gutter stops the demo there; step, step back a
   assert.equal(await page.$eval('.cm-current-line', (line) => line.textContent.trim()), 'CALL  cycle_palette');
   assert.match(await page.$eval('#registers', (r) => r.textContent), /r0 [0-9A-F]{2}.*PC 01A6|PC [0-9A-F]{4}/);
 
+  // The video memory view's palette is the machine's, stored blue first.
+  const palette = await page.evaluate(() => {
+    const memory = window.lumacorStudio.debugger.memory(0x99C8, 48);
+    const shown = document.getElementById('vram-palette').getContext('2d').getImageData(0, 0, 128, 8).data;
+    return Array.from({ length: 16 }, (_, i) => [[memory[3 * i + 2], memory[3 * i + 1], memory[3 * i]],
+      Array.from(shown.slice(4 * (i * 8 + 4), 4 * (i * 8 + 4) + 3))]);
+  });
+  for (const [machine, shown] of palette) assert.deepEqual(shown, machine);
+  assert.ok(new Set(palette.map(([machine]) => machine.join())).size > 4, 'the demo sets its palette');
+
   await page.click('#step-in');
   await page.waitForFunction(() => window.lumacorStudio.debugger.state() === 'stopped');
   const inside = await where();
