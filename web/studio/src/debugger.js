@@ -207,11 +207,22 @@ export class Debugger {
       }
     }
     $('vram-map').getContext('2d').putImageData(map, 0, 0);
+    // The visible sprites on a layer of their own, and their records.
     const sprites = [];
+    const layer = new ImageData(256, 192);
     for (let s = 0; s < 40; s++) {
       const [x, y, tile, colours, attr] = vram.subarray(SPRITES + 5 * s, SPRITES + 5 * s + 5);
-      if (attr & 0x80) sprites.push(`#${s}: x ${x} y ${y} tile ${hex(tile, 2)} colours ${hex(colours, 2)} attr ${hex(attr, 2)}`);
+      if (!(attr & 0x80)) continue;
+      sprites.push(`#${s}: x ${x} y ${y} tile ${hex(tile, 2)} colours ${hex(colours, 2)} attr ${hex(attr, 2)}`);
+      for (let ty = 0; ty < 8; ty++) {
+        for (let tx = 0; tx < 8; tx++) {
+          const { select, cover } = tileTexel(tile, attr & 0x20 ? 7 - tx : tx, attr & 0x40 ? 7 - ty : ty);
+          if (!cover || x + tx >= 256 || y + ty >= 192) continue;
+          layer.data.set([...colour(select ? colours >> 4 : colours & 15), 255], 4 * ((y + ty) * 256 + x + tx));
+        }
+      }
     }
+    $('vram-sprite-layer').getContext('2d').putImageData(layer, 0, 0);
     $('vram-sprites').textContent = sprites.length ? sprites.join('\n') : 'no sprite shown';
   }
 
