@@ -375,3 +375,30 @@ test('go to definition: Ctrl+click on a label opens its definition, F12 too, in 
   await page.waitForFunction(() => document.querySelector('.cm-activeLine')?.textContent.startsWith('select_bank2:'));
   await page.browserContext().close();
 });
+
+test('projects are made, renamed and deleted from the bar, and outlive the page; the last one goes back to the sample', async () => {
+  const page = await openStudio(['mine', 'renamed']);
+  const names = () => page.$$eval('#project option', (options) => options.map((o) => o.value));
+  assert.deepEqual(await names(), ['demo']);
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'mine');
+  await page.evaluate(() => window.lumacorStudio.setFile('main.asm', '; mine\n'));
+  await page.click('#project-rename');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'renamed');
+  assert.deepEqual(await names(), ['demo', 'renamed']);
+  await page.reload();
+  await page.evaluate(() => window.lumacorStudio.ready);
+  assert.equal(await page.evaluate(() => window.lumacorStudio.project), 'renamed');
+  assert.deepEqual(await page.evaluate(() => window.lumacorStudio.files()), ['lumacor.inc', 'main.asm']);
+  assert.equal(await page.$eval('.cm-content', (c) => c.textContent), '; mine');
+  await page.click('#project-delete');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'demo');
+  assert.deepEqual(await names(), ['demo']);
+  // The last project deleted, the sample comes back as it was shipped.
+  await page.evaluate(() => window.lumacorStudio.setFile('extra.asm', '; extra\n'));
+  await page.click('#project-delete');
+  await page.waitForFunction(() => !window.lumacorStudio.files().includes('extra.asm'));
+  assert.deepEqual(await names(), ['demo']);
+  assert.ok(await page.evaluate(() => window.lumacorStudio.files().includes('demo.asm')));
+  await page.browserContext().close();
+});
