@@ -20,7 +20,7 @@ struct PngPicture {
 // reads past `bytes`. Pictures larger than `max_pixels` are refused before
 // any memory is taken for them.
 bool Png_decode(std::span<const uint8_t> bytes, PngPicture* picture, std::string* error,
-                size_t max_pixels = 64u << 20);
+                size_t max_pixels = 16u << 20);
 
 // Encodes RGBA pixels. With `keep_alpha` false the file is RGB and alpha is
 // dropped. Returns false (with a reason) only when libpng fails.

@@ -5,8 +5,6 @@
 #include <png.h>
 
 #include <fstream>
-#include <random>
-#include <sstream>
 
 #include "assembler.h"
 #include "cartridge/cartridge.h"
@@ -14,6 +12,7 @@
 #include "computer/log.h"
 #include "computer/snapshot.h"
 #include "gfx.h"
+#include "gfx_util.h"
 #include "headless.h"
 #include "png/png_codec.h"
 #include "process.h"
@@ -47,28 +46,20 @@ main:   LDW   p0, art_tiles_a
         CALL  copy
 )";
 
-// Runs a program that includes "art.inc" for two frames; the last frame as
-// RGBA, undrawn texels transparent black.
+// Runs a program that includes "art.inc" for two frames; the picture then
+// shown as RGBA, undrawn texels transparent black.
 struct ArtProgram {
     Computer computer{};
     Cartridge cartridge{};
-    GfxPicture frame{FRAME_WIDTH, FRAME_HEIGHT, std::vector<uint8_t>(FRAME_BYTES)};
+    GfxPicture frame;
 
     ArtProgram(const std::string& source, const std::string& include) {
+        TempDir dir;
+        write_bytes(dir.file("art.inc"), std::vector<uint8_t>(include.begin(), include.end()));
         AsmOptions options;
-        options.include_dirs.push_back(LUMACOR_INCLUDE_DIR);
-        options.read_file = [include](const std::string& path, std::string& contents) {
-            if (path.ends_with("art.inc")) return contents = include, true;
-            std::ifstream in(path);
-            std::stringstream text;
-            text << in.rdbuf();
-            contents = text.str();
-            return bool(in);
-        };
+        options.include_dirs = {LUMACOR_INCLUDE_DIR, dir.path};
         Assembly assembly = Assembler_assemble_text("test.asm", source, options);
-        std::string problems;
-        for (const AsmDiagnostic& d : assembly.diagnostics) problems += AsmDiagnostic_format(d) + "\n";
-        EXPECT_TRUE(Assembly_ok(assembly)) << problems;
+        EXPECT_TRUE(Assembly_ok(assembly)) << AsmDiagnostic_format(assembly.diagnostics.at(0));
         Log_set_sink([](void*, bool, const char*) {}, nullptr);
         EXPECT_TRUE(Computer_init(&computer));
         EXPECT_TRUE(Cartridge_init_image(&cartridge, assembly.image));
@@ -77,9 +68,8 @@ struct ArtProgram {
         run.frame_limit = 2;
         std::vector<uint8_t> bgra(FRAME_BYTES);
         Headless_run(&computer, run, bgra.data());
-        for (size_t i = 0; i < bgra.size(); i += 4)
-            frame.rgba[i] = bgra[i + 2], frame.rgba[i + 1] = bgra[i + 1], frame.rgba[i + 2] = bgra[i],
-            frame.rgba[i + 3] = bgra[i + 3];
+        // What the video unit composed from the video memory the program left.
+        frame = Gfx_vram_screen(std::span<const uint8_t, VRAM_SIZE>(computer.gpu.vram, VRAM_SIZE));
     }
     ~ArtProgram() {
         Computer_detach_cartridge(&computer);
@@ -89,23 +79,8 @@ struct ArtProgram {
     }
 };
 
-// A screen of random tiles in random colours, flips and layers.
-GfxPicture random_screen(uint32_t seed) {
-    std::mt19937 random(seed);
-    std::array<uint8_t, VRAM_SIZE> vram{};
-    for (int i = 0; i < 40 * 8; ++i)
-        vram[VRAM_PLANE_A + i] = uint8_t(random()), vram[VRAM_PLANE_B + i] = uint8_t(random());
-    for (int n = 0; n < MAP_COLUMNS * MAP_ROWS; ++n) {
-        vram[VRAM_TILE_MAP + 3 * n] = uint8_t(random() % 40);
-        vram[VRAM_TILE_MAP + 3 * n + 1] = uint8_t(random());
-        vram[VRAM_TILE_MAP + 3 * n + 2] = uint8_t(random());
-    }
-    for (int i = 0; i < 48; ++i) vram[VRAM_PALETTE + i] = uint8_t(random() | 1);
-    return Gfx_vram_screen(vram);
-}
-
 TEST(GfxProgram, ScreenIncludeAssembledAndRunShowsThePicture) {
-    GfxPicture picture = random_screen(11);
+    GfxPicture picture = Gfx_vram_screen(random_vram(11, 40));
     GfxArt art;
     ASSERT_TRUE(Gfx_convert(picture, {GfxMode::screen, 100}, &art)) << art.errors[0];
     std::string include =
@@ -119,10 +94,6 @@ loop:   JMP   loop
         .include "art.inc"
 )",
                    include);
-    // Undrawn texels and drawn black ones look the same.
-    for (size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = run.frame.rgba[i] = 255;
-    EXPECT_EQ(run.frame.rgba, picture.rgba);
-
     // The state of that machine, back to a picture through the program.
     std::vector<uint8_t> state;
     Computer_save_state(&run.computer, &state);
@@ -134,11 +105,14 @@ loop:   JMP   loop
     PngPicture png;
     std::string error;
     ASSERT_TRUE(Png_decode(read_bytes(dir.file("screen.png")), &png, &error)) << error;
-    for (size_t i = 3; i < png.rgba.size(); i += 4) png.rgba[i] = 255;
-    EXPECT_EQ(png.rgba, picture.rgba);
+    EXPECT_EQ(png.rgba, run.frame.rgba);
+
+    // Undrawn texels and drawn black ones look the same.
+    for (size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = run.frame.rgba[i] = 255;
+    EXPECT_EQ(run.frame.rgba, picture.rgba);
 }
 
-TEST(GfxProgram, SheetTileShownByASpriteInItsColours) {
+TEST(GfxProgram, SheetTileShownInItsColours) {
     GfxPicture sheet{16, 8, std::vector<uint8_t>(16 * 8 * 4, 0)};
     for (int y = 0; y < 8; ++y)
         for (int x = 8; x < 16; ++x)
@@ -151,30 +125,18 @@ TEST(GfxProgram, SheetTileShownByASpriteInItsColours) {
     ArtProgram run(std::string(PROGRAM_HEAD) + R"(
         LDW   p0, art_colors + 1
         LD    r2, [p0]
-        LDW   p8, VRAM_SPRITES
-        ST    [p8], 40
-        INCW  p8
-        ST    [p8], 20
-        INCW  p8
+        LDW   p8, VRAM_TILE_MAP + 3 * (2 * 32 + 5)
         ST    [p8], art_first_tile + 1
         INCW  p8
         ST    [p8], r2
-        INCW  p8
-        ST    [p8], 0x80
 loop:   JMP   loop
         .include "art.inc"
 )",
                    Gfx_include_text(art, GFX_PART_TILES | GFX_PART_PALETTE, "art", "sheet.png"));
-    for (int y = 0; y < FRAME_HEIGHT; ++y)
-        for (int x = 0; x < FRAME_WIDTH; ++x) {
-            bool in_sprite = x >= 40 && x < 48 && y >= 20 && y < 28;
-            const uint8_t* want = in_sprite ? &sheet.rgba[((y - 20) * 16 + x - 40 + 8) * 4] : nullptr;
-            const uint8_t* got = &run.frame.rgba[(y * FRAME_WIDTH + x) * 4];
-            uint8_t blank[4] = {0, 0, 0, 0};
-            ASSERT_EQ(std::vector<uint8_t>(got, got + 4),
-                      std::vector<uint8_t>(want ? want : blank, (want ? want : blank) + 4))
-                << "x " << x << ", y " << y;
-        }
+    GfxPicture want{FRAME_WIDTH, FRAME_HEIGHT, std::vector<uint8_t>(FRAME_BYTES, 0)};
+    for (int r = 0; r < 8; ++r)
+        std::copy_n(&sheet.rgba[(r * 16 + 8) * 4], 32, &want.rgba[((16 + r) * FRAME_WIDTH + 40) * 4]);
+    EXPECT_EQ(run.frame.rgba, want.rgba);
 }
 
 // Writes a grey picture in one of libpng's formats: grey, grey and alpha,
@@ -193,11 +155,10 @@ void write_png(const std::string& path, const GfxPicture& picture, png_uint_32 f
             while (entry < colormap.size() && !std::equal(p, p + 4, &colormap[entry])) entry += 4;
             if (entry == colormap.size()) colormap.insert(colormap.end(), p, p + 4);
             pixels.push_back(static_cast<uint8_t>(entry / 4));
-        } else if (format & PNG_FORMAT_FLAG_COLOR) {
-            pixels.insert(pixels.end(), p, p + ((format & PNG_FORMAT_FLAG_ALPHA) ? 4 : 3));
-        } else {
-            pixels.push_back(p[0]);
-            if (format & PNG_FORMAT_FLAG_ALPHA) pixels.push_back(p[3]);
+        } else { // the channels of grey, grey and alpha, RGB, RGBA
+            static constexpr int pick[5][4] = {{}, {0}, {0, 3}, {0, 1, 2}, {0, 1, 2, 3}};
+            for (int k = 0; k < int(PNG_IMAGE_PIXEL_CHANNELS(format)); ++k)
+                pixels.push_back(p[pick[PNG_IMAGE_PIXEL_CHANNELS(format)][k]]);
         }
     }
     image.colormap_entries = static_cast<png_uint_32>(colormap.size() / 4);
@@ -211,10 +172,9 @@ TEST(GfxProgram, EveryColourTypeConvertsAndBrokenPicturesWriteNothing) {
     GfxPicture picture{GFX_SCREEN_WIDTH, GFX_SCREEN_HEIGHT, {}};
     for (int y = 0; y < GFX_SCREEN_HEIGHT; ++y)
         for (int x = 0; x < GFX_SCREEN_WIDTH; ++x) {
-            uint8_t v = (x / 8 + y / 8) % 2 ? uint8_t(0x80 + (x / 64) * 0x10) : uint8_t(0xFF);
-            uint8_t alpha = (x % 8 == 0 && y % 8 == 0) ? 0 : 255;
-            if (!alpha) v = 0;
-            picture.rgba.insert(picture.rgba.end(), {v, v, v, alpha});
+            bool corner = x % 8 == 0 && y % 8 == 0;
+            uint8_t v = corner ? 0 : (x / 8 + y / 8) % 2 ? uint8_t(0x80 + (x / 64) * 0x10) : uint8_t(0xFF);
+            picture.rgba.insert(picture.rgba.end(), {v, v, v, uint8_t(corner ? 0 : 255)});
         }
     TempDir dir;
     std::vector<uint8_t> expected;

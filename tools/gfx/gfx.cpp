@@ -150,9 +150,12 @@ void convert_screen(const std::vector<CellScan>& scans, GfxArt* art, bool limite
         return tile;
     };
 
-    for (size_t n = 0; n < scans.size(); ++n) {
+    // Cells of two colours first, so that a cell of one colour finds every
+    // pattern whose coverage it can borrow, wherever that pattern first shows.
+    for (size_t i = 0; i < 2 * scans.size(); ++i) {
+        size_t n = i % scans.size();
         const CellScan& scan = scans[n];
-        if (scan.colors.size() > 2) continue;
+        if (scan.colors.size() > 2 || (scan.colors.size() == 2) != (i < scans.size())) continue;
         GfxCell& cell = art->cells[n];
         ++art->sharing.cells;
         if (scan.colors.size() < 2) {
@@ -266,6 +269,12 @@ bool gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* a
     if (picture.width <= 0 || picture.height <= 0 || picture.width % GFX_TILE || picture.height % GFX_TILE ||
         picture.rgba.size() != static_cast<size_t>(picture.width) * picture.height * 4) {
         std::snprintf(text, sizeof text, "%d x %d is not a multiple of 8 either way", picture.width,
+                      picture.height);
+        art->errors.push_back(text);
+        return false;
+    }
+    if (options.whole_screen && (picture.width != GFX_SCREEN_WIDTH || picture.height != GFX_SCREEN_HEIGHT)) {
+        std::snprintf(text, sizeof text, "%d x %d; a whole screen is 256 x 192", picture.width,
                       picture.height);
         art->errors.push_back(text);
         return false;

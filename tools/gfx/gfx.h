@@ -80,6 +80,7 @@ struct GfxOptions {
     GfxMode mode = GfxMode::screen;
     int first_tile = 0;              // patterns go to tiles first_tile and on
     std::vector<GfxColor> palette{}; // palette order to keep (Gfx_palette_order)
+    bool whole_screen = false;       // refuse any size but 256 x 192 (for Gfx_build_vram)
 };
 
 // How the patterns of a screen were shared, cell by cell.
@@ -148,7 +149,7 @@ GfxPicture Gfx_vram_sheet(std::span<const uint8_t, 8192> vram);
 
 // Reduces art not drawn for the machine to what it can show, for the mode
 // and first tile of `options`: at most 16 colours (a median cut of the
-// picture's colours); in each cell the pair of them that serves it best
+// picture's colours, refined by k-means); in each cell the pair of them that serves it best
 // (and black, free on a screen), with the error of each pixel spread to its
 // neighbours (Floyd-Steinberg); and on a screen, while there are more
 // patterns than tiles, the least used pattern replaced by the nearest form

@@ -252,6 +252,7 @@ int convert(const Arguments& args) {
          !args.force_sheet);
     options.mode = screen ? GfxMode::screen : GfxMode::sheet;
     options.first_tile = args.first_tile;
+    options.whole_screen = args.vram;
     if (args.palette_from) {
         GfxPicture order;
         if (!read_picture(args.palette_from, &order)) return EXIT_PROBLEMS;
@@ -260,11 +261,6 @@ int convert(const Arguments& args) {
     double quantize_error = 0;
     if (args.quantize) quantize_error = Gfx_quantize(&picture, options);
 
-    if (args.vram && (picture.width != GFX_SCREEN_WIDTH || picture.height != GFX_SCREEN_HEIGHT)) {
-        std::fprintf(stderr, "%s: %d x %d; --vram needs a whole screen of 256 x 192\n", args.picture,
-                     picture.width, picture.height);
-        return EXIT_PROBLEMS;
-    }
     GfxArt art;
     if (!Gfx_convert(picture, options, &art)) {
         // A problem of one cell is placed like a line of a source file.
@@ -292,7 +288,14 @@ int convert(const Arguments& args) {
         std::string text = Gfx_include_text(art, args.parts, name, source);
         if (!write_file(args.output, text.data(), text.size())) return EXIT_PROBLEMS;
     }
-    if (args.preview && !write_png(args.preview, Gfx_preview(art))) return EXIT_PROBLEMS;
+    if (args.preview) {
+        // A screen shows black where nothing is drawn; a sheet keeps it
+        // transparent, as a sprite shows what lies behind it.
+        GfxPicture shown = Gfx_preview(art);
+        if (screen)
+            for (size_t i = 3; i < shown.rgba.size(); i += 4) shown.rgba[i] = 255;
+        if (!write_png(args.preview, shown)) return EXIT_PROBLEMS;
+    }
     return 0;
 }
 

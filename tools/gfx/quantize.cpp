@@ -21,7 +21,7 @@ int distance(const Rgb& x, const Rgb& y) {
 
 // Median cut: the box with the widest channel is split at its median until
 // there are `count` boxes; each box gives its mean colour.
-std::vector<Rgb> median_cut(std::vector<Rgb> colors, int count) {
+std::vector<Rgb> median_cut(std::vector<Rgb> colors, int count) { // a copy: the cut reorders it
     struct Box {
         size_t begin, end;
     };
@@ -82,8 +82,25 @@ double Gfx_quantize(GfxPicture* picture, const GfxOptions& options) {
     for (size_t i = 0; i < rgba.size(); i += 4)
         if (opaque(&rgba[i]) && !(free_black && !rgba[i] && !rgba[i + 1] && !rgba[i + 2]))
             colors.push_back({rgba[i], rgba[i + 1], rgba[i + 2]});
-    std::vector<Rgb> palette = median_cut(std::move(colors), GFX_MAX_COLORS);
+    std::vector<Rgb> palette = median_cut(colors, GFX_MAX_COLORS);
     if (palette.empty()) palette.push_back({0, 0, 0});
+    // A few rounds of k-means move each colour to the mean of the pixels
+    // nearest to it, which the cut's boxes only approximate.
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::array<long, 4>> sums(palette.size(), {0, 0, 0, 0});
+        for (const Rgb& c : colors) {
+            size_t nearest = 0;
+            for (size_t p = 1; p < palette.size(); ++p)
+                if (distance(c, palette[p]) < distance(c, palette[nearest])) nearest = p;
+            for (int k = 0; k < 3; ++k) sums[nearest][k] += c[k];
+            ++sums[nearest][3];
+        }
+        for (size_t p = 0; p < palette.size(); ++p)
+            if (sums[p][3])
+                for (int k = 0; k < 3; ++k) palette[p][k] = int((sums[p][k] + sums[p][3] / 2) / sums[p][3]);
+    }
+    std::sort(palette.begin(), palette.end());
+    palette.erase(std::unique(palette.begin(), palette.end()), palette.end());
 
     // Each cell's pair: the two palette colours that together come nearest
     // to the cell's pixels.
@@ -151,12 +168,15 @@ double Gfx_quantize(GfxPicture* picture, const GfxOptions& options) {
 
     // A screen of dithered cells has more patterns than tiles: the least used
     // ones give way to the nearest others.
-    GfxArt art;
     GfxOptions unlimited = options;
     unlimited.palette.clear();
     int limit = GFX_MAX_PATTERNS - options.first_tile;
-    if (mode == GfxMode::screen && gfx_convert(*picture, unlimited, &art, false) &&
-        static_cast<int>(art.patterns.size()) > limit) {
+    // Redrawn, a merged cell can meet its colours differently (two palette
+    // colours alike, a texel gone black), so the picture is checked again.
+    for (int round = 0; mode == GfxMode::screen && round < 8; ++round) {
+        GfxArt art;
+        if (!gfx_convert(*picture, unlimited, &art, false) || static_cast<int>(art.patterns.size()) <= limit)
+            break;
         gfx_merge_patterns(&art, limit);
         GfxPicture shown = Gfx_preview(art);
         for (size_t i = 0; i < rgba.size(); i += 4) {
