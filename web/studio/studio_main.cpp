@@ -342,12 +342,8 @@ EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height,
                         std::vector<uint8_t>(order, order + size_t(order_width) * order_height * 4)};
         options.palette = Gfx_palette_order(from);
     }
+    options.whole_screen = vram != 0;
     if (quantize) Gfx_quantize(&picture, options);
-    if (vram && (width != GFX_SCREEN_WIDTH || height != GFX_SCREEN_HEIGHT)) {
-        gfx_output = std::to_string(width) + " x " + std::to_string(height) +
-                     "; --vram needs a whole screen of 256 x 192\n";
-        return 0;
-    }
     GfxArt art;
     if (!Gfx_convert(picture, options, &art)) {
         for (const std::string& problem : art.errors) gfx_output += problem + "\n";
