@@ -402,3 +402,17 @@ test('projects are made, renamed and deleted from the bar, and outlive the page;
   assert.ok(await page.evaluate(() => window.lumacorStudio.files().includes('demo.asm')));
   await page.browserContext().close();
 });
+
+test('a browser that refuses IndexedDB still gets a working studio, and is told its projects are not kept', async () => {
+  const context = await browser.createBrowserContext();
+  const page = await context.newPage();
+  await page.evaluateOnNewDocument(() => {
+    Object.defineProperty(window, 'indexedDB', { get() { throw new DOMException('refused', 'SecurityError'); } });
+  });
+  await page.goto(studio);
+  await page.evaluate(() => window.lumacorStudio.ready);
+  assert.match(await page.$eval('#status', (s) => s.textContent), /keeps no projects/);
+  const built = await page.evaluate(async () => (await window.lumacorStudio.build()).rom.length);
+  assert.equal(built, fs.statSync(romPath('demo.rom')).size);
+  await context.close();
+});

@@ -13,6 +13,19 @@ function request(r) {
   });
 }
 
+// Projects kept only while the page is open, for a browser that refuses
+// IndexedDB (some private windows).
+export function memoryProjects() {
+  const kept = new Map();
+  return {
+    names: async () => [...kept.keys()].sort(),
+    get: async (name) => structuredClone(kept.get(name)),
+    put: async (project) => { kept.set(project.name, structuredClone(project)); },
+    remove: async (name) => { kept.delete(name); },
+    temporary: true,
+  };
+}
+
 export async function openProjects() {
   const open = indexedDB.open(DATABASE, 1);
   open.onupgradeneeded = () => open.result.createObjectStore(STORE, { keyPath: 'name' });

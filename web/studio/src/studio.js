@@ -5,7 +5,7 @@
 import { EditorView } from '@codemirror/view';
 import { editorState, showDiagnostics, breakpointLines, toggleBreakpointAt, markCurrentLine } from './editor.js';
 import { findDefinition } from './asm-language.js';
-import { openProjects, mainSource, projectToZip, projectFromZip, isText } from './projects.js';
+import { openProjects, memoryProjects, mainSource, projectToZip, projectFromZip, isText } from './projects.js';
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
 import { Debugger } from './debugger.js';
@@ -665,7 +665,7 @@ async function start() {
   const module = await WebAssembly.compile(fromBase64($('studio-wasm').textContent));
   tools = await instantiateTools(module);
   checker = startChecker(module, (diagnostics) => showProblems(diagnostics));
-  projects = await openProjects();
+  projects = await openProjects().catch(() => memoryProjects());
   if (!(await projects.names()).length) await projects.put(sampleProject());
   view = new EditorView({ parent: $('code') });
   art = new ArtEditor($('art'), { onChange: pictureChanged, say });
@@ -674,7 +674,8 @@ async function start() {
   const wanted = localStorage.getItem('lumacor-studio:project');
   await switchProject(names.includes(wanted) ? wanted : names.includes('demo') ? 'demo' : names[0]);
   updateButtons();
-  say('Ctrl+Enter builds and runs the game.');
+  say(projects.temporary ? 'This browser keeps no projects here: export them as .zip before closing the page.'
+    : 'Ctrl+Enter builds and runs the game.', Boolean(projects.temporary));
 }
 
 const ready = start().catch((error) => {
