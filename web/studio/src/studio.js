@@ -142,8 +142,8 @@ function listFiles() {
   }
 }
 
-async function switchProject(name) {
-  if (project) await storeProject();
+async function switchProject(name, storeCurrent = true) {
+  if (project && storeCurrent) await storeProject();
   stop();
   project = await projects.get(name);
   if (!project) return;
@@ -525,12 +525,14 @@ async function renameProject() {
 
 async function deleteProject() {
   if (!window.confirm(`Delete the project ${project.name} and all its files?`)) return;
+  // Nothing of the deleted project may be stored after it is gone: a store
+  // due from the last edit would bring it back.
+  clearTimeout(saveTimer);
   const old = project.name;
-  project = null;
   await projects.remove(old);
   const names = await projects.names();
   if (!names.length) await projects.put(sampleProject());
-  await switchProject(names[0] || 'demo');
+  await switchProject(names[0] || 'demo', false);
 }
 
 async function importZip(file) {
