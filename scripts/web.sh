@@ -41,6 +41,10 @@ cp -p /usr/share/emscripten/cache/sysroot_install.stamp "$EM_CACHE/"
 if [ ! -d tests/web/node_modules ] || [ tests/web/package-lock.json -nt tests/web/node_modules ]; then
   PUPPETEER_SKIP_DOWNLOAD=1 npm ci --prefix tests/web --no-audit --no-fund
 fi
+# The studio's packages (CodeMirror, the zip library, the bundler).
+if [ ! -d web/studio/node_modules ] || [ web/studio/package-lock.json -nt web/studio/node_modules ]; then
+  npm ci --prefix web/studio --no-audit --no-fund
+fi
 
 # The desktop tools and ROMs the web build needs.
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -48,11 +52,12 @@ cmake --build build -j"$jobs" --target lumacor-asm lumacor-run rom_demo test_rom
 
 emcmake cmake -S web -B build-web -DLUMACOR_DESKTOP_BUILD="$PWD/build" >/dev/null
 cmake --build build-web -j"$jobs"
-ls -l build-web/lumacor.wasm build-web/lumacor.html build-web/demo.html
+ls -l build-web/lumacor.wasm build-web/lumacor.html build-web/demo.html build-web/studio.html
 
 case "$then" in
   --test) ctest --test-dir build-web --output-on-failure ;;
   --measure)
     LUMACOR_WEB_BUILD=$PWD/build-web LUMACOR_DESKTOP_BUILD=$PWD/build LUMACOR_TEST_ROMS=$PWD/build-web/tests \
-      node web/measure.mjs ;;
+      node web/measure.mjs
+    LUMACOR_WEB_BUILD=$PWD/build-web node web/studio/measure.mjs ;;
 esac

@@ -16,7 +16,9 @@
   const events = new EventTarget();
   const tell = (type) => events.dispatchEvent(new Event(type));
   const paint = ui.canvas.getContext('2d', { alpha: false });
-  const startPaused = new URLSearchParams(location.search).has('paused');
+  // A page that embeds the player (the studio) asks for a paused start on the ROM's element.
+  const startPaused = new URLSearchParams(location.search).has('paused') ||
+    document.getElementById('lumacor-rom').hasAttribute('data-paused');
 
   let wasm = null;        // the module's exports
   let frameWidth = 0;

@@ -250,7 +250,10 @@ struct Listing {
         size_t at = w.image_first + (address - w.base_address);
         auto range = std::equal_range(labels.begin(), labels.end(), LabelAt{at, 0},
                                       [](const LabelAt& a, const LabelAt& b) { return a.first < b.first; });
-        return {range.first, range.second};
+        // Pointer and count: older standard libraries (emscripten's) lack
+        // the span constructor from two iterators.
+        return {labels.data() + (range.first - labels.begin()),
+                static_cast<size_t>(range.second - range.first)};
     }
 
     void index_windows() {

@@ -1,0 +1,27 @@
+// Checks the project as it is typed: the sources go to a worker that runs
+// the assembler, a moment after the last key, and its diagnostics come back.
+const PAUSE_MS = 250;
+
+export function startChecker(module, report) {
+  const source = document.getElementById('studio-worker').textContent;
+  const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+  worker.postMessage({ module });
+  let latest = 0;
+  let timer = 0;
+  worker.onerror = (event) => console.error(`The checking worker failed: ${event.message}`);
+  let extra = [];
+  worker.onmessage = (event) => {
+    if (event.data.id === latest) report([...extra, ...event.data.diagnostics]);
+  };
+  return {
+    // `found` are problems found before assembling (the pictures'), shown
+    // with the assembler's.
+    check(files, main, found = []) {
+      clearTimeout(timer);
+      timer = setTimeout(() => {
+        extra = found;
+        worker.postMessage({ files, main, id: ++latest });
+      }, PAUSE_MS);
+    },
+  };
+}

@@ -1,0 +1,94 @@
+// The assembler and the debugger's session in the studio's WebAssembly
+// module: buffers in and out of its memory, nothing more. The page and the
+// checking worker each have an instance of their own.
+
+const encoder = new TextEncoder();
+const decoder = new TextDecoder();
+
+// Standalone WebAssembly asks for a few system calls it never makes here.
+export function importsOf(module) {
+  const given = {};
+  for (const { module: space, name, kind } of WebAssembly.Module.imports(module)) {
+    given[space] = given[space] || {};
+    if (kind === 'function') given[space][name] = () => 52; // ENOSYS
+  }
+  return given;
+}
+
+export async function instantiateTools(module) {
+  const instance = await WebAssembly.instantiate(module, importsOf(module));
+  const wasm = instance.exports;
+  wasm._initialize();
+  return new Tools(wasm);
+}
+
+export class Tools {
+  constructor(wasm) {
+    this.wasm = wasm;
+  }
+
+  bytes(pointer, length) {
+    return new Uint8Array(this.wasm.memory.buffer, pointer, length);
+  }
+
+  text(pointer) {
+    const heap = new Uint8Array(this.wasm.memory.buffer);
+    let end = pointer;
+    while (heap[end]) end++;
+    return decoder.decode(heap.subarray(pointer, end));
+  }
+
+  // Calls `use` with pointers to copies of the given byte arrays in the
+  // module's memory, freed afterwards.
+  withBuffers(arrays, use) {
+    const pointers = arrays.map((data) => {
+      const pointer = this.wasm.studio_alloc(data.length);
+      this.bytes(pointer, data.length).set(data);
+      return pointer;
+    });
+    try {
+      return use(...pointers);
+    } finally {
+      for (const pointer of pointers) this.wasm.studio_free(pointer);
+    }
+  }
+
+  // files: Map of absolute path -> string or Uint8Array. Returns
+  // { ok, image, debugInfo, diagnostics: [{ severity, file, line, column, message }] }.
+  assemble(files, main, withDebugInfo = true) {
+    const wasm = this.wasm;
+    wasm.asm_reset();
+    for (const [name, contents] of files) {
+      const nameBytes = encoder.encode(name);
+      const data = typeof contents === 'string' ? encoder.encode(contents) : contents;
+      this.withBuffers([nameBytes, data], (n, d) => wasm.asm_add_file(n, nameBytes.length, d, data.length));
+    }
+    const mainBytes = encoder.encode(main);
+    const ok = this.withBuffers([mainBytes], (m) => wasm.asm_assemble(m, mainBytes.length, withDebugInfo ? 1 : 0)) === 1;
+    const diagnostics = this.text(wasm.asm_result_diagnostics()).split('\n').filter(Boolean).map((line) => {
+      const [severity, file, lineNumber, column, ...message] = line.split('\t');
+      return { severity, file, line: Number(lineNumber), column: Number(column), message: message.join('\t') };
+    });
+    return {
+      ok,
+      image: ok ? this.bytes(wasm.asm_result_image(), wasm.asm_result_image_size()).slice() : new Uint8Array(0),
+      debugInfo: ok && withDebugInfo ? this.text(wasm.asm_result_debug_info()) : '',
+      diagnostics,
+    };
+  }
+
+  // One picture through the graphics converter: { ok, bytes } with the
+  // include's text or the video memory, or { ok: false, problems }.
+  convertPicture(picture, order, options, source) {
+    const wasm = this.wasm;
+    const name = encoder.encode(options.name);
+    const sourceBytes = encoder.encode(source);
+    const none = new Uint8Array(0);
+    const ok = this.withBuffers([picture.rgba, order ? order.rgba : none, name, sourceBytes], (p, o, n, s) =>
+      wasm.gfx_convert(p, picture.width, picture.height, order ? o : 0, order ? order.width : 0, order ? order.height : 0,
+        options.screen ? 1 : 0, options.firstTile, options.parts, options.vram ? 1 : 0, options.quantize ? 1 : 0,
+        n, name.length, s, sourceBytes.length)) === 1;
+    const bytes = this.bytes(wasm.gfx_result(), wasm.gfx_result_size()).slice();
+    return ok ? { ok, bytes } : { ok, problems: decoder.decode(bytes).split('\n').filter(Boolean) };
+  }
+}
