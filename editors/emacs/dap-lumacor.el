@@ -43,7 +43,7 @@ A bare program name is looked up on `exec-path'."
 
 (defun dap-lumacor--find-program (name setting)
   "Return the full path of NAME, or signal an error naming SETTING."
-  (or (and (file-name-absolute-p name) (file-executable-p name) name)
+  (or (and (file-name-absolute-p name) (file-executable-p name) (expand-file-name name))
       (executable-find name)
       (user-error "dap-lumacor: cannot find %s (tried %s on exec-path: %s); set `%s' to its full path"
                   name name (string-join exec-path ":") setting)))

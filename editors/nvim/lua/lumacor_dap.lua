@@ -10,7 +10,7 @@
 local M = {}
 
 local function find(name, given)
-  local exe = vim.fn.exepath(given or name)
+  local exe = vim.fn.exepath(vim.fn.expand(given or name))
   if exe == '' then
     vim.notify(('lumacor: cannot find %s (tried %s on PATH); pass its full path as setup({ %s = ... })')
       :format(name, given or name, name == 'lumacor-debug' and 'adapter' or 'assembler'), vim.log.levels.ERROR)
