@@ -56,9 +56,10 @@ mkdir -p "$rg_cache"
 echo "== VS Code: the extension's package and code-server =="
 cp tests/editors/package.json tests/editors/package-lock.json "$out/"
 if [ ! -x "$out/node_modules/.bin/code-server" ] || [ "$out/package-lock.json" -nt "$out/node_modules" ]; then
-  # code-server builds native modules against the installed node's headers
-  # and asks no questions; puppeteer-core drives Debian's chromium.
-  if ! (cd "$out" && npm_config_yes=true PUPPETEER_SKIP_DOWNLOAD=1 \
+  # code-server builds native modules against the installed node's headers,
+  # asks no questions, and as root runs its own install scripts only when
+  # told it may; puppeteer-core drives Debian's chromium.
+  if ! (cd "$out" && npm_config_yes=true npm_config_unsafe_perm=true PUPPETEER_SKIP_DOWNLOAD=1 \
         npm ci --nodedir=/usr --no-audit --no-fund --loglevel=error); then
     echo "!!!!!!!! editors.sh: code-server could not be installed from npm: the VS Code extension was NOT tested !!!!!!!!"
     exit 0
