@@ -37,7 +37,18 @@
   (unless (equal want got)
     (error "%s: expected %S, got %S" what want got)))
 
+(defun lumacor-test--missing-adapter ()
+  "An adapter that cannot be found stops the launch with the setting to set."
+  (let ((dap-lumacor-debug-program '("lumacor-debug-absent")))
+    (condition-case err
+        (progn (dap-lumacor--populate (list :program "demo.rom" :source nil))
+               (error "A launch without an adapter went ahead"))
+      (user-error
+       (unless (string-match-p "lumacor-debug-absent.*dap-lumacor-debug-program" (cadr err))
+         (error "The missing adapter's message does not say what to set: %s" (cadr err)))))))
+
 (defun lumacor-test--run (demo-dir)
+  (lumacor-test--missing-adapter)
   (let ((dir (make-temp-file "lumacor-dap" t)))
     (dolist (f (directory-files demo-dir t "\\.asm\\'"))
       (copy-file f (file-name-as-directory dir)))
