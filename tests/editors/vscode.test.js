@@ -3,7 +3,9 @@
 // demo and the launch.json and tasks.json of editors/vscode/examples is
 // opened, a breakpoint is set in the frame handler with F9, F5 assembles the
 // demo through the lumacor-asm task and starts lumacor-debug, and the session
-// must stop on that line with the registers shown.
+// must stop on that line with the registers shown. Before F5, a line the
+// assembler refuses is added and the build task run: its error must reach
+// the Problems view on that line.
 //   node vscode.test.js CODE_SERVER VSIX DEMO_DIR EXAMPLES_DIR ADAPTER ASSEMBLER WORK
 // The extension finds lumacor-debug on the PATH of the user's login shell
 // (code-server takes its environment from there), as the docs tell users to
@@ -29,6 +31,12 @@ const env = { ...process.env, HOME: work, XDG_CONFIG_HOME: path.join(work, 'conf
 const dirs = ['--user-data-dir', path.join(work, 'user-data'), '--extensions-dir', path.join(work, 'extensions')];
 execFileSync(codeServer, [...dirs, '--install-extension', vsix], { env, stdio: 'inherit' });
 
+async function chord(page, modifiers, key) {
+  for (const m of modifiers) await page.keyboard.down(m);
+  await page.keyboard.press(key);
+  for (const m of modifiers) await page.keyboard.up(m);
+}
+
 async function main() {
   const port = await new Promise((resolve) => {
     const probe = net.createServer().listen(0, '127.0.0.1', () => {
@@ -52,9 +60,7 @@ async function main() {
     }
     await page.locator('.explorer-folders-view ::-p-text(demo.asm)').click();
     await page.locator('.monaco-editor .view-lines').click();
-    await page.keyboard.down('Control');
-    await page.keyboard.press('KeyG');
-    await page.keyboard.up('Control');
+    await chord(page, ['Control'], 'KeyG');
     await page.keyboard.type(`${breakLine}\n`);
     // F9 does nothing until the extension host has registered the debugger
     // types, which the page does not show; so it is pressed until the
@@ -65,6 +71,16 @@ async function main() {
       if (shown) break;
       if (tries > 30) throw new Error('F9 set no breakpoint');
     }
+    const demo = fs.readFileSync(path.join(ws, 'demo.asm'), 'utf8');
+    const badLine = demo.split('\n').length;
+    fs.appendFileSync(path.join(ws, 'demo.asm'), '        BOGUS r0\n');
+    await chord(page, ['Control', 'Shift'], 'KeyB');
+    await page.waitForFunction(() => document.getElementById('status.problems')?.ariaLabel.startsWith('Errors: 1'));
+    await chord(page, ['Control', 'Shift'], 'KeyM');
+    await page.waitForFunction((line) => [...document.querySelectorAll('.markers-panel .monaco-list-row')]
+      .some((e) => e.ariaLabel.startsWith(`Error: unknown mnemonic 'BOGUS' at line ${line} `)), {}, badLine);
+    console.log(`vscode: the build task's error is in the Problems view at demo.asm:${badLine}`);
+    fs.writeFileSync(path.join(ws, 'demo.asm'), demo);
     await page.keyboard.press('F5');
 
     // The top frame of the call stack is demo.asm at the breakpoint's line,
@@ -79,6 +95,7 @@ async function main() {
       return rows.includes('Scope Registers') && rows.find((r) => /^r0, value 0x[0-9A-F]{2} \(\d+\)$/.test(r));
     });
     console.log(`vscode: stopped on demo.asm:${breakLine}, registers shown (${await registers.jsonValue()}, ...)`);
+
   } catch (e) {
     const shown = (selector) => page.$$eval(selector, (els) => els.map((el) => el.textContent)).catch(() => []);
     console.error(`vscode: FAILED: ${e.message}\ncall stack: ${await shown('.debug-call-stack .monaco-list-row')}`);
