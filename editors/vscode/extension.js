@@ -46,8 +46,8 @@ function findTool(name, setting) {
   return { error: `lumacor: cannot find ${name}: "lumacor.${setting}" is not set and ${name} is not on PATH (${dirs.join(path.delimiter) || 'empty'}). ${how}` };
 }
 
-// Shows the error with a button to the setting; also thrown, so the session
-// or task that needed the tool does not start.
+// Shows the error with a button to the setting; returned to be thrown where
+// the tool was needed, so the session does not start.
 function toolMissing(error, setting) {
   vscode.window.showErrorMessage(error, 'Open Settings').then((choice) => {
     if (choice) vscode.commands.executeCommand('workbench.action.openSettings', `lumacor.${setting}`);
@@ -67,17 +67,18 @@ const adapterFactory = {
 // launch can name it as its preLaunchTask. Output and debug information
 // default to the source's name with .rom and .rom.dbg, where the adapter
 // looks for them.
+// VS Code resolves the tasks of tasks.json before anyone runs them, so a
+// missing assembler is reported when the task starts, not here.
 function assembleTask(task) {
   const def = task.definition;
   const found = findTool('lumacor-asm', 'assemblerPath');
-  if (found.error) throw toolMissing(found.error, 'assemblerPath');
   const output = def.output || def.source.replace(/\.[^./\\]*$/, '') + '.rom';
   const args = [def.source, '-o', output, '-g', def.debugInfo || output + '.dbg'];
   for (const dir of def.includeDirs || []) args.push('-I', dir);
   const scope = task.scope ?? vscode.TaskScope.Workspace;
   const name = task.name || `assemble ${path.basename(def.source)}`;
   const matchers = task.problemMatchers?.length ? task.problemMatchers : ['$lumacor-asm'];
-  return new vscode.Task(def, scope, name, 'lumacor', new vscode.ProcessExecution(found.path, args), matchers);
+  return new vscode.Task(def, scope, name, 'lumacor', new vscode.ProcessExecution(found.path ?? 'lumacor-asm', args), matchers);
 }
 
 function activate(context) {
@@ -86,6 +87,11 @@ function activate(context) {
     vscode.tasks.registerTaskProvider('lumacor-asm', {
       provideTasks: () => [],
       resolveTask: (task) => (task.definition.source ? assembleTask(task) : undefined),
+    }),
+    vscode.tasks.onDidStartTask(({ execution }) => {
+      if (execution.task.definition.type !== 'lumacor-asm') return;
+      const found = findTool('lumacor-asm', 'assemblerPath');
+      if (found.error) toolMissing(found.error, 'assemblerPath');
     }),
   );
 }
