@@ -66,9 +66,8 @@ const adapterFactory = {
 // A `lumacor-asm` task assembles one source with debug information, so a
 // launch can name it as its preLaunchTask. Output and debug information
 // default to the source's name with .rom and .rom.dbg, where the adapter
-// looks for them.
-// VS Code resolves the tasks of tasks.json before anyone runs them, so a
-// missing assembler is reported when the task starts, not here.
+// looks for them. VS Code resolves the tasks of tasks.json before anyone runs
+// them, so a missing assembler is reported when the task starts, not here.
 function assembleTask(task) {
   const def = task.definition;
   const found = findTool('lumacor-asm', 'assemblerPath');
