@@ -54,8 +54,8 @@ mkdir -p "$rg_cache"
 [ -f "$rg_archive" ] || tar czf "$rg_archive" -C "$(dirname "$(command -v rg)")" rg
 
 echo "== VS Code: the extension's package and code-server =="
-cp tests/editors/package.json tests/editors/package-lock.json "$out/"
-if [ ! -x "$out/node_modules/.bin/code-server" ] || [ "$out/package-lock.json" -nt "$out/node_modules" ]; then
+if [ ! -x "$out/node_modules/.bin/code-server" ] || [ tests/editors/package-lock.json -nt "$out/node_modules" ]; then
+  cp tests/editors/package.json tests/editors/package-lock.json "$out/"
   # code-server builds native modules against the installed node's headers,
   # asks no questions, and as root runs its own install scripts only when
   # told it may; puppeteer-core drives Debian's chromium.
