@@ -133,6 +133,13 @@ bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error)
                 return bad("bad label record");
             label.name = std::string(f[1]);
             info->labels.push_back(std::move(label));
+        } else if (f[0] == "image") {
+            if (f.size() != 3 || f[1].size() != 8 || !number_of(f[1], 16, 0, UINT32_MAX, &n[0]) ||
+                !number_of(f[2], 10, 0, ROM_MAX_SIZE, &n[1]))
+                return bad("bad image record");
+            info->has_image = true;
+            info->image_crc = static_cast<uint32_t>(n[0]);
+            info->image_size = static_cast<uint64_t>(n[1]);
         } else if (f[0] == "const") {
             if (f.size() != 3 || !number_of(f[2], 10, INT64_MIN, INT64_MAX, &n[0]))
                 return bad("bad const record");

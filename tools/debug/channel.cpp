@@ -1,0 +1,77 @@
+#include "channel.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+void read_frames(Channel* channel) {
+    FrameReader reader;
+    FrameReader_init(&reader);
+    char buffer[65536];
+    std::string broken;
+    while (true) {
+        ssize_t got = ::read(channel->in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) broken = std::string("reading the input failed: ") + std::strerror(errno);
+        if (got <= 0) {
+            FrameReader_finish(&reader);
+        } else {
+            FrameReader_feed(&reader, std::string_view(buffer, static_cast<size_t>(got)));
+        }
+        Frame frame;
+        std::lock_guard<std::mutex> hold(channel->lock);
+        while (FrameReader_next(&reader, &frame)) channel->inbox.push_back(std::move(frame));
+        if (broken.empty()) broken = FrameReader_broken(&reader);
+        if (got <= 0 || !broken.empty()) {
+            channel->broken = broken;
+            channel->closed = true;
+        }
+        channel->arrived.notify_one();
+        if (channel->closed) return;
+    }
+}
+
+} // namespace
+
+void Channel_open(Channel* channel, int in, std::FILE* out) {
+    channel->in = in;
+    channel->out = out;
+    channel->closed = false;
+    std::thread(read_frames, channel).detach();
+}
+
+bool Channel_wait(Channel* channel, Frame* frame, int timeout_ms) {
+    std::unique_lock<std::mutex> hold(channel->lock);
+    auto ready = [&] { return !channel->inbox.empty() || channel->closed; };
+    if (timeout_ms < 0)
+        channel->arrived.wait(hold, ready);
+    else
+        channel->arrived.wait_for(hold, std::chrono::milliseconds(timeout_ms), ready);
+    if (channel->inbox.empty()) return false;
+    *frame = std::move(channel->inbox.front());
+    channel->inbox.pop_front();
+    return true;
+}
+
+bool Channel_poll(Channel* channel, Frame* frame) { return Channel_wait(channel, frame, 0); }
+
+bool Channel_ended(Channel* channel) {
+    std::lock_guard<std::mutex> hold(channel->lock);
+    return channel->closed && channel->inbox.empty();
+}
+
+std::string Channel_broken(Channel* channel) {
+    std::lock_guard<std::mutex> hold(channel->lock);
+    return channel->broken;
+}
+
+void Channel_write(void* context, std::string_view bytes) {
+    Channel* channel = static_cast<Channel*>(context);
+    std::fwrite(bytes.data(), 1, bytes.size(), channel->out);
+    std::fflush(channel->out);
+}
