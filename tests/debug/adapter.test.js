@@ -86,18 +86,43 @@ describe('lumacor-debug', function () {
   }
 
   describe('requests that must fail cleanly', () => {
-    it('answers an unknown request, an unreadable ROM and a bad expression with errors', async () => {
+    it('refuses what cannot be done, and says why', async () => {
       await dc.initializeRequest();
       await assert.rejects(dc.customRequest('frobnicate'), /unknown request 'frobnicate'/);
       await assert.rejects(dc.launchRequest({ program: '/nonexistent/x.rom' }), /cannot read the ROM image/);
+      await assert.rejects(dc.launchRequest({ program: ROMS }), /cannot read the ROM image .*: not a regular file/);
+      await assert.rejects(dc.launchRequest(launchArgs({ stopOnEntry: 'yes' })), /'stopOnEntry' must be true or false, not a string "yes"/);
       await dc.launch(launchArgs({ stopOnEntry: true }));
       await assert.rejects(dc.evaluateRequest({ expression: 'r0 +* 2' }), /unexpected|expected a value/);
       await assert.rejects(dc.evaluateRequest({ expression: 'no_such_label' }), /unknown name 'no_such_label'/);
-      await assert.rejects(lineBreaksFor('/elsewhere/other.asm'), /not a source of/);
-      const bad = await lineBreaks([{ line: lineOf('INC   r0'), condition: 'r0 ==' }]);
-      assert.strictEqual(bad.body.breakpoints[0].verified, false);
+      await assert.rejects(dc.evaluateRequest({ expression: '[0xFFFF + 1]' }), /65536 is outside the address space/);
+      // A file of another project gets its breakpoints back unverified, so the client carries on.
+      const other = await dc.setBreakpointsRequest({ source: { path: '/elsewhere/other.asm' }, breakpoints: [{ line: 1 }] });
+      assert.match(other.body.breakpoints[0].message, /not a source of/);
+      const bad = await lineBreaks([{ line: lineOf('INC   r0'), condition: 'r0 ==' }, { line: lineOf('INC   r0'), hitCondition: '% 0' }]);
+      assert.deepStrictEqual(bad.body.breakpoints.map((b) => b.verified), [false, false]);
+      assert.match(bad.body.breakpoints[1].message, /can never hold/);
+      const far = await dc.customRequest('setInstructionBreakpoints', { breakpoints: [{ instructionReference: '0xFFFF', offset: 1 }] });
+      assert.match(far.body.breakpoints[0].message, /outside the address space/);
     });
-    const lineBreaksFor = (p) => dc.setBreakpointsRequest({ source: { path: p }, breakpoints: [{ line: 1 }] });
+
+    it('stops where a condition cannot be evaluated, saying why', async () => {
+      await startStopped();
+      await lineBreaks([{ line: lineOf('INC   r0'), condition: '10 / r0 > 1' }]);
+      const stopped = await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      assert.match(stopped.body.description, /condition '10 \/ r0 > 1' could not be evaluated: division by zero/);
+    });
+
+    it('runs on the disassembly when the debug information belongs to another image', async () => {
+      const rom = path.join(ROMS, 'stale.rom');
+      fs.copyFileSync(ROM, rom);
+      fs.copyFileSync(path.join(ROMS, 'window.rom.dbg'), rom + '.dbg');
+      const said = outputIncluding('console', 'debugging on the disassembly');
+      await startStopped({ program: rom });
+      assert.match(await said, /stale\.rom\.dbg describes an image of \d+ bytes with CRC-32 [0-9A-F]{8}, not this one/);
+      const set = await dc.setBreakpointsRequest({ source: { path: SOURCE }, breakpoints: [{ line: lineOf('INC   r0') }] });
+      assert.strictEqual(set.body.breakpoints[0].verified, false);
+    });
   });
 
   describe('stopping and looking', () => {
@@ -125,6 +150,24 @@ describe('lumacor-debug', function () {
       assert.strictEqual(set.body.breakpoints[0].line, lineOf('.loop:  CALL  bump'));
       await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
       assert.strictEqual(await evaluate('r0'), 3);
+    });
+
+    it('gives every example of the documentation the value it claims', async () => {
+      await startStopped();
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'bump' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      const docs = fs.readFileSync(path.join(__dirname, '..', '..', 'docs', 'debugging.md'), 'utf8');
+      const examples = [...docs.matchAll(/^\| `([^`]+)` \| (-?\d+) \|/gm)];
+      assert.ok(examples.length >= 5, 'the examples table of docs/debugging.md');
+      for (const [, expression, value] of examples) assert.strictEqual(await evaluate(expression), Number(value), expression);
+    });
+
+    it('names each variable by an expression that gives its value, whatever labels the program has', async () => {
+      await startStopped({ program: path.join(ROMS, 'window.rom') }); // which has a label `frame`
+      for (const ref of [1, 2, 3]) {
+        for (const v of (await dc.variablesRequest({ variablesReference: ref })).body.variables)
+          assert.strictEqual(await evaluate(v.evaluateName), Number(v.value.split(' ')[0]), v.name);
+      }
     });
 
     it('counts hits in the program\'s time and logs each moment once', async () => {
@@ -348,6 +391,16 @@ describe('lumacor-debug', function () {
       assert.strictEqual(set.body.value, '0x1235 (4661)');
       assert.strictEqual(await evaluate('r5'), 0x35);
       await assert.rejects(dc.setVariableRequest({ variablesReference: 3, name: 'frame', value: '1' }), /only registers/);
+      await assert.rejects(dc.setVariableRequest({ variablesReference: 1, name: 'r0', value: '300' }), /300 does not fit r0 \(-128\.\.255\)/);
+      assert.strictEqual((await dc.setVariableRequest({ variablesReference: 1, name: 'r0', value: '-1' })).body.value, '0xFF (255)');
+      // The ROM is not written, and a write or read past 0xFFFF does not wrap.
+      const opcode = await evaluate('[0x0100]');
+      const rom = await dc.customRequest('writeMemory', { memoryReference: '0x0100', data: 'AAA=' });
+      assert.deepStrictEqual([rom.body.bytesWritten, await evaluate('[0x0100]')], [0, opcode]);
+      assert.notStrictEqual(opcode, 0);
+      await assert.rejects(dc.customRequest('writeMemory', { memoryReference: '0xFFFF', data: 'AAA=' }), /run past 0xFFFF/);
+      const end = await dc.customRequest('readMemory', { memoryReference: '0xFFFF', count: 2 });
+      assert.deepStrictEqual([end.body.unreadableBytes, Buffer.from(end.body.data, 'base64').length], [1, 1]);
       const dis = await dc.disassembleRequest({ memoryReference: '0x0108', instructionOffset: -1, instructionCount: 3 });
       const shown = dis.body.instructions.map((i) => [i.address, i.instruction]);
       assert.deepStrictEqual(shown, [['0x0107', 'EI'], ['0x0108', 'CALL bump'], ['0x010B', 'OUT 0x80, r0']]);
@@ -381,6 +434,38 @@ describe('lumacor-debug', function () {
       assert.strictEqual(exited.body.exitCode, 4);
       await printed;
     });
+  });
+});
+
+// The adapter spoken to byte by byte, as by a client that gets the framing wrong.
+describe('lumacor-debug on malformed input', function () {
+  const framed = (message) => {
+    const body = typeof message === 'string' ? message : JSON.stringify(message);
+    return `Content-Length: ${Buffer.byteLength(body)}\r\n\r\n${body}`;
+  };
+  const threads = (seq) => JSON.stringify({ seq, type: 'request', command: 'threads' });
+
+  it('answers after every kind of malformed frame, and leaves with status 1 when the input breaks off', async () => {
+    const child = spawn(ADAPTER, [], { stdio: ['pipe', 'pipe', 'pipe'] });
+    let out = '';
+    let stderr = '';
+    child.stdout.on('data', (d) => { out += d.toString('latin1'); });
+    child.stderr.on('data', (d) => { stderr += d; });
+    const exited = new Promise((resolve) => child.on('exit', resolve));
+    child.stdin.write('Content-Length: abc\r\n\r\n{}' + framed(threads(1)) + 'Content-Length: 99999999999\r\n\r\n' +
+      framed(threads(2)) + 'Content-Length: 10\r\n\r\n' + threads(9) + framed(threads(3)) + framed('[1]') +
+      framed('{x}') + framed(threads(4)) + framed({ seq: 5, type: 'request', command: 'threads', arguments: 7 }) +
+      framed(threads(6)));
+    child.stdin.end('Content-Length: 50\r\n\r\n{"seq"');
+    assert.strictEqual(await exited, 1);
+    const messages = out.split(/Content-Length: \d+\r\n\r\n/).slice(1).map((m) => JSON.parse(m));
+    const answered = messages.filter((m) => m.type === 'response' && m.success).map((m) => m.request_seq);
+    assert.deepStrictEqual(answered, [1, 2, 3, 4, 6]);
+    assert.match(messages.find((m) => m.request_seq === 5).message, /'arguments' must be an object, not a number/);
+    const told = messages.filter((m) => m.event === 'output').map((m) => m.body.output);
+    assert.match(told.join(''), /'abc' is not a length.*over the 16 MiB.*no JSON.*no message header.*no JSON object.*no JSON.*ended 6 bytes into a message of 50/s);
+    assert.strictEqual(told.length, 7);
+    assert.strictEqual(stderr, 'lumacor-debug: the input ended 6 bytes into a message of 50\n');
   });
 });
 

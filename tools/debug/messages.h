@@ -16,7 +16,7 @@
 
 #include "framing.h"
 
-using Json = nlohmann::json;
+using Json = nlohmann::ordered_json;
 
 struct Request {
     int64_t seq;         // -1 when the message had none to answer to

@@ -919,6 +919,9 @@ void Adapter_init(Adapter* a, MessageSink out, AdapterHost host) {
     a->no_display = false;
     a->terminated = false;
     a->quit = false;
+    a->program.clear();
+    a->info_note.clear();
+    a->line_breaks.clear();
 }
 
 void Adapter_free(Adapter* a) {

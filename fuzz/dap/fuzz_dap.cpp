@@ -1,0 +1,74 @@
+// Feeds arbitrary bytes to the debug adapter as a client's input: the
+// framing, the messages and every request, on a machine launched stopped
+// from a small program assembled at start-up and kept in memory. While the
+// program runs, each message is followed by a few frames of it, so stepping,
+// breakpoints and the history are reached too.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "assembler.h"
+#include "framing.h"
+#include "requests.h"
+
+namespace {
+
+const char* SOURCE = ".vector 0, frame\n.start\n"
+                     "main:   LD r0, 0\n        LDW p2, 0xA000\n        EI\n"
+                     ".loop:  CALL bump\n        OUT 0x80, r0\n        CMP r0, 200\n        JNZ .loop\n"
+                     "        HALT\n"
+                     "bump:   INC r0\n        ST [p2], r0\n        PUSH p2\n        POP p2\n        RET\n"
+                     "frame:  RETI\n";
+std::vector<uint8_t> image;
+std::string debug_info;
+
+bool read_file(const std::string& path, uint64_t, std::vector<uint8_t>* bytes, std::string* reason) {
+    if (path == "game.rom")
+        *bytes = image;
+    else if (path == "game.rom.dbg")
+        bytes->assign(debug_info.begin(), debug_info.end());
+    else
+        *reason = "no such file";
+    return path == "game.rom" || path == "game.rom.dbg";
+}
+
+void discard(void*, std::string_view) {}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    AsmOptions options;
+    options.make_debug_info = true;
+    Assembly assembly = Assembler_assemble_text("game.asm", SOURCE, options);
+    if (!Assembly_ok(assembly)) std::abort();
+    image = assembly.image;
+    debug_info = assembly.debug_info;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Adapter* adapter = new Adapter();
+    Adapter_init(adapter, MessageSink{discard, nullptr, 1},
+                 AdapterHost{read_file, nullptr, nullptr, nullptr});
+    for (
+        const char* start :
+        {R"({"seq":1,"type":"request","command":"initialize"})",
+         R"({"seq":2,"type":"request","command":"launch","arguments":{"program":"game.rom","noDisplay":true,"stopOnEntry":true}})",
+         R"({"seq":3,"type":"request","command":"configurationDone"})"})
+        Adapter_handle(adapter, start);
+    FrameReader reader;
+    FrameReader_init(&reader);
+    FrameReader_feed(&reader, std::string_view(reinterpret_cast<const char*>(data), size));
+    Frame frame;
+    while (!adapter->quit && FrameReader_next(&reader, &frame)) {
+        if (frame.kind == FrameKind::Fault)
+            Adapter_report_fault(adapter, frame.text);
+        else
+            Adapter_handle(adapter, frame.text);
+        for (int slice = 0; slice < 3 && Adapter_running(adapter); ++slice) Adapter_run_slice(adapter);
+    }
+    Adapter_free(adapter);
+    return 0;
+}
