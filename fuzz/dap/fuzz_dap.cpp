@@ -15,12 +15,9 @@
 
 namespace {
 
-const char* SOURCE = ".vector 0, frame\n.start\n"
-                     "main:   LD r0, 0\n        LDW p2, 0xA000\n        EI\n"
-                     ".loop:  CALL bump\n        OUT 0x80, r0\n        CMP r0, 200\n        JNZ .loop\n"
-                     "        HALT\n"
-                     "bump:   INC r0\n        ST [p2], r0\n        PUSH p2\n        POP p2\n        RET\n"
-                     "frame:  RETI\n";
+const char* SOURCE = ".vector 0, frame\n.start\nmain: LD r0, 0\nLDW p2, 0xA000\nEI\n"
+                     ".loop: CALL bump\nOUT 0x80, r0\nCMP r0, 200\nJNZ .loop\nHALT\n"
+                     "bump: INC r0\nST [p2], r0\nPUSH p2\nPOP p2\nRET\nframe: RETI\n";
 std::vector<uint8_t> image;
 std::string debug_info;
 

@@ -5,9 +5,14 @@
 #include <cstring>
 #include <thread>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
+
+// Silence this long in the middle of a message means the client is waiting
+// for an answer that the message, cut short, will never get.
+constexpr int STALL_MS = 2000;
 
 void read_frames(Channel* channel) {
     FrameReader reader;
@@ -15,6 +20,14 @@ void read_frames(Channel* channel) {
     char buffer[65536];
     std::string broken;
     while (true) {
+        pollfd ready{channel->in, POLLIN, 0};
+        if (::poll(&ready, 1, STALL_MS) == 0) {
+            Frame fault;
+            std::lock_guard<std::mutex> hold(channel->lock);
+            if (FrameReader_stalled(&reader, &fault)) channel->inbox.push_back(std::move(fault));
+            channel->arrived.notify_one();
+            continue;
+        }
         ssize_t got = ::read(channel->in, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) broken = std::string("reading the input failed: ") + std::strerror(errno);

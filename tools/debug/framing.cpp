@@ -192,6 +192,19 @@ void FrameReader_finish(FrameReader* r) {
         r->broken = "the input ended in bytes that are no message";
 }
 
+bool FrameReader_stalled(FrameReader* r, Frame* frame) {
+    if (!r->in_body && !r->in_header) return false;
+    std::string what = r->in_body
+                           ? "a message shorter than its Content-Length of " + std::to_string(r->body_length)
+                           : "a message header without its blank line";
+    skipped(r, unread(r).size());
+    take(r, unread(r).size());
+    r->in_body = false;
+    forget_header(r);
+    *frame = Frame{FrameKind::Fault, what + " was dropped when no more input came"};
+    return true;
+}
+
 std::string Frame_encode(std::string_view body) {
     std::string framed = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     framed += body;

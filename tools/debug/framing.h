@@ -54,5 +54,10 @@ bool FrameReader_next(FrameReader* reader, Frame* frame);
 // ended, FrameReader_finish notes a message cut off.
 const std::string& FrameReader_broken(const FrameReader* reader);
 void FrameReader_finish(FrameReader* reader);
+// The input fell silent in the middle of a message: the client is waiting
+// for an answer to a message whose length promised more than it sent. The
+// part is dropped as a fault, so the client hears why. False when no message
+// was begun.
+bool FrameReader_stalled(FrameReader* reader, Frame* frame);
 
 std::string Frame_encode(std::string_view body);
