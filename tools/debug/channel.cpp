@@ -55,6 +55,7 @@ void Channel_open(Channel* channel, int in, std::FILE* out) {
     channel->in = in;
     channel->out = out;
     channel->closed = false;
+    channel->lost = false;
     std::thread(read_frames, channel).detach();
 }
 
@@ -85,6 +86,7 @@ std::string Channel_broken(Channel* channel) {
 
 void Channel_write(void* context, std::string_view bytes) {
     Channel* channel = static_cast<Channel*>(context);
-    std::fwrite(bytes.data(), 1, bytes.size(), channel->out);
-    std::fflush(channel->out);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), channel->out) != bytes.size() ||
+        std::fflush(channel->out) != 0)
+        channel->lost = true;
 }

@@ -25,6 +25,7 @@ struct Channel {
     std::deque<Frame> inbox;
     bool closed;        // the input ended or broke; the inbox may still hold frames
     std::string broken; // why the input could not be read on, if it could not
+    bool lost;          // a write failed: the client no longer reads (main thread only)
 };
 
 void Channel_open(Channel* channel, int in, std::FILE* out);

@@ -166,6 +166,18 @@ bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error)
     return true;
 }
 
+bool DebugInfo_describes(const DebugInfo* info, uint32_t image_crc, uint64_t image_size,
+                         std::string* mismatch) {
+    if (!info->has_image || (info->image_crc == image_crc && info->image_size == image_size)) return true;
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "describes an image of %llu bytes with CRC-32 %08X, not this one (%llu bytes, %08X)",
+                  static_cast<unsigned long long>(info->image_size), info->image_crc,
+                  static_cast<unsigned long long>(image_size), image_crc);
+    *mismatch = text;
+    return false;
+}
+
 int DebugInfo_bank_of(uint16_t address, int current) {
     if (address < BANK_SIZE) return 0;
     if (address <= ROM_LAST) return current;

@@ -68,6 +68,12 @@ struct DebugInfo {
 // line returns false with the line number and the fault in `error`.
 bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error);
 
+// Whether the information was made for the image of this CRC-32 and size;
+// information without an image record is taken at its word. When not,
+// `mismatch` says how they differ.
+bool DebugInfo_describes(const DebugInfo* info, uint32_t image_crc, uint64_t image_size,
+                         std::string* mismatch);
+
 // The bank under which debug information records an address when cartridge
 // bank `current` is selected; -1 for addresses outside the cartridge.
 int DebugInfo_bank_of(uint16_t address, int current);

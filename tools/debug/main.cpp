@@ -5,6 +5,7 @@
 // Standard output is the protocol's channel: the machine's own printing
 // reaches the editor as output events instead. Input that cannot be read
 // on ends the adapter with status 1 and the reason on standard error.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -16,6 +17,8 @@
 #include "window.h"
 
 int main() {
+    // A client that stops reading is noticed as a failed write, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     // Never freed: its reader thread may still be blocked in a read at exit.
     Channel* channel = new Channel();
     Channel_open(channel, STDIN_FILENO, stdout);
@@ -30,7 +33,7 @@ int main() {
             Adapter_report_fault(&adapter, frame.text);
     };
     Frame frame;
-    while (!adapter.quit) {
+    while (!adapter.quit && !channel->lost) {
         if (Adapter_running(&adapter)) {
             Adapter_run_slice(&adapter);
             while (!adapter.quit && Channel_poll(channel, &frame)) take(frame);
@@ -41,7 +44,9 @@ int main() {
         }
         if (Channel_ended(channel)) break;
     }
-    std::string broken = adapter.quit ? std::string() : Channel_broken(channel);
+    std::string broken = adapter.quit    ? std::string()
+                         : channel->lost ? "the client stopped reading the output"
+                                         : Channel_broken(channel);
     if (!broken.empty()) Adapter_report_fault(&adapter, "the rest of the input: " + broken);
     Adapter_free(&adapter);
     std::fflush(stdout);

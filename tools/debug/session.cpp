@@ -436,15 +436,8 @@ bool Session_launch(Session* s, std::vector<uint8_t> rom, const std::string& deb
         *error = "the ROM image is empty or larger than the cartridge takes";
         return false;
     }
-    const DebugInfo& info = s->info;
-    if (s->has_info && info.has_image &&
-        (info.image_crc != s->cartridge.image_crc || info.image_size != s->rom.size())) {
-        char text[128];
-        std::snprintf(text, sizeof text,
-                      "describes an image of %llu bytes with CRC-32 %08X, not this one (%zu bytes, %08X)",
-                      static_cast<unsigned long long>(info.image_size), info.image_crc, s->rom.size(),
-                      s->cartridge.image_crc);
-        *mismatch = text;
+    if (s->has_info &&
+        !DebugInfo_describes(&s->info, s->cartridge.image_crc, s->cartridge.image_size, mismatch)) {
         s->has_info = false;
         s->info = DebugInfo{};
     }
