@@ -432,10 +432,10 @@ describe('lumacor-debug on malformed input', function () {
       framed('[1]') + request(3, { type: undefined }) + request('4') + request(5) + 'Content-Length: 50\r\n\r\n{"seq"');
     assert.strictEqual(await exited, 1);
     const messages = out.split(/Content-Length: \d+\r\n\r\n/).slice(1).map((m) => JSON.parse(m));
-    assert.deepStrictEqual(messages.map((m) => m.success ?? m.body.output.split(':')[1]),
-      [' ignored Content-Length \'99999999999\' is over the 16 MiB a message may have\n', true, ' ignored a message that is no JSON',
-        false, ' ignored a message that is no JSON object but an array\n', ' ignored a message without a \'type\'\n',
-        ' ignored a request without a numeric \'seq\'\n', true, ' ignored the rest of the input']);
+    assert.deepStrictEqual(messages.map((m) => m.success ?? m.body.output.split(': ')[2]),
+      ['Content-Length \'99999999999\' is over the 16 MiB a message may have\n', true, 'a message that is no JSON',
+        false, 'a message that is no JSON object but an array\n', 'a message without a \'type\'\n',
+        'a request without a numeric \'seq\'\n', true, 'the rest of the input']);
     assert.strictEqual(stderr, 'lumacor-debug: the input ended 6 bytes into a message of 50\n');
   });
 });

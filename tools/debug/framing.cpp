@@ -128,7 +128,7 @@ bool FrameReader_next(FrameReader* r, Frame* frame) {
                 take(r, header);
                 skipped(r, header);
                 *frame = Frame{FrameKind::Fault, "a message shorter than its Content-Length of " +
-                                                     std::to_string(r->body_length) + " was dropped"};
+                                                     std::to_string(r->body_length)};
                 return true;
             }
             r->scanned = have;
@@ -151,7 +151,7 @@ bool FrameReader_next(FrameReader* r, Frame* frame) {
             forget_header(r);
             r->skipping = false;
             if (report) {
-                *frame = Frame{FrameKind::Fault, "bytes that are no message header were skipped"};
+                *frame = Frame{FrameKind::Fault, "bytes that are no message header"};
                 return true;
             }
             continue;
@@ -201,7 +201,7 @@ bool FrameReader_stalled(FrameReader* r, Frame* frame) {
     take(r, unread(r).size());
     r->in_body = false;
     forget_header(r);
-    *frame = Frame{FrameKind::Fault, what + " was dropped when no more input came"};
+    *frame = Frame{FrameKind::Fault, what + ", after which no more input came"};
     return true;
 }
 

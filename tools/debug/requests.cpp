@@ -956,7 +956,7 @@ void Adapter_handle(Adapter* a, std::string_view body) {
 }
 
 void Adapter_report_fault(Adapter* a, const std::string& text) {
-    output(a, "console", "lumacor-debug: ignored " + text + "\n");
+    output(a, "console", "lumacor-debug: bad input skipped: " + text + "\n");
 }
 
 bool Adapter_running(const Adapter* a) {
