@@ -9,7 +9,7 @@ if [ "${1:-test}" != play ]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
-    clang clang-format libclang-rt-14-dev valgrind libx11-dev
+    clang clang-format libclang-rt-14-dev valgrind libx11-dev nlohmann-json3-dev
   )
 fi
 missing=()

@@ -91,7 +91,7 @@ void run_session(benchmark::State& state, bool with_breakpoints) {
     for (auto _ : state) {
         state.PauseTiming();
         Session_init(&session);
-        Session_launch(&session, program(), "", &error);
+        Session_launch(&session, program(), "", &error, &error);
         if (with_breakpoints) {
             std::vector<CodeBreak> code;
             for (uint16_t i = 0; i < 10; ++i)

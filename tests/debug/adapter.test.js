@@ -49,15 +49,8 @@ describe('lumacor-debug', function () {
       dc.waitForEvent('stopped')]);
   }
 
-  async function evaluate(expression) {
-    const r = await dc.evaluateRequest({ expression });
-    return Number(r.body.result.split(' ')[0]);
-  }
-
-  async function topFrame() {
-    const r = await dc.stackTraceRequest({ threadId: 1 });
-    return r.body.stackFrames;
-  }
+  const evaluate = async (expression) => Number((await dc.evaluateRequest({ expression })).body.result.split(' ')[0]);
+  const topFrame = async () => (await dc.stackTraceRequest({ threadId: 1 })).body.stackFrames;
 
   async function runTo(request, reason) {
     const [, stopped] = await Promise.all([request, dc.waitForEvent('stopped')]);
@@ -65,43 +58,55 @@ describe('lumacor-debug', function () {
     return stopped;
   }
 
-  // Resolves once an output event of `category` has carried `text`.
-  function outputIncluding(category, text) {
-    return new Promise((resolve) => {
-      let seen = '';
-      const listen = (event) => {
-        if (event.body.category !== category) return;
-        seen += event.body.output;
-        if (seen.includes(text)) {
-          dc.removeListener('output', listen);
-          resolve(seen);
-        }
-      };
-      dc.on('output', listen);
-    });
-  }
+  // Resolves once output events of `category` have carried `text`.
+  const outputIncluding = (category, text) => new Promise((resolve) => {
+    let seen = '';
+    const listen = (event) => {
+      if (event.body.category === category && (seen += event.body.output).includes(text)) {
+        dc.removeListener('output', listen);
+        resolve(seen);
+      }
+    };
+    dc.on('output', listen);
+  });
 
-  async function lineBreaks(list) {
-    return dc.setBreakpointsRequest({ source: { path: SOURCE }, breakpoints: list });
-  }
+  const lineBreaks = (list) => dc.setBreakpointsRequest({ source: { path: SOURCE }, breakpoints: list });
 
   describe('requests that must fail cleanly', () => {
-    it('answers an unknown request, an unreadable ROM and a bad expression with errors', async () => {
+    it('refuses what cannot be done, and says why', async () => {
       await dc.initializeRequest();
       await assert.rejects(dc.customRequest('frobnicate'), /unknown request 'frobnicate'/);
       await assert.rejects(dc.launchRequest({ program: '/nonexistent/x.rom' }), /cannot read the ROM image/);
+      await assert.rejects(dc.launchRequest({ program: ROMS }), /cannot read the ROM image .*: not a regular file/);
+      await assert.rejects(dc.launchRequest(launchArgs({ stopOnEntry: 'yes' })), /'stopOnEntry' must be true or false, not a string "yes"/);
       await dc.launch(launchArgs({ stopOnEntry: true }));
-      await assert.rejects(dc.evaluateRequest({ expression: 'r0 +* 2' }), /unexpected|expected a value/);
-      await assert.rejects(dc.evaluateRequest({ expression: 'no_such_label' }), /unknown name 'no_such_label'/);
-      await assert.rejects(lineBreaksFor('/elsewhere/other.asm'), /not a source of/);
-      const bad = await lineBreaks([{ line: lineOf('INC   r0'), condition: 'r0 ==' }]);
-      assert.strictEqual(bad.body.breakpoints[0].verified, false);
+      await assert.rejects(dc.evaluateRequest({ expression: '[0xFFFF + 1]' }), /65536 is outside the address space/);
+      // A file of another project gets its breakpoints back unverified, so the client carries on.
+      const other = await dc.setBreakpointsRequest({ source: { path: '/elsewhere/other.asm' }, breakpoints: [{ line: 1 }] });
+      assert.match(other.body.breakpoints[0].message, /not a source of/);
+      const bad = await lineBreaks([{ line: lineOf('INC   r0'), condition: 'r0 ==' }, { line: lineOf('INC   r0'), hitCondition: '% 0' }]);
+      assert.deepStrictEqual(bad.body.breakpoints.map((b) => b.verified), [false, false]);
+      assert.match(bad.body.breakpoints[1].message, /can never hold/);
+      const far = await dc.customRequest('setInstructionBreakpoints', { breakpoints: [{ instructionReference: '0xFFFF', offset: 1 }] });
+      assert.match(far.body.breakpoints[0].message, /outside the address space/);
     });
-    const lineBreaksFor = (p) => dc.setBreakpointsRequest({ source: { path: p }, breakpoints: [{ line: 1 }] });
+
+    it('runs on the disassembly when the debug information belongs to another image', async () => {
+      const rom = path.join(ROMS, 'stale.rom');
+      fs.copyFileSync(ROM, rom);
+      fs.copyFileSync(path.join(ROMS, 'window.rom.dbg'), rom + '.dbg');
+      const said = outputIncluding('console', 'debugging on the disassembly');
+      await startStopped({ program: rom });
+      assert.match(await said, /stale\.rom\.dbg describes an image of \d+ bytes with CRC-32 [0-9A-F]{8}, not this one/);
+      // Not even in the source that information describes.
+      const windowSource = { path: path.join(__dirname, '..', 'roms', 'window.asm') };
+      const set = await dc.setBreakpointsRequest({ source: windowSource, breakpoints: [{ line: 1 }] });
+      assert.match(set.body.breakpoints[0].message, /describes an image/);
+    });
   });
 
   describe('stopping and looking', () => {
-    it('stops on entry at the start address with registers, pairs and devices', async () => {
+    it('stops on entry at the start address with registers, pairs and devices, each named by its expression', async () => {
       await startStopped();
       const frames = await topFrame();
       assert.strictEqual(frames[0].line, lineOf('main:   LD    r0, 0'));
@@ -114,8 +119,12 @@ describe('lumacor-debug', function () {
       assert.strictEqual(regs.find((v) => v.name === 'SP').value, '0xFFFF (65535)');
       const devices = (await dc.variablesRequest({ variablesReference: scopes[2].variablesReference })).body.variables;
       assert.strictEqual(devices.find((v) => v.name === 'bank').value, '0x01 (1)');
-      const threads = await dc.threadsRequest();
-      assert.strictEqual(threads.body.threads.length, 1);
+      assert.strictEqual((await dc.threadsRequest()).body.threads.length, 1);
+      // Each variable's evaluate name gives its value, `frame` too in this program with a label `frame`.
+      for (const ref of [1, 2, 3]) {
+        for (const v of (await dc.variablesRequest({ variablesReference: ref })).body.variables)
+          assert.strictEqual(await evaluate(v.evaluateName), Number(v.value.split(' ')[0]), v.name);
+      }
     });
 
     it('moves a line breakpoint to the next line with an instruction and honours its condition', async () => {
@@ -125,6 +134,20 @@ describe('lumacor-debug', function () {
       assert.strictEqual(set.body.breakpoints[0].line, lineOf('.loop:  CALL  bump'));
       await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
       assert.strictEqual(await evaluate('r0'), 3);
+      // One that cannot be evaluated stops, saying why.
+      await lineBreaks([{ line: lineOf('INC   r0'), condition: '10 / (r0 - 3) > 1' }]);
+      const stopped = await runTo(dc.continueRequest({ threadId: 1 }), 'breakpoint');
+      assert.match(stopped.body.description, /condition '10 \/ \(r0 - 3\) > 1' could not be evaluated: division by zero/);
+    });
+
+    it('gives every example of the documentation the value it claims', async () => {
+      await startStopped();
+      await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'bump' }] });
+      await runTo(dc.continueRequest({ threadId: 1 }), 'function breakpoint');
+      const docs = fs.readFileSync(path.join(__dirname, '..', '..', 'docs', 'debugging.md'), 'utf8');
+      const examples = [...docs.matchAll(/^\| `([^`]+)` \| (-?\d+) \|/gm)];
+      assert.ok(examples.length >= 5, 'the examples table of docs/debugging.md');
+      for (const [, expression, value] of examples) assert.strictEqual(await evaluate(expression), Number(value), expression);
     });
 
     it('counts hits in the program\'s time and logs each moment once', async () => {
@@ -348,6 +371,16 @@ describe('lumacor-debug', function () {
       assert.strictEqual(set.body.value, '0x1235 (4661)');
       assert.strictEqual(await evaluate('r5'), 0x35);
       await assert.rejects(dc.setVariableRequest({ variablesReference: 3, name: 'frame', value: '1' }), /only registers/);
+      await assert.rejects(dc.setVariableRequest({ variablesReference: 1, name: 'r0', value: '300' }), /300 does not fit r0 \(-128\.\.255\)/);
+      assert.strictEqual((await dc.setVariableRequest({ variablesReference: 1, name: 'r0', value: '-1' })).body.value, '0xFF (255)');
+      // The ROM is not written, and a write or read past 0xFFFF does not wrap.
+      const opcode = await evaluate('[0x0100]');
+      const rom = await dc.customRequest('writeMemory', { memoryReference: '0x0100', data: 'AAA=' });
+      assert.deepStrictEqual([rom.body.bytesWritten, await evaluate('[0x0100]')], [0, opcode]);
+      assert.notStrictEqual(opcode, 0);
+      await assert.rejects(dc.customRequest('writeMemory', { memoryReference: '0xFFFF', data: 'AAA=' }), /run past 0xFFFF/);
+      const end = await dc.customRequest('readMemory', { memoryReference: '0xFFFF', count: 2 });
+      assert.deepStrictEqual([end.body.unreadableBytes, Buffer.from(end.body.data, 'base64').length], [1, 1]);
       const dis = await dc.disassembleRequest({ memoryReference: '0x0108', instructionOffset: -1, instructionCount: 3 });
       const shown = dis.body.instructions.map((i) => [i.address, i.instruction]);
       assert.deepStrictEqual(shown, [['0x0107', 'EI'], ['0x0108', 'CALL bump'], ['0x010B', 'OUT 0x80, r0']]);
@@ -381,6 +414,29 @@ describe('lumacor-debug', function () {
       assert.strictEqual(exited.body.exitCode, 4);
       await printed;
     });
+  });
+});
+
+// The adapter spoken to byte by byte, as by a client that gets the framing
+// wrong (the framing's own tests try every kind of fault).
+describe('lumacor-debug on malformed input', function () {
+  it('answers after malformed frames, and leaves with status 1 when the input breaks off', async () => {
+    const framed = (body) => `Content-Length: ${Buffer.byteLength(body)}\r\n\r\n${body}`;
+    const request = (seq, extra) => framed(JSON.stringify(Object.assign({ seq, type: 'request', command: 'threads' }, extra)));
+    const child = spawn(ADAPTER, [], { stdio: ['pipe', 'pipe', 'pipe'] });
+    let [out, stderr] = ['', ''];
+    child.stdout.on('data', (d) => { out += d; });
+    child.stderr.on('data', (d) => { stderr += d; });
+    const exited = new Promise((resolve) => child.on('exit', resolve));
+    child.stdin.end('Content-Length: 99999999999\r\n\r\n' + request(1) + framed('{x}') + request(2, { arguments: 7 }) +
+      framed('[1]') + request(3, { type: undefined }) + request('4') + request(5) + 'Content-Length: 50\r\n\r\n{"seq"');
+    assert.strictEqual(await exited, 1);
+    const messages = out.split(/Content-Length: \d+\r\n\r\n/).slice(1).map((m) => JSON.parse(m));
+    assert.deepStrictEqual(messages.map((m) => m.success ?? m.body.output.split(': ')[2]),
+      ['Content-Length \'99999999999\' is over the 16 MiB a message may have\n', true, 'a message that is no JSON',
+        false, 'a message that is no JSON object but an array\n', 'a message without a \'type\'\n',
+        'a request without a numeric \'seq\'\n', true, 'the rest of the input']);
+    assert.strictEqual(stderr, 'lumacor-debug: the input ended 6 bytes into a message of 50\n');
   });
 });
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "asm_util.h"
+#include "cartridge/cartridge.h"
 #include "disassembler.h"
 
+#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -40,9 +42,10 @@ Assembly assemble_with_debug_info(const std::string& text) {
 
 TEST(AsmDebugInfo, RecordsEveryFileInstructionDataRunLabelAndConstant) {
     Assembly a = assemble_with_debug_info(banked_program);
-    EXPECT_EQ(a.debug_info, "lumacor-dbg 1\n"
-                            "file 0 " +
-                                absolute("test.asm") +
+    // The image record holds the cartridge's own checksum of the image.
+    char image[40];
+    std::snprintf(image, sizeof image, "image %08X %zu\n", Cartridge_crc32(a.image), a.image.size());
+    EXPECT_EQ(a.debug_info, "lumacor-dbg 1\n" + std::string(image) + "file 0 " + absolute("test.asm") +
                                 "\n"
                                 "file 1 " +
                                 absolute("inc.asm") +

@@ -317,7 +317,7 @@ struct Assembler {
     void write_listing(const std::vector<uint8_t>& image);
 
     // output_files.cpp
-    void write_debug_info();
+    void write_debug_info(const std::vector<uint8_t>& image);
 };
 
 } // namespace asm_impl

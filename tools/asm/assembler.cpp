@@ -77,7 +77,7 @@ void Assembler::finish() {
     sort_by_source(out.warnings, warning_seq);
 
     if (!out.diagnostics.empty()) return;
-    if (options.make_debug_info) write_debug_info();
+    if (options.make_debug_info) write_debug_info(image);
     out.image = std::move(image);
 }
 

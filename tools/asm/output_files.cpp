@@ -43,15 +43,28 @@ std::string Assembly_format_depfile(const Assembly& assembly, const std::string&
     return text + "\n";
 }
 
+// CRC-32 as zlib, PNG and the cartridge compute it: a debugger checks with
+// it that the information belongs to the image it is given.
+static uint32_t crc32_of(const std::vector<uint8_t>& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return ~crc;
+}
+
 namespace asm_impl {
 
 // Line-oriented and versioned, for debuggers; the format is described in
 // docs/assembly.md. Banks follow the cartridge: an image offset's bank is
 // the offset divided by the bank size, for both windows.
-void Assembler::write_debug_info() {
+void Assembler::write_debug_info(const std::vector<uint8_t>& image) {
     std::string& d = out.debug_info;
     char buf[96];
     d += "lumacor-dbg 1\n";
+    std::snprintf(buf, sizeof buf, "image %08X %zu\n", crc32_of(image), image.size());
+    d += buf;
     for (size_t i = 0; i < files.size(); ++i)
         d += "file " + std::to_string(i) + " " + identity(files[i].path) + "\n";
     for (const Statement& st : statements) {

@@ -148,6 +148,14 @@ bool BreakRule_parse_hit(BreakRule* rule, const std::string& text, std::string* 
         *error = "hit condition '" + text + "' is not a count (N, == N, > N, >= N, < N, <= N or % N)";
         return false;
     }
+    // Hits are counted from 1.
+    bool never = (test == HitTest::Every || test == HitTest::Equal || test == HitTest::AtMost) ? count == 0
+                 : test == HitTest::Below                                                      ? count <= 1
+                                                                                               : false;
+    if (never) {
+        *error = "hit condition '" + text + "' can never hold: hits are counted from 1";
+        return false;
+    }
     rule->has_hit_test = true;
     rule->hit_test = test;
     rule->hit_count = count;

@@ -22,6 +22,7 @@ enum class HitTest : uint8_t { AtLeast, Equal, Above, Below, AtMost, Every };
 struct BreakRule {
     bool has_condition;
     Expr condition;
+    std::string condition_text;
     bool has_hit_test;
     HitTest hit_test;
     int64_t hit_count;
@@ -100,5 +101,6 @@ inline bool Breakpoints_any(const Breakpoints* breakpoints) {
 // Whether the `hits`-th hit (counting from 1) passes the hit condition.
 bool BreakRule_hit_passes(const BreakRule* rule, uint64_t hits);
 // Parses a hit condition: "N" (from the Nth hit on), "== N", "> N", ">= N",
-// "< N", "<= N" or "% N" (every Nth).
+// "< N", "<= N" or "% N" (every Nth). One that no hit can pass ("% 0",
+// "== 0", "< 1", "<= 0") is refused as well.
 bool BreakRule_parse_hit(BreakRule* rule, const std::string& text, std::string* error);

@@ -133,6 +133,13 @@ bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error)
                 return bad("bad label record");
             label.name = std::string(f[1]);
             info->labels.push_back(std::move(label));
+        } else if (f[0] == "image") {
+            if (f.size() != 3 || f[1].size() != 8 || !number_of(f[1], 16, 0, UINT32_MAX, &n[0]) ||
+                !number_of(f[2], 10, 0, ROM_MAX_SIZE, &n[1]))
+                return bad("bad image record");
+            info->has_image = true;
+            info->image_crc = static_cast<uint32_t>(n[0]);
+            info->image_size = static_cast<uint64_t>(n[1]);
         } else if (f[0] == "const") {
             if (f.size() != 3 || !number_of(f[2], 10, INT64_MIN, INT64_MAX, &n[0]))
                 return bad("bad const record");
@@ -157,6 +164,18 @@ bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error)
         return std::tie(a.bank, a.address) < std::tie(b.bank, b.address);
     });
     return true;
+}
+
+bool DebugInfo_describes(const DebugInfo* info, uint32_t image_crc, uint64_t image_size,
+                         std::string* mismatch) {
+    if (!info->has_image || (info->image_crc == image_crc && info->image_size == image_size)) return true;
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "describes an image of %llu bytes with CRC-32 %08X, not this one (%llu bytes, %08X)",
+                  static_cast<unsigned long long>(info->image_size), info->image_crc,
+                  static_cast<unsigned long long>(image_size), image_crc);
+    *mismatch = text;
+    return false;
 }
 
 int DebugInfo_bank_of(uint16_t address, int current) {

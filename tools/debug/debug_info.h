@@ -3,12 +3,15 @@
 // every constant. Text, one record a line:
 //
 //   lumacor-dbg 1
+//   image <CRC-32> <SIZE>
 //   file <F> <absolute path>
 //   insn <BANK> <ADDR> <F> <LINE> <COL> <SIZE>
 //   data <BANK> <ADDR> <SIZE>
 //   label <NAME> <ADDR> <BANK>
 //   const <NAME> <VALUE>
 //
+// The image record names the ROM image the rest describes (its CRC-32 in
+// hex, its size in bytes); older files lack it.
 // BANK is 0 for addresses below 0x4000 and the cartridge bank n >= 1 for
 // code seen through the banked window; ADDR is the CPU address in hex.
 //
@@ -51,6 +54,9 @@ struct DebugConst {
 };
 
 struct DebugInfo {
+    bool has_image;
+    uint32_t image_crc;
+    uint64_t image_size;
     std::vector<std::string> files; // by index
     std::vector<DebugInsn> insns;   // sorted by bank, then address
     std::vector<DebugData> data;
@@ -61,6 +67,12 @@ struct DebugInfo {
 // Fills `info` from the text of a debug information file. On a malformed
 // line returns false with the line number and the fault in `error`.
 bool DebugInfo_parse(std::string_view text, DebugInfo* info, std::string* error);
+
+// Whether the information was made for the image of this CRC-32 and size;
+// information without an image record is taken at its word. When not,
+// `mismatch` says how they differ.
+bool DebugInfo_describes(const DebugInfo* info, uint32_t image_crc, uint64_t image_size,
+                         std::string* mismatch);
 
 // The bank under which debug information records an address when cartridge
 // bank `current` is selected; -1 for addresses outside the cartridge.

@@ -112,7 +112,9 @@ bool parse_name(Compiler* c, int32_t* node) {
 
     // Functions take one argument in parentheses.
     static constexpr std::pair<std::string_view, ExprOp> functions[] = {
-        {"hi", ExprOp::Hi}, {"lo", ExprOp::Lo}, {"word", ExprOp::Word}, {"byte", ExprOp::Byte}};
+        {"hi", ExprOp::Hi},     {"lo", ExprOp::Lo}, {"word", ExprOp::Word}, {"stackword", ExprOp::StackWord},
+        {"byte", ExprOp::Byte},
+    };
     for (const auto& [fname, op] : functions) {
         if (!equals_folded(name, fname)) continue;
         if (!take(c, "(")) return fail(c, "expected '(' after " + std::string(fname));
@@ -162,6 +164,22 @@ bool parse_name(Compiler* c, int32_t* node) {
     return fail(c, "unknown name '" + std::string(name) + "'");
 }
 
+// The debugger's own names for the machine's values, which no symbol of a
+// program can hide: an assembler name never starts with '$'.
+bool parse_reserved(Compiler* c, int32_t* node) {
+    size_t start = c->at++;
+    while (c->at < c->text.size() && is_name_char(c->text[c->at], false)) ++c->at;
+    std::string_view name = c->text.substr(start + 1, c->at - start - 1);
+    static constexpr std::pair<std::string_view, ExprOp> names[] = {
+        {"frame", ExprOp::Frame}, {"bank", ExprOp::Bank}, {"interrupts", ExprOp::Interrupts},
+        {"Z", ExprOp::FlagZ},     {"C", ExprOp::FlagC},
+    };
+    for (const auto& [reserved, op] : names)
+        if (equals_folded(name, reserved)) return *node = add(c, op), true;
+    c->at = start;
+    return fail(c, "unknown name '$" + std::string(name) + "'");
+}
+
 bool parse_primary(Compiler* c, int32_t* node) {
     skip_space(c);
     if (c->at >= c->text.size()) return fail(c, "expected a value");
@@ -197,6 +215,7 @@ bool parse_primary(Compiler* c, int32_t* node) {
     }
     if (std::isdigit(static_cast<unsigned char>(ch))) return parse_number(c, node);
     if (is_name_char(ch, true)) return parse_name(c, node);
+    if (ch == '$') return parse_reserved(c, node);
     return fail(c, std::string("unexpected '") + ch + "'");
 }
 
@@ -258,7 +277,15 @@ struct Evaluator {
     bool ok;
 };
 
-uint8_t peek(const Evaluator* e, int64_t address) {
+// Memory is 64 KiB: an address past it is an error, not a wrap.
+uint8_t peek(Evaluator* e, int64_t address) {
+    if (address < 0 || address > 0xFFFF) {
+        if (e->ok)
+            *e->error =
+                "address " + std::to_string(address) + " is outside the address space (0x0000-0xFFFF)";
+        e->ok = false;
+        return 0;
+    }
     return e->machine->peek(e->machine->context, static_cast<uint16_t>(address));
 }
 
@@ -273,12 +300,14 @@ int64_t eval(Evaluator* e, int32_t index) {
     case ExprOp::FlagC: return (cpu->cells[FLAGS] & FLAG_C) ? 1 : 0;
     case ExprOp::Bank: return e->machine->bank;
     case ExprOp::Frame: return static_cast<int64_t>(e->machine->frame);
+    case ExprOp::Interrupts: return cpu->interrupt_enable;
     default: break;
     }
     int64_t a = eval(e, n.a);
     switch (n.op) {
     case ExprOp::Byte: return peek(e, a);
     case ExprOp::Word: return peek(e, a) << 8 | peek(e, a + 1);
+    case ExprOp::StackWord: return peek(e, a) | peek(e, a + 1) << 8;
     case ExprOp::Hi: return (a >> 8) & 0xFF;
     case ExprOp::Lo: return a & 0xFF;
     case ExprOp::Neg: return static_cast<int64_t>(0 - static_cast<uint64_t>(a));
@@ -296,8 +325,8 @@ int64_t eval(Evaluator* e, int32_t index) {
     case ExprOp::Div:
     case ExprOp::Mod:
         if (b == 0) {
+            if (e->ok) *e->error = "division by zero";
             e->ok = false;
-            *e->error = "division by zero";
             return 0;
         }
         if (b == -1) return n.op == ExprOp::Div ? static_cast<int64_t>(0 - ua) : 0;

@@ -5,10 +5,14 @@
 //   numbers    123, 0x7F, 0b1010_0101, 'A'
 //   registers  r0..r255 (r16 up are stack bytes), FLAGS, p0..p15, PC, SP
 //   flags      Z, C (0 or 1)
-//   memory     [addr] a byte, word(addr) a big-endian word (high byte first)
+//   memory     [addr] a byte, word(addr) a big-endian word (high byte first,
+//              as STW stores it), stackword(addr) a word as the stack keeps
+//              it (low byte first, as CALL and PUSH leave it)
 //   symbols    labels (their address) and constants of the debug information
 //   functions  hi(x), lo(x), bank(label); bank alone is the selected bank,
 //              frame the number of frames run
+//   reserved   $frame, $bank, $interrupts, $Z, $C: the machine's values,
+//              whatever symbols the program defines
 //   operators  || && | ^ & == != < <= > >= << >> + - * / % and unary - ~ ! +,
 //              loosest first, as in the assembler
 //
@@ -27,8 +31,8 @@ struct CPU;
 
 // clang-format off
 enum class ExprOp : uint8_t {
-    Const, Cell, Pair, FlagZ, FlagC, Bank, Frame,
-    Byte, Word, Hi, Lo, Neg, Not, LNot,
+    Const, Cell, Pair, FlagZ, FlagC, Bank, Frame, Interrupts,
+    Byte, Word, StackWord, Hi, Lo, Neg, Not, LNot,
     Mul, Div, Mod, Add, Sub, Shl, Shr,
     Lt, Le, Gt, Ge, Eq, Ne, And, Xor, Or, LAnd, LOr,
 };
@@ -60,5 +64,6 @@ struct ExprMachine {
 // false with a message that names the position.
 bool Expr_compile(std::string_view text, const DebugInfo* info, Expr* out, std::string* error);
 
-// False only on a division or remainder by zero.
+// False on a division or remainder by zero, or a memory address outside
+// 0x0000-0xFFFF.
 bool Expr_evaluate(const Expr& expr, const ExprMachine& machine, int64_t* value, std::string* error);

@@ -3,35 +3,54 @@
 // sends `launch` with the ROM to debug; see docs/debugging.md.
 //
 // Standard output is the protocol's channel: the machine's own printing
-// reaches the editor as output events instead.
+// reaches the editor as output events instead. Input that cannot be read
+// on ends the adapter with status 1 and the reason on standard error.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
-#include "dap.h"
+#include <unistd.h>
+
+#include "cartridge/cartridge_file.h"
+#include "channel.h"
 #include "requests.h"
 #include "window.h"
 
 int main() {
+    // A client that stops reading is noticed as a failed write, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     // Never freed: its reader thread may still be blocked in a read at exit.
-    DapChannel* channel = new DapChannel();
-    Dap_open(channel, stdin, stdout);
+    Channel* channel = new Channel();
+    Channel_open(channel, STDIN_FILENO, stdout);
     static Adapter adapter{};
-    Adapter_init(&adapter, channel, Window_host());
+    Adapter_init(&adapter, MessageSink{Channel_write, channel, 1},
+                 AdapterHost{File_read, Window_open, Window_close, Window_frame_shown});
 
-    std::string text;
-    while (!adapter.quit) {
-        bool running = adapter.launched && adapter.configured && adapter.session.state == RunState::Running;
-        if (running) {
-            Adapter_after_slice(&adapter, Session_run_slice(&adapter.session));
-            while (!adapter.quit && Dap_poll(channel, &text)) Adapter_handle(&adapter, text);
-        } else if (Dap_wait(channel, &text, adapter.window_open ? 15 : -1)) {
-            Adapter_handle(&adapter, text);
-        } else if (adapter.window_open) {
-            Window_poll(&adapter);
+    auto take = [](const Frame& frame) {
+        if (frame.kind == FrameKind::Message)
+            Adapter_handle(&adapter, frame.text);
+        else
+            Adapter_report_fault(&adapter, frame.text);
+    };
+    Frame frame;
+    while (!adapter.quit && !channel->lost) {
+        if (Adapter_running(&adapter)) {
+            Adapter_run_slice(&adapter);
+            while (!adapter.quit && Channel_poll(channel, &frame)) take(frame);
+        } else if (Channel_wait(channel, &frame, adapter.window_open ? 15 : -1)) {
+            take(frame);
+        } else if (adapter.window_open && Window_poll(&adapter.session)) {
+            Adapter_end(&adapter);
         }
-        if (Dap_input_ended(channel)) break;
+        if (Channel_ended(channel)) break;
     }
+    std::string broken = adapter.quit    ? std::string()
+                         : channel->lost ? "the client stopped reading the output"
+                                         : Channel_broken(channel);
+    if (!broken.empty()) Adapter_report_fault(&adapter, "the rest of the input: " + broken);
     Adapter_free(&adapter);
     std::fflush(stdout);
-    return 0;
+    if (broken.empty()) return 0;
+    std::fprintf(stderr, "lumacor-debug: %s\n", broken.c_str());
+    return 1;
 }

@@ -5,8 +5,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "disassembler.h"
 
@@ -16,8 +14,12 @@ constexpr int THREAD_ID = 1;
 constexpr int64_t REGISTERS_REF = 1;
 constexpr int64_t PAIRS_REF = 2;
 constexpr int64_t DEVICES_REF = 3;
+constexpr int64_t ADDRESS_END = 0x10000;
+constexpr uint64_t MAX_DEBUG_INFO = 64u << 20;
 
-using Handler = void (*)(Adapter* a, const Json& request, const Json* args);
+using Handler = void (*)(Adapter* a, const Request& request, const Args& args);
+
+void report_stop(Adapter* a, const Stop& stop);
 
 std::string hex(int64_t value, int digits) {
     char text[24];
@@ -25,37 +27,62 @@ std::string hex(int64_t value, int digits) {
     return text;
 }
 
-Json object_with(std::initializer_list<std::pair<const char*, Json>> members) {
-    Json o = Json_object();
-    for (const auto& [key, value] : members) Json_set(&o, key, value);
-    return o;
+void respond(Adapter* a, const Request& request, Json body = Json()) {
+    Messages_respond(&a->out, request, std::move(body));
+}
+
+void fail(Adapter* a, const Request& request, std::string_view text) {
+    Messages_fail(&a->out, request, text);
+}
+
+// A request whose arguments had a member of the wrong type is refused
+// before it changes anything.
+bool wrong_arguments(Adapter* a, const Request& request, const Args& args) {
+    if (args.error->empty()) return false;
+    fail(a, request, request.command + ": " + *args.error);
+    return true;
 }
 
 const DebugInfo* info_of(Adapter* a) { return a->session.has_info ? &a->session.info : nullptr; }
 
-// "0x1234", "1234" or any expression that evaluates to an address.
-bool parse_address(Adapter* a, const std::string& text, int64_t* value, std::string* error) {
-    Expr expr;
-    if (!Expr_compile(text, info_of(a), &expr, error)) return false;
-    return Session_evaluate(&a->session, expr, value, error);
+bool in_address_space(int64_t address, std::string* error) {
+    if (address >= 0 && address < ADDRESS_END) return true;
+    *error = std::to_string(address) + " is outside the address space (0x0000-0xFFFF)";
+    return false;
 }
 
-bool need_launch(Adapter* a, const Json& request) {
+// "0x1234", "1234" or any expression that evaluates to an address, plus
+// `offset`; the sum must lie in the address space.
+bool parse_address(Adapter* a, const std::string& text, int64_t offset, int64_t* value, std::string* error) {
+    Expr expr;
+    if (!Expr_compile(text, info_of(a), &expr, error) || !Session_evaluate(&a->session, expr, value, error))
+        return false;
+    *value += offset;
+    return in_address_space(*value, error);
+}
+
+bool need_launch(Adapter* a, const Request& request) {
     if (a->launched) return true;
-    Dap_fail(a->channel, request, "no program is running: launch one first");
+    fail(a, request, "no program is running: launch one first");
+    return false;
+}
+
+bool need_stopped(Adapter* a, const Request& request) {
+    if (!need_launch(a, request)) return false;
+    if (a->session.state == RunState::Stopped) return true;
+    fail(a, request,
+         a->session.state == RunState::Running ? "the program is running" : "the program has ended");
     return false;
 }
 
 Json source_of(Adapter* a, uint32_t file) {
     const std::string& path = a->session.info.files[file];
     size_t slash = path.find_last_of('/');
-    return object_with({{"name", Json_string(slash == std::string::npos ? path : path.substr(slash + 1))},
-                        {"path", Json_string(path)}});
+    return Json{{"name", slash == std::string::npos ? path : path.substr(slash + 1)}, {"path", path}};
 }
 
 void output(Adapter* a, const char* category, const std::string& text) {
-    Dap_event(a->channel, "output",
-              object_with({{"category", Json_string(category)}, {"output", Json_string(text)}}));
+    Messages_event(&a->out, "output", Json{{"category", category}, {"output", text}});
 }
 
 void machine_output(void* context, OutputKind kind, const std::string& text) {
@@ -69,27 +96,33 @@ void machine_output(void* context, OutputKind kind, const std::string& text) {
 
 // Fills a rule from a breakpoint's condition, hitCondition and logMessage;
 // on a fault returns false with the reason.
-bool rule_of(Adapter* a, const Json* entry, BreakRule* rule, std::string* error) {
+bool rule_of(Adapter* a, const Args& entry, BreakRule* rule, std::string* error) {
     *rule = BreakRule{};
-    std::string condition = Json_as_string(Json_get(entry, "condition"), "");
-    if (!condition.empty()) {
-        if (!Expr_compile(condition, info_of(a), &rule->condition, error)) {
+    rule->condition_text = Args_string(entry, "condition", "");
+    if (!rule->condition_text.empty()) {
+        if (!Expr_compile(rule->condition_text, info_of(a), &rule->condition, error)) {
             *error = "condition: " + *error;
             return false;
         }
         rule->has_condition = true;
     }
-    std::string hits = Json_as_string(Json_get(entry, "hitCondition"), "");
+    std::string hits = Args_string(entry, "hitCondition", "");
     if (!hits.empty() && !BreakRule_parse_hit(rule, hits, error)) return false;
-    rule->log_message = Json_as_string(Json_get(entry, "logMessage"), "");
+    rule->log_message = Args_string(entry, "logMessage", "");
     rule->is_log = !rule->log_message.empty();
     rule->set_at = Session_first_unweighed(&a->session);
     return true;
 }
 
+// Reads the members every kind of breakpoint may carry, so that their types
+// are checked before any breakpoint changes.
+void check_rule_members(const Args& entry) {
+    for (const char* key : {"condition", "hitCondition", "logMessage"}) Args_string(entry, key, "");
+}
+
 Json breakpoint_json(int32_t id, bool verified, const std::string& message) {
-    Json b = object_with({{"id", Json_number(id)}, {"verified", Json_bool(verified)}});
-    if (!message.empty()) Json_set(&b, "message", Json_string(message));
+    Json b{{"id", id}, {"verified", verified}};
+    if (!message.empty()) b["message"] = message;
     return b;
 }
 
@@ -99,252 +132,267 @@ std::vector<CodeBreak> all_line_breaks(Adapter* a) {
     return all;
 }
 
-void set_breakpoints(Adapter* a, const Json& request, const Json* args) {
+// Why breakpoints on lines of `path` cannot be placed; empty when they can.
+std::string unplaceable(Adapter* a, const std::string& path, int file) {
+    if (!a->session.has_info)
+        return a->info_note.empty() ? "no debug information for " + a->program +
+                                          ": breakpoints on source lines need it (assemble with -g)"
+                                    : a->info_note;
+    if (file < 0) return "'" + path + "' is not a source of " + a->program;
+    return {};
+}
+
+// A breakpoint in a file that is not part of the program (another project's
+// file left open, say) is answered, unverified, so that the client goes on
+// configuring the session.
+void set_breakpoints(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
-    const Json* source = Json_get(args, "source");
-    std::string path = Json_as_string(Json_get(source, "path"), "");
-    if (!a->session.has_info) {
-        Dap_fail(a->channel, request,
-                 "no debug information for " + a->program +
-                     ": breakpoints on source lines need it (assemble with -g)");
-        return;
-    }
-    int file = DebugInfo_file_index(&a->session.info, path);
-    if (file < 0) {
-        Dap_fail(a->channel, request, "'" + path + "' is not a source of " + a->program);
-        return;
-    }
+    std::string path = Args_string(Args_object(args, "source"), "path", "");
+    std::vector<Args> wanted = Args_objects(args, "breakpoints");
+    for (const Args& entry : wanted) Args_int(entry, "line", 0), check_rule_members(entry);
+    if (wrong_arguments(a, request, args)) return;
+    int file = a->session.has_info ? DebugInfo_file_index(&a->session.info, path) : -1;
+    std::string refused = unplaceable(a, path, file);
     std::vector<CodeBreak> list;
-    Json result = Json_array();
-    const Json* wanted = Json_get(args, "breakpoints");
-    for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* entry = &wanted->items[i];
-        int64_t line = Json_as_int(Json_get(entry, "line"), 0);
+    Json result = Json::array();
+    for (const Args& entry : wanted) {
+        int64_t line = Args_int(entry, "line", 0);
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         BreakRule rule;
         std::string error;
+        if (!refused.empty()) {
+            result.push_back(breakpoint_json(id, false, refused));
+            continue;
+        }
         if (!rule_of(a, entry, &rule, &error)) {
-            Json_push(&result, breakpoint_json(id, false, error));
+            result.push_back(breakpoint_json(id, false, error));
             continue;
         }
         std::vector<const DebugInsn*> places =
-            line > 0 ? DebugInfo_insns_for_line(&a->session.info, file, static_cast<uint32_t>(line))
-                     : std::vector<const DebugInsn*>{};
+            line > 0 && line <= UINT32_MAX
+                ? DebugInfo_insns_for_line(&a->session.info, file, static_cast<uint32_t>(line))
+                : std::vector<const DebugInsn*>{};
         if (places.empty()) {
-            Json_push(&result, breakpoint_json(id, false, "no instruction on or after this line"));
+            result.push_back(breakpoint_json(id, false, "no instruction on or after this line"));
             continue;
         }
         for (const DebugInsn* insn : places)
             list.push_back(CodeBreak{id, BreakKind::Line, insn->bank, insn->address, rule});
         Json b = breakpoint_json(id, true, "");
-        Json_set(&b, "line", Json_number(places[0]->line));
-        Json_set(&b, "column", Json_number(places[0]->column));
-        Json_set(&b, "source", source_of(a, places[0]->file));
-        Json_set(&b, "instructionReference", Json_string(hex(places[0]->address, 4)));
-        Json_push(&result, std::move(b));
+        b["line"] = places[0]->line;
+        b["column"] = places[0]->column;
+        b["source"] = source_of(a, places[0]->file);
+        b["instructionReference"] = hex(places[0]->address, 4);
+        result.push_back(std::move(b));
     }
-    bool replaced = false;
-    for (auto& [f, old] : a->line_breaks)
-        if (f == file) old = list, replaced = true;
-    if (!replaced) a->line_breaks.emplace_back(file, list);
-    Breakpoints_set_code(&a->session.breakpoints, BreakKind::Line, all_line_breaks(a));
-    Dap_respond(a->channel, request, object_with({{"breakpoints", result}}));
+    if (refused.empty()) {
+        bool replaced = false;
+        for (auto& [f, old] : a->line_breaks)
+            if (f == file) old = list, replaced = true;
+        if (!replaced) a->line_breaks.emplace_back(file, list);
+        Breakpoints_set_code(&a->session.breakpoints, BreakKind::Line, all_line_breaks(a));
+    }
+    respond(a, request, Json{{"breakpoints", result}});
 }
 
-void set_function_breakpoints(Adapter* a, const Json& request, const Json* args) {
+void set_function_breakpoints(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    std::vector<Args> wanted = Args_objects(args, "breakpoints");
+    for (const Args& entry : wanted) Args_string(entry, "name", ""), check_rule_members(entry);
+    if (wrong_arguments(a, request, args)) return;
     std::vector<CodeBreak> list;
-    Json result = Json_array();
-    const Json* wanted = Json_get(args, "breakpoints");
-    for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* entry = &wanted->items[i];
-        std::string name = Json_as_string(Json_get(entry, "name"), "");
+    Json result = Json::array();
+    for (const Args& entry : wanted) {
+        std::string name = Args_string(entry, "name", "");
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         BreakRule rule;
         std::string error;
         const DebugLabel* label = info_of(a) ? DebugInfo_label_named(&a->session.info, name) : nullptr;
         if (!rule_of(a, entry, &rule, &error)) {
-            Json_push(&result, breakpoint_json(id, false, error));
+            result.push_back(breakpoint_json(id, false, error));
         } else if (!label) {
-            Json_push(&result,
-                      breakpoint_json(id, false, "no label '" + name + "' in the debug information"));
+            result.push_back(breakpoint_json(id, false, "no label '" + name + "' in the debug information"));
         } else {
             list.push_back(CodeBreak{id, BreakKind::Function, label->address < BANK_SIZE ? 0 : label->bank,
                                      label->address, rule});
             Json b = breakpoint_json(id, true, "");
             if (const DebugInsn* insn = DebugInfo_insn_at(&a->session.info, label->bank, label->address)) {
-                Json_set(&b, "line", Json_number(insn->line));
-                Json_set(&b, "source", source_of(a, insn->file));
+                b["line"] = insn->line;
+                b["source"] = source_of(a, insn->file);
             }
-            Json_push(&result, std::move(b));
+            result.push_back(std::move(b));
         }
     }
     Breakpoints_set_code(&a->session.breakpoints, BreakKind::Function, std::move(list));
-    Dap_respond(a->channel, request, object_with({{"breakpoints", result}}));
+    respond(a, request, Json{{"breakpoints", result}});
 }
 
-void set_instruction_breakpoints(Adapter* a, const Json& request, const Json* args) {
+void set_instruction_breakpoints(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    std::vector<Args> wanted = Args_objects(args, "breakpoints");
+    for (const Args& entry : wanted) {
+        Args_string(entry, "instructionReference", "");
+        Args_int(entry, "offset", 0);
+        check_rule_members(entry);
+    }
+    if (wrong_arguments(a, request, args)) return;
     std::vector<CodeBreak> list;
-    Json result = Json_array();
-    const Json* wanted = Json_get(args, "breakpoints");
-    for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* entry = &wanted->items[i];
+    Json result = Json::array();
+    for (const Args& entry : wanted) {
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         BreakRule rule;
         std::string error;
         int64_t address = 0;
-        if (!parse_address(a, Json_as_string(Json_get(entry, "instructionReference"), ""), &address,
-                           &error) ||
+        if (!parse_address(a, Args_string(entry, "instructionReference", ""), Args_int(entry, "offset", 0),
+                           &address, &error) ||
             !rule_of(a, entry, &rule, &error)) {
-            Json_push(&result, breakpoint_json(id, false, error));
+            result.push_back(breakpoint_json(id, false, error));
             continue;
         }
-        address = (address + Json_as_int(Json_get(entry, "offset"), 0)) & 0xFFFF;
         list.push_back(CodeBreak{id, BreakKind::Instruction, -1, static_cast<uint16_t>(address), rule});
         Json b = breakpoint_json(id, true, "");
-        Json_set(&b, "instructionReference", Json_string(hex(address, 4)));
-        Json_push(&result, std::move(b));
+        b["instructionReference"] = hex(address, 4);
+        result.push_back(std::move(b));
     }
     Breakpoints_set_code(&a->session.breakpoints, BreakKind::Instruction, std::move(list));
-    Dap_respond(a->channel, request, object_with({{"breakpoints", result}}));
+    respond(a, request, Json{{"breakpoints", result}});
 }
 
-void set_exception_breakpoints(Adapter* a, const Json& request, const Json* args) {
+void set_exception_breakpoints(Adapter* a, const Request& request, const Args& args) {
     bool illegal = false;
-    const Json* filters = Json_get(args, "filters");
-    for (size_t i = 0; filters && i < filters->items.size(); ++i)
-        illegal |= Json_as_string(&filters->items[i], "") == "illegal";
-    const Json* options = Json_get(args, "filterOptions");
-    for (size_t i = 0; options && i < options->items.size(); ++i)
-        illegal |= Json_as_string(Json_get(&options->items[i], "filterId"), "") == "illegal";
+    for (const std::string& filter : Args_strings(args, "filters")) illegal |= filter == "illegal";
+    for (const Args& option : Args_objects(args, "filterOptions"))
+        illegal |= Args_string(option, "filterId", "") == "illegal";
+    if (wrong_arguments(a, request, args)) return;
     a->session.stop_on_illegal = illegal;
-    Dap_respond(a->channel, request, object_with({{"breakpoints", Json_array()}}));
+    respond(a, request, Json{{"breakpoints", Json::array()}});
 }
 
-void data_breakpoint_info(Adapter* a, const Json& request, const Json* args) {
+void data_breakpoint_info(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
-    std::string name = Json_as_string(Json_get(args, "name"), "");
+    std::string name = Args_string(args, "name", "");
+    int64_t reference = Args_int(args, "variablesReference", 0);
+    if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
-    Json body = Json_object();
-    if (Json_get(args, "variablesReference") && Json_as_int(Json_get(args, "variablesReference"), 0) != 0) {
-        Json_set(&body, "dataId", Json{});
-        Json_set(&body, "description", Json_string("registers cannot be watched, only bytes of memory"));
-    } else if (!parse_address(a, name, &address, &error)) {
-        Json_set(&body, "dataId", Json{});
-        Json_set(&body, "description", Json_string(error));
+    Json body{{"dataId", nullptr}};
+    if (reference != 0) {
+        body["description"] = "registers cannot be watched, only bytes of memory";
+    } else if (!parse_address(a, name, 0, &address, &error)) {
+        body["description"] = error;
     } else {
-        address &= 0xFFFF;
-        Json_set(&body, "dataId", Json_string(hex(address, 4)));
-        Json_set(&body, "description", Json_string("byte at " + hex(address, 4)));
-        Json access = Json_array();
-        for (const char* kind : {"read", "write", "readWrite"}) Json_push(&access, Json_string(kind));
-        Json_set(&body, "accessTypes", access);
-        Json_set(&body, "canPersist", Json_bool(true));
+        body["dataId"] = hex(address, 4);
+        body["description"] = "byte at " + hex(address, 4);
+        body["accessTypes"] = {"read", "write", "readWrite"};
+        body["canPersist"] = true;
     }
-    Dap_respond(a->channel, request, std::move(body));
+    respond(a, request, std::move(body));
 }
 
-void set_data_breakpoints(Adapter* a, const Json& request, const Json* args) {
+void set_data_breakpoints(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    std::vector<Args> wanted = Args_objects(args, "breakpoints");
+    for (const Args& entry : wanted) {
+        Args_string(entry, "dataId", "");
+        Args_string(entry, "accessType", "");
+        check_rule_members(entry);
+    }
+    if (wrong_arguments(a, request, args)) return;
     std::vector<DataBreak> list;
-    Json result = Json_array();
-    const Json* wanted = Json_get(args, "breakpoints");
-    for (size_t i = 0; wanted && i < wanted->items.size(); ++i) {
-        const Json* entry = &wanted->items[i];
+    Json result = Json::array();
+    for (const Args& entry : wanted) {
         int32_t id = Breakpoints_new_id(&a->session.breakpoints);
         DataBreak d{id, 0, 0, BreakRule{}};
         std::string error;
         int64_t address = 0;
-        std::string access = Json_as_string(Json_get(entry, "accessType"), "write");
+        std::string access = Args_string(entry, "accessType", "write");
         d.access = access == "read"        ? WATCH_READ
                    : access == "readWrite" ? WATCH_READ | WATCH_WRITE
                                            : WATCH_WRITE;
-        if (!parse_address(a, Json_as_string(Json_get(entry, "dataId"), ""), &address, &error) ||
+        if (!parse_address(a, Args_string(entry, "dataId", ""), 0, &address, &error) ||
             !rule_of(a, entry, &d.rule, &error)) {
-            Json_push(&result, breakpoint_json(id, false, error));
+            result.push_back(breakpoint_json(id, false, error));
             continue;
         }
         d.address = static_cast<uint16_t>(address);
         list.push_back(std::move(d));
-        Json_push(&result, breakpoint_json(id, true, ""));
+        result.push_back(breakpoint_json(id, true, ""));
     }
     Breakpoints_set_data(&a->session.breakpoints, std::move(list));
-    Dap_respond(a->channel, request, object_with({{"breakpoints", result}}));
+    respond(a, request, Json{{"breakpoints", result}});
 }
 
 // ---- launch and the run ----------------------------------------------------
 
-bool read_file(const std::string& path, std::string* contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (in.bad()) return false;
-    *contents = all.str();
-    return true;
-}
-
-void initialize(Adapter* a, const Json& request, const Json*) {
-    Json caps = Json_object();
+void initialize(Adapter* a, const Request& request, const Args&) {
+    Json caps = Json::object();
     for (const char* c :
          {"supportsConfigurationDoneRequest", "supportsFunctionBreakpoints", "supportsConditionalBreakpoints",
           "supportsHitConditionalBreakpoints", "supportsLogPoints", "supportsStepBack", "supportsSetVariable",
           "supportsDataBreakpoints", "supportsReadMemoryRequest", "supportsWriteMemoryRequest",
           "supportsDisassembleRequest", "supportsInstructionBreakpoints", "supportsEvaluateForHovers",
           "supportsExceptionInfoRequest", "supportsTerminateRequest"})
-        Json_set(&caps, c, Json_bool(true));
-    Json filters = Json_array();
-    Json_push(&filters,
-              object_with({{"filter", Json_string("illegal")},
-                           {"label", Json_string("Illegal opcode")},
-                           {"description", Json_string("Stop before an opcode without an instruction runs")},
-                           {"default", Json_bool(true)}}));
-    Json_set(&caps, "exceptionBreakpointFilters", filters);
-    Dap_respond(a->channel, request, std::move(caps));
+        caps[c] = true;
+    caps["exceptionBreakpointFilters"] =
+        Json::array({{{"filter", "illegal"},
+                      {"label", "Illegal opcode"},
+                      {"description", "Stop before an opcode without an instruction runs"},
+                      {"default", true}}});
+    respond(a, request, std::move(caps));
 }
 
-void launch(Adapter* a, const Json& request, const Json* args) {
+void launch(Adapter* a, const Request& request, const Args& args) {
     if (a->launched) {
-        Dap_fail(a->channel, request, "a program is already running");
+        fail(a, request, "a program is already running");
         return;
     }
-    a->program = Json_as_string(Json_get(args, "program"), "");
-    if (a->program.empty()) {
-        Dap_fail(a->channel, request, "launch needs 'program', the path of a ROM image");
+    std::string program = Args_string(args, "program", "");
+    bool own_info = Args_has(args, "debugInfo");
+    std::string info_path = Args_string(args, "debugInfo", program + ".dbg");
+    bool stop_on_entry = Args_bool(args, "stopOnEntry", false);
+    bool no_display = Args_bool(args, "noDisplay", false);
+    if (wrong_arguments(a, request, args)) return;
+    if (program.empty()) {
+        fail(a, request, "launch needs 'program', the path of a ROM image");
         return;
     }
-    std::string rom;
-    if (!read_file(a->program, &rom)) {
-        Dap_fail(a->channel, request, "cannot read the ROM image " + a->program);
+    std::vector<uint8_t> rom;
+    std::string reason;
+    if (!a->host.read_file || !a->host.read_file(program, ROM_MAX_SIZE, &rom, &reason)) {
+        fail(a, request, "cannot read the ROM image " + program + ": " + reason);
         return;
     }
-    if (rom.size() > ROM_MAX_SIZE) rom.resize(ROM_MAX_SIZE);
-    std::string info_path = Json_as_string(Json_get(args, "debugInfo"), a->program + ".dbg");
-    std::string info_text;
-    bool have_info = read_file(info_path, &info_text);
-    if (!have_info && Json_get(args, "debugInfo")) {
-        Dap_fail(a->channel, request, "cannot read the debug information " + info_path);
+    std::vector<uint8_t> info_bytes;
+    bool have_info = a->host.read_file(info_path, MAX_DEBUG_INFO, &info_bytes, &reason);
+    if (!have_info && own_info) {
+        fail(a, request, "cannot read the debug information " + info_path + ": " + reason);
         return;
     }
-    a->stop_on_entry = Json_as_bool(Json_get(args, "stopOnEntry"), false);
-    a->no_display = Json_as_bool(Json_get(args, "noDisplay"), false);
+    a->program = program;
+    a->stop_on_entry = stop_on_entry;
+    a->no_display = no_display;
     Session* s = &a->session;
     s->output = machine_output;
     s->output_context = a;
     if (!Session_init(s)) {
-        Dap_fail(a->channel, request, "out of memory for the machine");
+        fail(a, request, "out of memory for the machine");
         return;
     }
     std::string error;
-    if (!Session_launch(s, std::vector<uint8_t>(rom.begin(), rom.end()), info_text, &error)) {
-        Dap_fail(a->channel, request, error);
+    std::string info_text(info_bytes.begin(), info_bytes.end());
+    std::string mismatch;
+    if (!Session_launch(s, std::move(rom), have_info ? info_text : std::string(), &error, &mismatch)) {
+        Session_free(s);
+        fail(a, request, error);
         return;
     }
+    if (!mismatch.empty())
+        a->info_note = "the debug information " + info_path + " " + mismatch +
+                       ": debugging on the disassembly (assemble the program with -g again)";
     if (!a->no_display && a->host.open) {
-        if (!a->host.open(a, &error)) {
-            Dap_fail(a->channel, request, "cannot open the window: " + error);
+        if (!a->host.open(s, &error)) {
+            Session_free(s);
+            fail(a, request, "cannot open the window: " + error);
             return;
         }
         a->window_open = true;
@@ -352,93 +400,83 @@ void launch(Adapter* a, const Json& request, const Json* args) {
     a->launched = true;
     if (!have_info)
         output(a, "console", "no debug information (" + info_path + "): debugging on the disassembly\n");
-    Dap_respond(a->channel, request, Json{});
-    Dap_event(a->channel, "initialized", Json{});
+    else if (!a->info_note.empty())
+        output(a, "console", a->info_note + "\n");
+    respond(a, request);
+    Messages_event(&a->out, "initialized", Json());
 }
 
-void configuration_done(Adapter* a, const Json& request, const Json*) {
-    Dap_respond(a->channel, request, Json{});
+void configuration_done(Adapter* a, const Request& request, const Args&) {
+    respond(a, request);
     if (!a->launched || a->configured) return;
     a->configured = true;
     if (a->stop_on_entry) {
-        Adapter_report_stop(a, Stop{StopReason::Entry, {}, {}});
+        report_stop(a, Stop{StopReason::Entry, {}, {}, false});
         return;
     }
     Session_resume(&a->session, SessionGoal::Run, StepKind::Into);
     a->session.resume_at = UINT64_MAX; // a breakpoint on the first instruction stops
 }
 
-bool need_stopped(Adapter* a, const Json& request) {
-    if (!need_launch(a, request)) return false;
-    if (a->session.state == RunState::Stopped) return true;
-    Dap_fail(a->channel, request,
-             a->session.state == RunState::Running ? "the program is running" : "the program has ended");
-    return false;
-}
-
-void resume(Adapter* a, const Json& request, SessionGoal goal, StepKind kind) {
+void resume(Adapter* a, const Request& request, SessionGoal goal, StepKind kind) {
     if (!need_stopped(a, request)) return;
-    Json body = Json_object();
-    Json_set(&body, "allThreadsContinued", Json_bool(true));
-    Dap_respond(a->channel, request, std::move(body));
+    respond(a, request, Json{{"allThreadsContinued", true}});
     Session_resume(&a->session, goal, kind);
 }
 
-void continue_request(Adapter* a, const Json& r, const Json*) {
+void continue_request(Adapter* a, const Request& r, const Args&) {
     resume(a, r, SessionGoal::Run, StepKind::Into);
 }
-void next(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Step, StepKind::Over); }
-void step_in(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Step, StepKind::Into); }
-void step_out(Adapter* a, const Json& r, const Json*) { resume(a, r, SessionGoal::Step, StepKind::Out); }
+void next(Adapter* a, const Request& r, const Args&) { resume(a, r, SessionGoal::Step, StepKind::Over); }
+void step_in(Adapter* a, const Request& r, const Args&) { resume(a, r, SessionGoal::Step, StepKind::Into); }
+void step_out(Adapter* a, const Request& r, const Args&) { resume(a, r, SessionGoal::Step, StepKind::Out); }
 
-void step_back(Adapter* a, const Json& request, const Json*) {
+void step_back(Adapter* a, const Request& request, const Args&) {
     if (!need_stopped(a, request)) return;
-    Dap_respond(a->channel, request, Json{});
-    Adapter_report_stop(a, Session_step_back(&a->session));
+    respond(a, request);
+    report_stop(a, Session_step_back(&a->session));
 }
 
-void reverse_continue(Adapter* a, const Json& request, const Json*) {
+void reverse_continue(Adapter* a, const Request& request, const Args&) {
     if (!need_stopped(a, request)) return;
-    Dap_respond(a->channel, request, Json{});
-    Adapter_report_stop(a, Session_reverse_continue(&a->session));
+    respond(a, request);
+    report_stop(a, Session_reverse_continue(&a->session));
 }
 
-void pause(Adapter* a, const Json& request, const Json*) {
+void pause(Adapter* a, const Request& request, const Args&) {
     if (!need_launch(a, request)) return;
-    Dap_respond(a->channel, request, Json{});
-    if (a->session.state == RunState::Running) Adapter_report_stop(a, Stop{StopReason::Pause, {}, {}});
+    respond(a, request);
+    if (a->session.state == RunState::Running) report_stop(a, Stop{StopReason::Pause, {}, {}, false});
 }
 
-void threads(Adapter* a, const Json& request, const Json*) {
-    Json list = Json_array();
-    Json_push(&list, object_with({{"id", Json_number(THREAD_ID)}, {"name", Json_string("lumacor")}}));
-    Dap_respond(a->channel, request, object_with({{"threads", list}}));
+void threads(Adapter* a, const Request& request, const Args&) {
+    respond(a, request, Json{{"threads", Json::array({{{"id", THREAD_ID}, {"name", "lumacor"}}})}});
 }
 
 // ---- the program's state ---------------------------------------------------
 
 Json stack_frame(Adapter* a, int64_t id, std::string name, int bank, uint16_t pc) {
-    Json frame = object_with({{"id", Json_number(static_cast<double>(id))},
-                              {"instructionPointerReference", Json_string(hex(pc, 4))},
-                              {"line", Json_number(0)},
-                              {"column", Json_number(0)}});
+    Json frame{{"id", id}, {"instructionPointerReference", hex(pc, 4)}, {"line", 0}, {"column", 0}};
     const DebugInsn* insn = info_of(a) ? DebugInfo_insn_at(&a->session.info, bank, pc) : nullptr;
     if (insn) {
-        Json_set(&frame, "source", source_of(a, insn->file));
-        Json_set(&frame, "line", Json_number(insn->line));
-        Json_set(&frame, "column", Json_number(insn->column));
+        frame["source"] = source_of(a, insn->file);
+        frame["line"] = insn->line;
+        frame["column"] = insn->column;
     } else {
-        Json_set(&frame, "presentationHint", Json_string("subtle"));
+        frame["presentationHint"] = "subtle";
     }
-    Json_set(&frame, "name", Json_string(name));
+    frame["name"] = std::move(name);
     return frame;
 }
 
-void stack_trace(Adapter* a, const Json& request, const Json* args) {
+void stack_trace(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    int64_t start = Args_int(args, "startFrame", 0);
+    int64_t levels = Args_int(args, "levels", 0);
+    if (wrong_arguments(a, request, args)) return;
     Session* s = &a->session;
     std::vector<CallFrame> calls = Session_calls(s);
-    Json frames = Json_array();
+    Json frames = Json::array();
     uint16_t pc = CPU_pc(&s->computer.cpu);
     int bank = Session_bank_of(s, pc);
     // Each frame is named after the routine it is in; the routine of the
@@ -449,139 +487,140 @@ void stack_trace(Adapter* a, const Json& request, const Json* args) {
         int at_bank = top ? bank : (at < BANK_SIZE ? 0 : calls[i].bank);
         std::string name = DebugInfo_name_of(info_of(a), at_bank, at);
         if (!top && calls[i].interrupt) name += " (interrupted)";
-        Json_push(&frames, stack_frame(a, static_cast<int64_t>(i + 1), name, at_bank, at));
+        frames.push_back(stack_frame(a, static_cast<int64_t>(i + 1), name, at_bank, at));
     }
-    int64_t start = Json_as_int(Json_get(args, "startFrame"), 0);
-    int64_t levels = Json_as_int(Json_get(args, "levels"), 0);
-    Json page = Json_array();
-    for (size_t i = 0; i < frames.items.size(); ++i) {
+    Json page = Json::array();
+    for (size_t i = 0; i < frames.size(); ++i) {
         if (static_cast<int64_t>(i) < start) continue;
         if (levels > 0 && static_cast<int64_t>(i) >= start + levels) break;
-        Json_push(&page, frames.items[i]);
+        page.push_back(frames[i]);
     }
-    Dap_respond(a->channel, request,
-                object_with({{"stackFrames", page},
-                             {"totalFrames", Json_number(static_cast<double>(frames.items.size()))}}));
+    respond(a, request, Json{{"stackFrames", page}, {"totalFrames", frames.size()}});
 }
 
-void scopes(Adapter* a, const Json& request, const Json*) {
-    Json list = Json_array();
+void scopes(Adapter* a, const Request& request, const Args&) {
+    Json list = Json::array();
     for (auto [name, ref] :
          {std::pair{"Registers", REGISTERS_REF}, {"Pairs", PAIRS_REF}, {"Devices", DEVICES_REF}})
-        Json_push(&list, object_with({{"name", Json_string(name)},
-                                      {"variablesReference", Json_number(static_cast<double>(ref))},
-                                      {"expensive", Json_bool(false)}}));
-    Dap_respond(a->channel, request, object_with({{"scopes", list}}));
+        list.push_back(Json{{"name", name}, {"variablesReference", ref}, {"expensive", false}});
+    respond(a, request, Json{{"scopes", list}});
 }
 
+// `expression` gives the variable's value in any program: names the
+// assembler reserves, or the debugger's own `$` names.
 Json variable(const std::string& name, int64_t value, int digits, const std::string& expression) {
-    std::string text = hex(value, digits) + " (" + std::to_string(value) + ")";
-    return object_with({{"name", Json_string(name)},
-                        {"value", Json_string(text)},
-                        {"evaluateName", Json_string(expression)},
-                        {"variablesReference", Json_number(0)}});
+    return Json{{"name", name},
+                {"value", hex(value, digits) + " (" + std::to_string(value) + ")"},
+                {"evaluateName", expression},
+                {"variablesReference", 0}};
 }
 
-void variables(Adapter* a, const Json& request, const Json* args) {
+void variables(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    int64_t ref = Args_int(args, "variablesReference", 0);
+    if (wrong_arguments(a, request, args)) return;
     Session* s = &a->session;
     CPU* cpu = &s->computer.cpu;
-    int64_t ref = Json_as_int(Json_get(args, "variablesReference"), 0);
-    Json list = Json_array();
+    Json list = Json::array();
     if (ref == REGISTERS_REF) {
         for (int r = 0; r < REGISTER_COUNT; ++r) {
             std::string name = "r" + std::to_string(r);
-            Json_push(&list, variable(name, cpu->cells[static_cast<size_t>(r)], 2, name));
+            list.push_back(variable(name, cpu->cells[static_cast<size_t>(r)], 2, name));
         }
-        Json_push(&list, variable("PC", CPU_pc(cpu), 4, "PC"));
-        Json_push(&list, variable("SP", CPU_sp(cpu), 4, "SP"));
-        Json_push(&list, variable("Z", (cpu->cells[FLAGS] & FLAG_Z) ? 1 : 0, 1, "Z"));
-        Json_push(&list, variable("C", (cpu->cells[FLAGS] & FLAG_C) ? 1 : 0, 1, "C"));
+        list.push_back(variable("PC", CPU_pc(cpu), 4, "PC"));
+        list.push_back(variable("SP", CPU_sp(cpu), 4, "SP"));
+        list.push_back(variable("Z", (cpu->cells[FLAGS] & FLAG_Z) ? 1 : 0, 1, "$Z"));
+        list.push_back(variable("C", (cpu->cells[FLAGS] & FLAG_C) ? 1 : 0, 1, "$C"));
     } else if (ref == PAIRS_REF) {
         for (int p = 0; p < REGISTER_COUNT; ++p) {
             std::string name = "p" + std::to_string(p);
-            Json_push(&list, variable(name, CPU_pair(cpu, p), 4, name));
+            list.push_back(variable(name, CPU_pair(cpu, p), 4, name));
         }
     } else if (ref == DEVICES_REF) {
-        Json_push(&list,
-                  variable("bank", s->computer.cartridge ? s->computer.cartridge->bank : 0, 2, "bank"));
-        Json_push(&list, variable("frame", static_cast<int64_t>(s->computer.frame), 1, "frame"));
-        Json_push(&list, variable("interrupts", cpu->interrupt_enable, 1, "interrupts"));
+        list.push_back(variable("bank", s->computer.cartridge ? s->computer.cartridge->bank : 0, 2, "$bank"));
+        list.push_back(variable("frame", static_cast<int64_t>(s->computer.frame), 1, "$frame"));
+        list.push_back(variable("interrupts", cpu->interrupt_enable, 1, "$interrupts"));
         static constexpr std::pair<const char*, uint16_t> registers[] = {
             {"dma source", 0xFF00}, {"dma destination", 0xFF02}, {"dma length", 0xFF04}};
         for (const auto& [name, address] : registers)
-            Json_push(&list, variable(name, Session_peek(s, address) << 8 | Session_peek(s, address + 1), 4,
-                                      "word(" + hex(address, 4) + ")"));
+            list.push_back(variable(name, Session_peek(s, address) << 8 | Session_peek(s, address + 1), 4,
+                                    "word(" + hex(address, 4) + ")"));
         static constexpr std::pair<const char*, uint16_t> bytes[] = {
             {"dma control", 0xFF06},  {"audio waveform", 0xFF07}, {"audio note", 0xFF08},
             {"audio volume", 0xFF09}, {"pad 1", 0xFF0A},          {"pad 2", 0xFF0B}};
         for (const auto& [name, address] : bytes)
-            Json_push(&list, variable(name, Session_peek(s, address), 2, "[" + hex(address, 4) + "]"));
+            list.push_back(variable(name, Session_peek(s, address), 2, "[" + hex(address, 4) + "]"));
     }
-    Dap_respond(a->channel, request, object_with({{"variables", list}}));
+    respond(a, request, Json{{"variables", list}});
 }
 
-void set_variable(Adapter* a, const Json& request, const Json* args) {
+// A register takes -128..255 (a negative value as its two's complement), a
+// pair -32768..65535, a flag 0 or 1; anything else is refused, not cut down.
+void set_variable(Adapter* a, const Request& request, const Args& args) {
     if (!need_stopped(a, request)) return;
+    std::string name = Args_string(args, "name", "");
+    std::string text = Args_string(args, "value", "");
+    if (wrong_arguments(a, request, args)) return;
     Session* s = &a->session;
     CPU* cpu = &s->computer.cpu;
-    std::string name = Json_as_string(Json_get(args, "name"), "");
     Expr expr;
     std::string error;
     int64_t value = 0;
-    if (!Expr_compile(Json_as_string(Json_get(args, "value"), ""), info_of(a), &expr, &error) ||
-        !Session_evaluate(s, expr, &value, &error)) {
-        Dap_fail(a->channel, request, error);
+    if (!Expr_compile(text, info_of(a), &expr, &error) || !Session_evaluate(s, expr, &value, &error)) {
+        fail(a, request, error);
         return;
     }
     Expr target;
+    const char* only = "only registers, pairs and the flags can be set, not ";
     if (!Expr_compile(name, nullptr, &target, &error) || target.nodes.size() != 1) {
-        Dap_fail(a->channel, request, "only registers, pairs and the flags can be set, not " + name);
+        fail(a, request, only + name);
         return;
     }
     const ExprNode& n = target.nodes[0];
-    int digits = 2;
-    switch (n.op) {
-    case ExprOp::Cell: cpu->cells[static_cast<size_t>(n.value)] = static_cast<uint8_t>(value); break;
-    case ExprOp::Pair:
-        CPU_set_pair(cpu, static_cast<int>(n.value), static_cast<uint16_t>(value));
-        digits = 4;
-        break;
-    case ExprOp::FlagZ:
-    case ExprOp::FlagC: {
-        uint8_t bit = n.op == ExprOp::FlagZ ? FLAG_Z : FLAG_C;
-        cpu->cells[FLAGS] = static_cast<uint8_t>(value ? cpu->cells[FLAGS] | bit : cpu->cells[FLAGS] & ~bit);
-        value = value != 0;
-        digits = 1;
-        break;
-    }
-    default:
-        Dap_fail(a->channel, request, "only registers, pairs and the flags can be set, not " + name);
+    int digits = n.op == ExprOp::Cell ? 2 : n.op == ExprOp::Pair ? 4 : 1;
+    int64_t low = digits == 1 ? 0 : digits == 2 ? -128 : -32768;
+    int64_t high = digits == 1 ? 1 : digits == 2 ? 0xFF : 0xFFFF;
+    if (n.op != ExprOp::Cell && n.op != ExprOp::Pair && n.op != ExprOp::FlagZ && n.op != ExprOp::FlagC) {
+        fail(a, request, only + name);
         return;
     }
+    if (value < low || value > high) {
+        fail(a, request,
+             std::to_string(value) + " does not fit " + name + " (" + std::to_string(low) + ".." +
+                 std::to_string(high) + ")");
+        return;
+    }
+    value &= high;
+    if (n.op == ExprOp::Cell) {
+        cpu->cells[static_cast<size_t>(n.value)] = static_cast<uint8_t>(value);
+    } else if (n.op == ExprOp::Pair) {
+        CPU_set_pair(cpu, static_cast<int>(n.value), static_cast<uint16_t>(value));
+    } else {
+        uint8_t bit = n.op == ExprOp::FlagZ ? FLAG_Z : FLAG_C;
+        cpu->cells[FLAGS] = static_cast<uint8_t>(value ? cpu->cells[FLAGS] | bit : cpu->cells[FLAGS] & ~bit);
+    }
     Session_changed(s);
-    value &= digits == 4 ? 0xFFFF : 0xFF;
-    Dap_respond(
-        a->channel, request,
-        object_with({{"value", Json_string(hex(value, digits) + " (" + std::to_string(value) + ")")}}));
+    respond(a, request, Json{{"value", hex(value, digits) + " (" + std::to_string(value) + ")"}});
 }
 
-void evaluate(Adapter* a, const Json& request, const Json* args) {
+void evaluate(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    std::string text = Args_string(args, "expression", "");
+    if (wrong_arguments(a, request, args)) return;
     Expr expr;
     std::string error;
     int64_t value = 0;
-    std::string text = Json_as_string(Json_get(args, "expression"), "");
     if (!Expr_compile(text, info_of(a), &expr, &error) ||
         !Session_evaluate(&a->session, expr, &value, &error)) {
-        Dap_fail(a->channel, request, error);
+        fail(a, request, error);
         return;
     }
     std::string shown = std::to_string(value);
     if (value < 0 || value > 9) shown += " (" + hex(value, value <= 0xFF && value >= 0 ? 2 : 4) + ")";
-    Dap_respond(a->channel, request,
-                object_with({{"result", Json_string(shown)}, {"variablesReference", Json_number(0)}}));
+    respond(a, request, Json{{"result", shown}, {"variablesReference", 0}});
 }
+
+// ---- memory and code ---------------------------------------------------------
 
 constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -616,43 +655,64 @@ bool base64_decode(const std::string& text, std::vector<uint8_t>* out) {
     return true;
 }
 
-void read_memory(Adapter* a, const Json& request, const Json* args) {
+// Bytes past the end of the address space are reported unreadable.
+void read_memory(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    std::string reference = Args_string(args, "memoryReference", "");
+    int64_t offset = Args_int(args, "offset", 0);
+    int64_t count = std::clamp<int64_t>(Args_int(args, "count", 0), 0, ADDRESS_END);
+    if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
-    if (!parse_address(a, Json_as_string(Json_get(args, "memoryReference"), ""), &address, &error)) {
-        Dap_fail(a->channel, request, error);
+    if (!parse_address(a, reference, offset, &address, &error)) {
+        fail(a, request, error);
         return;
     }
-    address += Json_as_int(Json_get(args, "offset"), 0);
-    int64_t count = std::clamp<int64_t>(Json_as_int(Json_get(args, "count"), 0), 0, 0x10000);
     std::vector<uint8_t> bytes;
-    for (int64_t i = 0; i < count; ++i)
-        bytes.push_back(Session_peek(&a->session, static_cast<uint16_t>(address + i)));
-    Dap_respond(a->channel, request,
-                object_with({{"address", Json_string(hex(address & 0xFFFF, 4))},
-                             {"data", Json_string(base64_encode(bytes))}}));
+    for (int64_t at = address; at < address + count && at < ADDRESS_END; ++at)
+        bytes.push_back(Session_peek(&a->session, static_cast<uint16_t>(at)));
+    Json body{{"address", hex(address, 4)}, {"data", base64_encode(bytes)}};
+    if (static_cast<int64_t>(bytes.size()) < count)
+        body["unreadableBytes"] = count - static_cast<int64_t>(bytes.size());
+    respond(a, request, std::move(body));
 }
 
-void write_memory(Adapter* a, const Json& request, const Json* args) {
+// The cartridge's ROM is not written: its bytes are the program the debug
+// information describes, and the machine cannot change them either.
+void write_memory(Adapter* a, const Request& request, const Args& args) {
     if (!need_stopped(a, request)) return;
+    std::string reference = Args_string(args, "memoryReference", "");
+    int64_t offset = Args_int(args, "offset", 0);
+    std::string data = Args_string(args, "data", "");
+    if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
     std::vector<uint8_t> bytes;
-    if (!parse_address(a, Json_as_string(Json_get(args, "memoryReference"), ""), &address, &error)) {
-        Dap_fail(a->channel, request, error);
+    if (!parse_address(a, reference, offset, &address, &error)) {
+        fail(a, request, error);
         return;
     }
-    if (!base64_decode(Json_as_string(Json_get(args, "data"), ""), &bytes)) {
-        Dap_fail(a->channel, request, "data is not base64");
+    if (!base64_decode(data, &bytes)) {
+        fail(a, request, "data is not base64");
         return;
     }
-    address += Json_as_int(Json_get(args, "offset"), 0);
-    for (size_t i = 0; i < bytes.size() && i < 0x10000; ++i)
+    int64_t end = address + static_cast<int64_t>(bytes.size());
+    if (end > ADDRESS_END) {
+        fail(a, request,
+             std::to_string(bytes.size()) + " bytes from " + hex(address, 4) + " run past 0xFFFF");
+        return;
+    }
+    if (!bytes.empty() && address <= ROM_LAST) {
+        output(a, "console",
+               "writeMemory: " + hex(address, 4) + ".." + hex(end - 1, 4) +
+                   " reaches the cartridge ROM (0x0000-0x7FFF), which is not written: nothing was written\n");
+        respond(a, request, Json{{"bytesWritten", 0}});
+        return;
+    }
+    for (size_t i = 0; i < bytes.size(); ++i)
         Session_poke(&a->session, static_cast<uint16_t>(address + static_cast<int64_t>(i)), bytes[i]);
     Session_changed(&a->session);
-    Dap_respond(a->channel, request,
-                object_with({{"bytesWritten", Json_number(static_cast<double>(bytes.size()))}}));
+    respond(a, request, Json{{"bytesWritten", bytes.size()}});
 }
 
 // One decoded instruction at `address`, as the disassembly view shows it.
@@ -669,18 +729,22 @@ Json disassembled(Adapter* a, uint16_t address, int* length) {
         std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[static_cast<size_t>(i)]);
         hex_bytes += b;
     }
-    Json insn = object_with({{"address", Json_string(hex(address, 4))},
-                             {"instructionBytes", Json_string(hex_bytes)},
-                             {"instruction", Json_string(shown)}});
+    Json insn{{"address", hex(address, 4)}, {"instructionBytes", hex_bytes}, {"instruction", shown}};
     if (info_of(a)) {
         if (const DebugLabel* label = DebugInfo_label_at(&a->session.info, bank, address))
-            Json_set(&insn, "symbol", Json_string(label->name));
+            insn["symbol"] = label->name;
         if (const DebugInsn* line = DebugInfo_insn_at(&a->session.info, bank, address)) {
-            Json_set(&insn, "location", source_of(a, line->file));
-            Json_set(&insn, "line", Json_number(line->line));
+            insn["location"] = source_of(a, line->file);
+            insn["line"] = line->line;
         }
     }
     return insn;
+}
+
+Json no_instruction(int64_t address) {
+    return Json{{"address", hex(std::clamp<int64_t>(address, 0, 0xFFFF), 4)},
+                {"instruction", ""},
+                {"presentationHint", "invalid"}};
 }
 
 // Where instruction starts lie before `address`: decoding from a little
@@ -702,75 +766,76 @@ std::vector<uint16_t> starts_before(Adapter* a, uint16_t address, int count) {
     return {};
 }
 
-void disassemble(Adapter* a, const Json& request, const Json* args) {
+// Before the start of memory and past its end there is nothing to show:
+// those places are marked invalid, as the protocol asks.
+void disassemble(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
+    std::string reference = Args_string(args, "memoryReference", "");
+    int64_t byte_offset = Args_int(args, "offset", 0);
+    int64_t offset = std::clamp<int64_t>(Args_int(args, "instructionOffset", 0), -4096, 4096);
+    int64_t count = std::clamp<int64_t>(Args_int(args, "instructionCount", 0), 0, 4096);
+    if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
-    if (!parse_address(a, Json_as_string(Json_get(args, "memoryReference"), ""), &address, &error)) {
-        Dap_fail(a->channel, request, error);
+    if (!parse_address(a, reference, byte_offset, &address, &error)) {
+        fail(a, request, error);
         return;
     }
-    address = (address + Json_as_int(Json_get(args, "offset"), 0)) & 0xFFFF;
-    int64_t offset = Json_as_int(Json_get(args, "instructionOffset"), 0);
-    int64_t count = std::clamp<int64_t>(Json_as_int(Json_get(args, "instructionCount"), 0), 0, 4096);
-    Json list = Json_array();
+    Json list = Json::array();
     int64_t emitted = 0;
     if (offset < 0) {
         int64_t wanted = std::min(-offset, count);
         std::vector<uint16_t> starts =
             starts_before(a, static_cast<uint16_t>(address), static_cast<int>(-offset));
-        // Before the start of memory there is nothing to show.
         for (int64_t i = 0; i < wanted - static_cast<int64_t>(starts.size()); ++i, ++emitted)
-            Json_push(&list, object_with({{"address", Json_string(hex(0, 4))},
-                                          {"instruction", Json_string("")},
-                                          {"presentationHint", Json_string("invalid")}}));
+            list.push_back(no_instruction(0));
         for (size_t i = 0; i < starts.size() && emitted < wanted; ++i, ++emitted) {
             int length = 0;
-            Json_push(&list, disassembled(a, starts[i], &length));
+            list.push_back(disassembled(a, starts[i], &length));
         }
         offset = 0;
     }
-    for (int64_t i = 0; i < offset; ++i) {
+    for (int64_t i = 0; i < offset && address < ADDRESS_END; ++i) {
         int length = 0;
         disassembled(a, static_cast<uint16_t>(address), &length);
-        address = (address + std::max(length, 1)) & 0xFFFF;
+        address += std::max(length, 1);
     }
-    while (emitted < count) {
+    for (; emitted < count; ++emitted) {
+        if (address >= ADDRESS_END) {
+            list.push_back(no_instruction(address));
+            continue;
+        }
         int length = 0;
-        Json_push(&list, disassembled(a, static_cast<uint16_t>(address), &length));
-        address = (address + std::max(length, 1)) & 0xFFFF;
-        ++emitted;
+        list.push_back(disassembled(a, static_cast<uint16_t>(address), &length));
+        address += std::max(length, 1);
     }
-    Dap_respond(a->channel, request, object_with({{"instructions", list}}));
+    respond(a, request, Json{{"instructions", list}});
 }
 
-void exception_info(Adapter* a, const Json& request, const Json*) {
+void exception_info(Adapter* a, const Request& request, const Args&) {
     if (!need_launch(a, request)) return;
     uint16_t pc = CPU_pc(&a->session.computer.cpu);
     char text[64];
     std::snprintf(text, sizeof text, "Illegal opcode 0x%02X at 0x%04X", Session_peek(&a->session, pc), pc);
-    Dap_respond(a->channel, request,
-                object_with({{"exceptionId", Json_string("illegal")},
-                             {"description", Json_string(text)},
-                             {"breakMode", Json_string("always")}}));
+    respond(a, request, Json{{"exceptionId", "illegal"}, {"description", text}, {"breakMode", "always"}});
 }
 
 void finish(Adapter* a) {
     if (a->terminated) return;
     a->terminated = true;
-    Dap_event(a->channel, "terminated", Json{});
+    Messages_event(&a->out, "terminated", Json());
 }
 
-void disconnect(Adapter* a, const Json& request, const Json*) {
-    Dap_respond(a->channel, request, Json{});
+void disconnect(Adapter* a, const Request& request, const Args&) {
+    respond(a, request);
     a->quit = true;
 }
 
-void terminate(Adapter* a, const Json& request, const Json*) {
-    Dap_respond(a->channel, request, Json{});
+void terminate(Adapter* a, const Request& request, const Args&) {
+    respond(a, request);
     if (a->launched && a->session.state != RunState::Ended) {
         a->session.state = RunState::Ended;
-        Dap_event(a->channel, "exited", object_with({{"exitCode", Json_number(a->session.exit_code)}}));
+        Messages_event(&a->out, "exited", Json{{"exitCode", a->session.exit_code}});
     }
     finish(a);
 }
@@ -824,10 +889,28 @@ const char* reason_name(StopReason reason) {
     }
 }
 
+void report_stop(Adapter* a, const Stop& stop) {
+    Session* s = &a->session;
+    if (stop.reason == StopReason::Ended) {
+        s->state = RunState::Ended;
+        Messages_event(&a->out, "exited", Json{{"exitCode", s->exit_code}});
+        finish(a);
+        return;
+    }
+    s->state = RunState::Stopped;
+    // A breakpoint whose condition could not be evaluated says why it stopped.
+    if (stop.faulted) output(a, "console", stop.text + "\n");
+    Json body{{"reason", reason_name(stop.reason)}, {"threadId", THREAD_ID}, {"allThreadsStopped", true}};
+    if (!stop.text.empty()) body["description"] = stop.text;
+    if (stop.reason == StopReason::Exception || stop.faulted) body["text"] = stop.text;
+    if (!stop.breakpoint_ids.empty()) body["hitBreakpointIds"] = stop.breakpoint_ids;
+    Messages_event(&a->out, "stopped", std::move(body));
+}
+
 } // namespace
 
-void Adapter_init(Adapter* a, DapChannel* channel, AdapterHost host) {
-    a->channel = channel;
+void Adapter_init(Adapter* a, MessageSink out, AdapterHost host) {
+    a->out = out;
     a->host = host;
     a->window_open = false;
     a->launched = false;
@@ -836,57 +919,58 @@ void Adapter_init(Adapter* a, DapChannel* channel, AdapterHost host) {
     a->no_display = false;
     a->terminated = false;
     a->quit = false;
+    a->program.clear();
+    a->info_note.clear();
+    a->line_breaks.clear();
 }
 
 void Adapter_free(Adapter* a) {
-    if (a->window_open && a->host.close) a->host.close(a);
+    if (a->window_open && a->host.close) a->host.close(&a->session);
     a->window_open = false;
     if (a->launched) Session_free(&a->session);
     a->launched = false;
 }
 
-void Adapter_handle(Adapter* a, const std::string& text) {
-    Json message;
+void Adapter_handle(Adapter* a, std::string_view body) {
+    Request request;
     std::string error;
-    if (!Json_parse(text, &message, &error)) {
-        output(a, "console", "lumacor-debug: a message that is not JSON was ignored: " + error + "\n");
+    MessageKind kind = Message_read(body, &request, &error);
+    if (kind == MessageKind::Other) return;
+    if (kind == MessageKind::Malformed) {
+        // A request that can be answered is; anything else is told in the console.
+        if (request.seq >= 0 && !request.command.empty())
+            fail(a, request, error);
+        else
+            Adapter_report_fault(a, error);
         return;
     }
-    if (Json_as_string(Json_get(&message, "type"), "") != "request") return;
-    std::string command = Json_as_string(Json_get(&message, "command"), "");
-    const Json* args = Json_get(&message, "arguments");
+    std::string wrong;
+    Args args = Args_of(request.arguments, &wrong);
     for (const Route& route : routes) {
-        if (command == route.command) {
-            route.handler(a, message, args);
+        if (request.command == route.command) {
+            route.handler(a, request, args);
             return;
         }
     }
-    Dap_fail(a->channel, message, "unknown request '" + command + "'");
+    fail(a, request, "unknown request '" + request.command + "'");
 }
 
-void Adapter_report_stop(Adapter* a, const Stop& stop) {
-    Session* s = &a->session;
-    if (stop.reason == StopReason::Ended) {
-        s->state = RunState::Ended;
-        Dap_event(a->channel, "exited", object_with({{"exitCode", Json_number(s->exit_code)}}));
-        finish(a);
-        return;
-    }
-    s->state = RunState::Stopped;
-    Json body = object_with({{"reason", Json_string(reason_name(stop.reason))},
-                             {"threadId", Json_number(THREAD_ID)},
-                             {"allThreadsStopped", Json_bool(true)}});
-    if (!stop.text.empty()) Json_set(&body, "description", Json_string(stop.text));
-    if (stop.reason == StopReason::Exception) Json_set(&body, "text", Json_string(stop.text));
-    if (!stop.breakpoint_ids.empty()) {
-        Json ids = Json_array();
-        for (int32_t id : stop.breakpoint_ids) Json_push(&ids, Json_number(id));
-        Json_set(&body, "hitBreakpointIds", ids);
-    }
-    Dap_event(a->channel, "stopped", std::move(body));
+void Adapter_report_fault(Adapter* a, const std::string& text) {
+    output(a, "console", "lumacor-debug: bad input skipped: " + text + "\n");
 }
 
-void Adapter_after_slice(Adapter* a, const Stop& stop) {
-    if (a->window_open && a->host.frame_shown && a->session.frame_pos == 0) a->host.frame_shown(a);
-    if (stop.reason != StopReason::None) Adapter_report_stop(a, stop);
+bool Adapter_running(const Adapter* a) {
+    return a->launched && a->configured && a->session.state == RunState::Running;
+}
+
+void Adapter_run_slice(Adapter* a) {
+    Stop stop = Session_run_slice(&a->session);
+    if (a->window_open && a->host.frame_shown && a->session.frame_pos == 0) a->host.frame_shown(&a->session);
+    if (stop.reason != StopReason::None) report_stop(a, stop);
+}
+
+void Adapter_end(Adapter* a) {
+    if (!a->launched || a->terminated) return;
+    a->session.computer.cpu.running = 0;
+    report_stop(a, Stop{StopReason::Ended, {}, {}, false});
 }

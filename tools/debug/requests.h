@@ -1,31 +1,36 @@
 // The adapter: answers the Debug Adapter Protocol's requests by driving one
 // Session, and reports what the machine does (stops, output, the end) as the
-// protocol's events.
+// protocol's events. It knows messages and the session; what it needs of
+// the host (files, a window) comes in through AdapterHost.
 //
-// Use: Adapter_init with an open channel, then Adapter_handle for each
-// message text; while the session runs, the caller calls Session_run_slice
-// and hands each result to Adapter_after_slice.
+// Use: Adapter_init with a sink for outgoing messages, then Adapter_handle
+// for each frame's body (Adapter_report_fault for a frame that was no
+// message); while Adapter_running, the caller calls Adapter_run_slice.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-#include "dap.h"
+#include "messages.h"
 #include "session.h"
 
-struct Adapter;
-
-// The window, sound and pads of a launch without noDisplay; the machine
-// library knows no host, so the program that has one passes these in.
+// What the adapter asks of the program that hosts it: files read, and the
+// window, sound and pads of a launch without noDisplay. Null members: none.
 struct AdapterHost {
-    bool (*open)(Adapter* adapter, std::string* error);
-    void (*close)(Adapter* adapter);
-    void (*frame_shown)(Adapter* adapter); // a frame ended while running: show it, keep pace
+    // Reads at most `limit` bytes of a regular file; on failure `reason`
+    // says why.
+    bool (*read_file)(const std::string& path, uint64_t limit, std::vector<uint8_t>* bytes,
+                      std::string* reason);
+    bool (*open)(Session* session, std::string* error);
+    void (*close)(Session* session);
+    void (*frame_shown)(Session* session); // a frame ended while running: show it, keep pace
 };
 
 struct Adapter {
-    DapChannel* channel;
+    MessageSink out;
     Session session;
     AdapterHost host;
     bool window_open;
@@ -36,12 +41,18 @@ struct Adapter {
     bool terminated;
     bool quit;
     std::string program;
+    std::string info_note; // why the program is debugged without its debug information
     // The breakpoints of each source file as the client last set them.
     std::vector<std::pair<int, std::vector<CodeBreak>>> line_breaks;
 };
 
-void Adapter_init(Adapter* adapter, DapChannel* channel, AdapterHost host);
+void Adapter_init(Adapter* adapter, MessageSink out, AdapterHost host);
 void Adapter_free(Adapter* adapter);
-void Adapter_handle(Adapter* adapter, const std::string& text);
-void Adapter_after_slice(Adapter* adapter, const Stop& stop);
-void Adapter_report_stop(Adapter* adapter, const Stop& stop);
+void Adapter_handle(Adapter* adapter, std::string_view body);
+// Input that was no message (a bad header, a wrong length), told to the user.
+void Adapter_report_fault(Adapter* adapter, const std::string& text);
+bool Adapter_running(const Adapter* adapter);
+// Runs the machine to the end of its frame or a stop, and reports the stop.
+void Adapter_run_slice(Adapter* adapter);
+// The window was closed: the program ends.
+void Adapter_end(Adapter* adapter);

@@ -199,14 +199,18 @@ enum class Mode : uint8_t { Live, Replay, Scan };
 
 // Whether a breakpoint acts now: its condition holds (the hit is counted)
 // and its hit condition passes. One with a hit condition has no hits before
-// it was set, so it acts only from there on.
-bool rule_fires(Session* s, int32_t id, const BreakRule& rule) {
+// it was set, so it acts only from there on. A condition that cannot be
+// evaluated stops the run, so the fault is seen: `fault` then says why.
+bool rule_fires(Session* s, int32_t id, const BreakRule& rule, std::string* fault) {
     if (rule.has_hit_test && Session_now(s) < rule.set_at) return false;
     if (rule.has_condition) {
         int64_t value = 0;
         std::string error;
-        // A condition that cannot be evaluated stops, so the fault is seen.
-        if (Session_evaluate(s, rule.condition, &value, &error) && value == 0) return false;
+        if (!Session_evaluate(s, rule.condition, &value, &error)) {
+            *fault = "breakpoint condition '" + rule.condition_text + "' could not be evaluated: " + error;
+            return true;
+        }
+        if (value == 0) return false;
     }
     return BreakRule_hit_passes(&rule, ++s->breakpoints.hits[id]);
 }
@@ -226,8 +230,10 @@ bool code_breaks(Session* s, uint16_t pc, Mode mode, Stop* stop) {
     for (const CodeBreak& c : s->breakpoints.code) {
         if (c.address != pc || (c.bank >= 0 && c.bank != bank) || c.id == last_id) continue;
         last_id = c.id;
-        if (!rule_fires(s, c.id, c.rule)) continue;
-        if (c.rule.is_log) {
+        std::string fault;
+        if (!rule_fires(s, c.id, c.rule, &fault)) continue;
+        if (!fault.empty()) stop->text = fault, stop->faulted = true;
+        if (c.rule.is_log && fault.empty()) {
             log_point(s, mode, c.rule);
             continue;
         }
@@ -243,21 +249,23 @@ bool data_breaks(Session* s, Mode mode, Stop* stop) {
     bool stops = false;
     for (const DataBreak& d : s->breakpoints.data) {
         if (d.address != hit.address || !(d.access & hit.access)) continue;
-        if (!rule_fires(s, d.id, d.rule)) continue;
-        if (d.rule.is_log) {
+        std::string fault;
+        if (!rule_fires(s, d.id, d.rule, &fault)) continue;
+        if (!fault.empty()) stop->text = fault, stop->faulted = true;
+        if (d.rule.is_log && fault.empty()) {
             log_point(s, mode, d.rule);
             continue;
         }
         stops = true;
         stop->breakpoint_ids.push_back(d.id);
     }
-    if (stops) {
+    if (stops && !stop->faulted) {
         char text[64];
         std::snprintf(text, sizeof text, "%s 0x%02X at 0x%04X", hit.access == WATCH_READ ? "read" : "wrote",
                       hit.value, hit.address);
-        stop->reason = StopReason::DataBreakpoint;
         stop->text = text;
     }
+    if (stops) stop->reason = StopReason::DataBreakpoint;
     return stops;
 }
 
@@ -394,7 +402,10 @@ bool Session_init(Session* s) {
     Timeline_init(&s->timeline, SNAPSHOT_INTERVAL, HISTORY_FRAMES);
     active = s;
     Log_set_sink(log_sink, s);
+    s->cartridge = Cartridge{};
     if (!Computer_init(&s->computer)) return false;
+    // Ready to be freed before a launch succeeds.
+    Breakpoints_init(&s->breakpoints, &s->computer.bus);
     install_handlers();
     return true;
 }
@@ -410,7 +421,8 @@ void Session_free(Session* s) {
     active = nullptr;
 }
 
-bool Session_launch(Session* s, std::vector<uint8_t> rom, const std::string& debug_text, std::string* error) {
+bool Session_launch(Session* s, std::vector<uint8_t> rom, const std::string& debug_text, std::string* error,
+                    std::string* mismatch) {
     if (!debug_text.empty()) {
         std::string why;
         if (!DebugInfo_parse(debug_text, &s->info, &why)) {
@@ -423,6 +435,11 @@ bool Session_launch(Session* s, std::vector<uint8_t> rom, const std::string& deb
     if (!Cartridge_init_image(&s->cartridge, s->rom)) {
         *error = "the ROM image is empty or larger than the cartridge takes";
         return false;
+    }
+    if (s->has_info &&
+        !DebugInfo_describes(&s->info, s->cartridge.image_crc, s->cartridge.image_size, mismatch)) {
+        s->has_info = false;
+        s->info = DebugInfo{};
     }
     Computer_attach_cartridge(&s->computer, &s->cartridge);
     Breakpoints_init(&s->breakpoints, &s->computer.bus);

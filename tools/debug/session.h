@@ -40,7 +40,8 @@ enum class SessionGoal : uint8_t { Run, Step };
 struct Stop {
     StopReason reason;
     std::vector<int32_t> breakpoint_ids;
-    std::string text; // what the stop was, for the user
+    std::string text;     // what the stop was, for the user
+    bool faulted = false; // a breakpoint's condition could not be evaluated: `text` says why
 };
 
 struct Session;
@@ -97,8 +98,10 @@ void Session_free(Session* session);
 
 // Loads the image (already read by the caller) and the debug information
 // text (may be empty), builds the machine and starts it at the start address.
+// Debug information made for another image is not used: `mismatch` then
+// says how they differ.
 bool Session_launch(Session* session, std::vector<uint8_t> rom, const std::string& debug_text,
-                    std::string* error);
+                    std::string* error, std::string* mismatch);
 
 uint64_t Session_now(const Session* session);
 // The first point whose breakpoints are still to be weighed: the present

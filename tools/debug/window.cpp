@@ -68,8 +68,9 @@ void frame_start(void*, Session* session) {
     window.held.clear();
 }
 
-bool open(Adapter* adapter, std::string* error) {
-    Session* s = &adapter->session;
+} // namespace
+
+bool Window_open(Session* s, std::string* error) {
     Display_create(&window.host.display, 512, 384, 256, 192);
     if (!window.host.display.window) {
         *error = SDL_GetError();
@@ -88,14 +89,16 @@ bool open(Adapter* adapter, std::string* error) {
     return true;
 }
 
-void close(Adapter* adapter) {
-    adapter->session.picture = nullptr;
-    adapter->session.host = SessionHost{};
+void Window_close(Session* session) {
+    session->picture = nullptr;
+    session->host = SessionHost{};
     AudioOut_close(&window.host.audio);
     Display_destroy(&window.host.display);
     GamePad_close_all(&window.host.pads);
     SDL_Quit();
 }
+
+namespace {
 
 void set_silent(bool silent) {
     if (window.silent == silent || !window.host.audio.device) return;
@@ -103,34 +106,29 @@ void set_silent(bool silent) {
     window.silent = silent;
 }
 
-void frame_shown(Adapter* adapter) {
+} // namespace
+
+void Window_frame_shown(Session* session) {
     set_silent(false);
     if (uint8_t* pixels = Display_lock(&window.host.display)) {
         std::memcpy(pixels, window.picture.data(), FRAME_BYTES);
         Display_unlock(&window.host.display);
     }
     Display_present(&window.host.display);
-    poll(&adapter->session);
-    if (window.closed) adapter->session.computer.cpu.running = 0;
+    poll(session);
+    if (window.closed) session->computer.cpu.running = 0;
     int64_t sleep_ms = FramePacer_next(&window.pacer, Timer_now_ms());
     if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));
 }
 
-} // namespace
-
-AdapterHost Window_host() { return AdapterHost{open, close, frame_shown}; }
-
-void Window_poll(Adapter* adapter) {
-    poll(&adapter->session);
-    if (window.closed && !adapter->terminated) {
-        adapter->session.computer.cpu.running = 0;
-        Adapter_report_stop(adapter, Stop{StopReason::Ended, {}, {}});
-    }
+bool Window_poll(Session* session) {
+    poll(session);
     // A stopped program's window is redrawn from its last picture (still in
     // the texture) when the desktop asks; its sound holds no note; and the
     // pacing starts afresh when it runs on.
     if (window.exposed) Display_present(&window.host.display);
     window.exposed = false;
     set_silent(true);
-    FramePacer_start(&window.pacer, Timer_now_ms(), adapter->session.computer.gpu.refresh_rate);
+    FramePacer_start(&window.pacer, Timer_now_ms(), session->computer.gpu.refresh_rate);
+    return window.closed;
 }

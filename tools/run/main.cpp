@@ -232,6 +232,14 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     Computer_attach_cartridge(&computer, &cartridge);
+    // Labels of another image would name the wrong places.
+    std::string mismatch;
+    if (have_debug_info &&
+        !DebugInfo_describes(&debug_info, cartridge.image_crc, cartridge.image_size, &mismatch)) {
+        std::fprintf(stderr, "lumacor-run: the debug information %s: the trace shows addresses\n",
+                     mismatch.c_str());
+        have_debug_info = false;
+    }
 
     if (args.load_state) {
         std::vector<uint8_t> state;

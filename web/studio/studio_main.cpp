@@ -183,12 +183,14 @@ EMSCRIPTEN_KEEPALIVE int dbg_launch(const uint8_t* rom, uint32_t rom_size, const
     session_live = true;
     session->picture = picture.data();
     session->host = SessionHost{nullptr, apply_buttons};
-    std::string error;
-    if (!Session_launch(session, std::vector<uint8_t>(rom, rom + rom_size), text_of(info, info_size),
-                        &error)) {
+    std::string error, mismatch;
+    if (!Session_launch(session, std::vector<uint8_t>(rom, rom + rom_size), text_of(info, info_size), &error,
+                        &mismatch)) {
         output = error;
         return 0;
     }
+    // The studio builds both from one source, so they only differ if that breaks.
+    if (!mismatch.empty()) output += "Debug information not used: " + mismatch + "\n";
     return 1;
 }
 
