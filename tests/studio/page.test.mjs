@@ -5,7 +5,9 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, temporaryFolder, webBuild } from '../web/support.mjs';
+import {
+  decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, saveDownloads, temporaryFolder, webBuild,
+} from '../web/support.mjs';
 
 const studio = fileUrl(path.join(webBuild, 'studio.html'));
 let browser;
@@ -13,7 +15,7 @@ before(async () => { browser = await launchBrowser(); });
 after(() => browser.shut());
 
 // A fresh page on the studio; answers its prompts with `answers` in turn and
-// puts what it downloads into page.downloads.
+// keeps what it downloads in page.downloads.folder.
 async function openStudio(answers = []) {
   // A context of its own: storage (projects, save RAM) starts empty.
   const context = await browser.createBrowserContext();
@@ -22,18 +24,11 @@ async function openStudio(answers = []) {
   page.pageErrors = [];
   page.on('pageerror', (error) => page.pageErrors.push(error.message));
   page.on('dialog', (dialog) => dialog.accept(answers.shift()));
-  page.downloads = temporaryFolder();
-  const cdp = await browser.target().createCDPSession();
-  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: page.downloads, browserContextId: context.id });
+  const folder = temporaryFolder();
+  page.downloads = { folder, ...await saveDownloads(browser, folder, context.id) };
   await page.goto(studio);
   await page.evaluate(() => window.lumacorStudio.ready);
   return page;
-}
-
-async function downloaded(page, name) {
-  const file = path.join(page.downloads, name);
-  for (let i = 0; i < 100 && !fs.existsSync(file); i++) await new Promise((done) => setTimeout(done, 50));
-  return fs.readFileSync(file);
 }
 
 const problems = (page) => page.$$eval('#problems li', (items) => items.map((item) => item.textContent));
@@ -182,10 +177,8 @@ test('a breakpoint clicked in the gutter stops the demo there; step, step back a
 
 test('Export writes lumacor-export\'s page for the build, which plays; Download gives the ROM', async () => {
   const page = await openStudio();
-  await page.click('#export-html');
-  const page_ = await downloaded(page, 'demo.html');
-  await page.click('#download-rom');
-  const rom = await downloaded(page, 'demo.rom');
+  const page_ = await page.downloads.take('demo.html', () => page.click('#export-html'));
+  const rom = await page.downloads.take('demo.rom', () => page.click('#download-rom'));
   assert.deepEqual(rom, fs.readFileSync(romPath('demo.rom')));
 
   const dir = temporaryFolder();
@@ -195,7 +188,7 @@ test('Export writes lumacor-export\'s page for the build, which plays; Download 
   assert.ok(page_.equals(fs.readFileSync(path.join(dir, 'expected.html'))), 'the exported page differs from lumacor-export\'s');
 
   const played = await browser.newPage();
-  await played.goto(fileUrl(path.join(page.downloads, 'demo.html')));
+  await played.goto(fileUrl(path.join(page.downloads.folder, 'demo.html')));
   await played.evaluate(() => window.lumacor.ready);
   assert.equal(await played.evaluate(() => window.lumacor.cartridge), 'demo.rom');
   await played.waitForFunction(() => window.lumacor.frame > 2);

@@ -11,7 +11,8 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { KnownDevices } from 'puppeteer-core';
 import {
-  desktopBuild, dropFile, echoRom, fileUrl, launchBrowser, message, openPage, serve, temporaryFolder, webBuild,
+  desktopBuild, dropFile, echoRom, fileUrl, launchBrowser, message, openPage, saveDownloads, serve, temporaryFolder,
+  webBuild,
 } from './support.mjs';
 
 const player = fileUrl(path.join(webBuild, 'lumacor.html'));
@@ -101,19 +102,13 @@ test('keys remapped in the settings are kept; saves go to the desktop and come b
   const dir = temporaryFolder();
   const pattern = crypto.randomBytes(4096);
   fs.writeFileSync(path.join(dir, 'desktop.sav'), pattern);
-  const session = await browser.target().createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: dir });
+  const downloads = await saveDownloads(browser, dir);
   await page.click('[aria-label="Settings"]');
   const upload = async (label, file) => {
     const [chooser] = await Promise.all([page.waitForFileChooser(), page.click(`[aria-label="Upload ${label}"]`)]);
     await chooser.accept([file]);
   };
-  const download = async (label, name) => {
-    await page.click(`[aria-label="Download ${label}"]`);
-    const file = path.join(dir, name);
-    for (let i = 0; i < 100 && !fs.existsSync(file); i++) await new Promise((done) => setTimeout(done, 50));
-    return fs.readFileSync(file);
-  };
+  const download = (label, name) => downloads.take(name, () => page.click(`[aria-label="Download ${label}"]`));
   await upload('Save RAM', path.join(dir, 'desktop.sav'));
   await page.waitForFunction(() => /is the save RAM now/.test(document.getElementById('message').textContent));
   assert.ok(Buffer.from(await page.evaluate(() => Array.from(window.lumacor.saveRAM()))).equals(pattern));
@@ -135,7 +130,7 @@ test('keys remapped in the settings are kept; saves go to the desktop and come b
   await page.waitForFunction(() => document.getElementById('message').classList.contains('error'));
   assert.match((await message(page)).text, /^bad\.state: /);
   assert.equal(await page.evaluate(() => window.lumacor.stateData(3)), null, 'a refused state is not kept');
-  await session.detach();
+  await downloads.detach();
   await page.close();
 });
 

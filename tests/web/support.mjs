@@ -80,6 +80,34 @@ export async function serve(folders) {
   return server;
 }
 
+// Downloads of the browser (or of one of its contexts) saved into `folder`.
+// take(name, start) does `start` (a click) and gives the bytes of the file it
+// downloads, named `name`, once Chromium reports the download finished: the
+// file is there under its name before its last bytes are.
+export async function saveDownloads(browser, folder, browserContextId = undefined) {
+  const session = await browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder, browserContextId, eventsEnabled: true });
+  const take = async (name, start) => {
+    const finished = new Promise((resolve) => {
+      let guid = null;
+      const began = (event) => { guid ??= event.guid; };
+      const progressed = (event) => {
+        if (event.guid !== guid || event.state === 'inProgress') return;
+        session.off('Browser.downloadWillBegin', began);
+        session.off('Browser.downloadProgress', progressed);
+        resolve(event.state);
+      };
+      session.on('Browser.downloadWillBegin', began);
+      session.on('Browser.downloadProgress', progressed);
+    });
+    await start();
+    const state = await finished;
+    if (state !== 'completed') throw new Error(`the download of ${name} ended ${state}`);
+    return fs.readFileSync(path.join(folder, name));
+  };
+  return { take, detach: () => session.detach() };
+}
+
 export const message = (page) => page.$eval('#message', (m) => ({ text: m.textContent, error: m.classList.contains('error') }));
 
 // The page's module in node, for the glue's arithmetic on a clock the test
