@@ -20,7 +20,7 @@ play_limit=${FRESH_PLAY_LIMIT:-900} # s until the demo's window shows, downloads
 # the one-line and the deb822 format: lines "URI SUITE".
 sources() {
   cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-    awk '$1 == "deb" { uri = $2; if (uri ~ /^\[/) uri = $3; for (i = 1; i <= NF; i++) if ($i ~ /^bookworm/) print uri, $i }'
+    awk '$1 == "deb" { uri = $2; if (uri ~ /^\[/) uri = $3; for (i = 1; i <= NF; i++) if ($i ~ /^bookworm/) print uri, $i }' || true
   cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
     awk 'BEGIN { RS = ""; FS = "\n" }
          { uris = ""; suites = ""
@@ -29,7 +29,7 @@ sources() {
              if ($i ~ /^Suites:/) suites = substr($i, 8)
            }
            n = split(uris, u, " "); m = split(suites, s, " ")
-           for (a = 1; a <= n; a++) for (b = 1; b <= m; b++) print u[a], s[b] }'
+           for (a = 1; a <= n; a++) for (b = 1; b <= m; b++) print u[a], s[b] }' || true
 }
 mapfile -t entries < <(sources | awk '$2 ~ /^bookworm(-updates|-security)?$/' | sort -u)
 mirror=$(printf '%s\n' "${entries[@]}" | awk '$2 == "bookworm" { print $1; exit }')
@@ -37,7 +37,8 @@ mirror=$(printf '%s\n' "${entries[@]}" | awk '$2 == "bookworm" { print $1; exit 
 
 # Everything mounted inside the system, innermost first.
 unmount_all() {
-  grep -o " $root/[^ ]*" /proc/mounts | sort -r | while read -r m; do umount -l "$m" 2>/dev/null || true; done
+  local m
+  for m in $(grep -o " $root/[^ ]*" /proc/mounts | sort -r); do umount -l "$m" 2>/dev/null || true; done
 }
 trap unmount_all EXIT
 
@@ -118,9 +119,10 @@ test_all() {
   in_system bash -c 'cd /root/lumacor && LUMACOR_LOGS=/root/lumacor/logs bash scripts/test.sh'
 }
 
+# Each stage needs the one before it.
 stage fresh-system make_system
-stage fresh-play play
-stage fresh-test test_all
+[ "$stage_status" -ne 0 ] || stage fresh-play play
+[ "$stage_status" -ne 0 ] || stage fresh-test test_all
 if [ -d "$root/var/lib/apt/lists" ]; then
   rm -rf "$lists" && mkdir -p "$lists" && cp -a "$root/var/lib/apt/lists/." "$lists/"
 fi

@@ -1,6 +1,7 @@
 # Stages of a long script, sourced by the scripts that have them:
 #
 #   stage NAME command [args...]   runs one stage and goes on whatever it gives
+#                                  (its exit status is left in $stage_status)
 #   note TEXT                      says what a long, quiet step is waiting for
 #   quietly command [args...]      runs a step with its output in the stage's log
 #   stage_summary                  prints the table of stages; fails if one failed
@@ -14,6 +15,7 @@ LUMACOR_LOGS=${LUMACOR_LOGS:-$PWD/logs}
 mkdir -p "$LUMACOR_LOGS"
 stage_rows=()
 stage_failed=0
+stage_status=0
 STAGE_LOG=/dev/null
 
 note() {
@@ -55,6 +57,7 @@ stage() {
     "$@"
   ) 2>&1 | tee -a "$STAGE_LOG"
   status=${PIPESTATUS[0]}
+  stage_status=$status
   set -e
   local seconds=$((SECONDS - started)) passed failed result=ok
   read -r passed failed < <(stage_count_tests "$STAGE_LOG")

@@ -16,6 +16,24 @@ namespace {
 
 constexpr uint16_t PAD0 = 0xFF0A, PAD1 = 0xFF0B;
 
+// The README's table of buttons, written out here rather than read from the
+// table the program uses, so that a wrong row there shows.
+struct ReadmeRow {
+    uint8_t bit;
+    SDL_GameControllerButton pad_button;
+    std::vector<SDL_Scancode> keys;
+};
+const ReadmeRow README_BUTTONS[] = {
+    {0x01, SDL_CONTROLLER_BUTTON_DPAD_UP, {SDL_SCANCODE_UP}},
+    {0x02, SDL_CONTROLLER_BUTTON_DPAD_DOWN, {SDL_SCANCODE_DOWN}},
+    {0x04, SDL_CONTROLLER_BUTTON_DPAD_LEFT, {SDL_SCANCODE_LEFT}},
+    {0x08, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, {SDL_SCANCODE_RIGHT}},
+    {0x10, SDL_CONTROLLER_BUTTON_START, {SDL_SCANCODE_RETURN}},
+    {0x20, SDL_CONTROLLER_BUTTON_BACK, {SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_RSHIFT}},
+    {0x40, SDL_CONTROLLER_BUTTON_A, {SDL_SCANCODE_Z, SDL_SCANCODE_SPACE}},
+    {0x80, SDL_CONTROLLER_BUTTON_X, {SDL_SCANCODE_X}},
+};
+
 class Input : public testing::Test {
   protected:
     void SetUp() override {
@@ -94,12 +112,12 @@ TEST_F(Input, EachButtonHoldsItsOwnBitOfItsPadsByte) {
     attach("Pad Two", 2);
     discover();
     for (int slot = 0; slot < 2; ++slot) {
-        for (const ButtonBinding& b : BUTTON_BINDINGS) {
+        for (const ReadmeRow& b : README_BUTTONS) {
             press(slot, b.pad_button, true);
-            EXPECT_EQ(read(slot ? PAD1 : PAD0), b.bit) << b.name;
-            EXPECT_EQ(read(slot ? PAD0 : PAD1), 0) << b.name;
+            EXPECT_EQ(read(slot ? PAD1 : PAD0), b.bit) << int(b.bit);
+            EXPECT_EQ(read(slot ? PAD0 : PAD1), 0) << int(b.bit);
             press(slot, b.pad_button, false);
-            EXPECT_EQ(read(slot ? PAD1 : PAD0), 0) << b.name;
+            EXPECT_EQ(read(slot ? PAD1 : PAD0), 0) << int(b.bit);
         }
     }
     press(0, SDL_CONTROLLER_BUTTON_B, true); // no machine button
@@ -140,9 +158,8 @@ TEST_F(Input, PadsPluggedInTakeTheFirstFreePadAndUnpluggedOnesLetGo) {
 }
 
 TEST_F(Input, KeysHoldTheFirstPadsBitsByTheirPlace) {
-    for (const ButtonBinding& b : BUTTON_BINDINGS) {
+    for (const ReadmeRow& b : README_BUTTONS) {
         for (SDL_Scancode k : b.keys) {
-            if (k == SDL_SCANCODE_UNKNOWN) continue;
             key(k, true);
             EXPECT_EQ(read(PAD0), b.bit) << SDL_GetScancodeName(k);
             EXPECT_EQ(read(PAD1), 0);
@@ -151,7 +168,10 @@ TEST_F(Input, KeysHoldTheFirstPadsBitsByTheirPlace) {
         }
     }
     key(SDL_SCANCODE_X, true, true); // an auto-repeat after the release
-    key(SDL_SCANCODE_A, true);       // no machine button
+    // No machine button: the letters around the ones that have one, and the
+    // left Shift beside the right one.
+    for (SDL_Scancode k : {SDL_SCANCODE_A, SDL_SCANCODE_C, SDL_SCANCODE_LSHIFT, SDL_SCANCODE_KP_ENTER})
+        key(k, true);
     EXPECT_EQ(read(PAD0), 0);
 }
 
