@@ -12,7 +12,7 @@ if [ "${1:-test}" != play ]; then
   packages+=(
     git libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
-    clang clang-format libclang-rt-14-dev valgrind libx11-dev
+    clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
   )
 fi
 for tool in dpkg-query apt-get; do

@@ -55,15 +55,12 @@ make_system() {
   if [ "${FRESH_KEEP_LISTS:-}" = 1 ] && [ -d "$lists" ]; then
     cp -a "$lists/." "$root/var/lib/apt/lists/"
   fi
-  local m
-  for m in proc sys dev dev/pts dev/shm tmp/.X11-unix; do
-    mkdir -p "$root/$m"
-    case $m in
-      proc) mount -t proc proc "$root/proc" ;;
-      sys) mount -t sysfs sys "$root/sys" ;;
-      *) mount --bind "/$m" "$root/$m" ;;
-    esac
-  done
+  # debootstrap made the device nodes; the rest is mounted for the run.
+  mount -t proc proc "$root/proc"
+  mount -t sysfs sys "$root/sys"
+  mount -t tmpfs shm "$root/dev/shm"
+  mkdir -p /tmp/.X11-unix "$root/tmp/.X11-unix"
+  mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   # The committed project, as a clone would give it.
   git clone -q --no-hardlinks "$PWD" "$root/root/lumacor"

@@ -7,6 +7,8 @@
 # sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/stage.sh
+need cmake Xvfb valgrind
 dir=${1:-build}
 jobs=${JOBS:-2}
 cmake -S . -B "$dir" >/dev/null

@@ -84,7 +84,7 @@ need() {
   local tool
   for tool in "$@"; do
     command -v "$tool" >/dev/null || {
-      echo "${0##*/}: '$tool' is needed and missing; bash scripts/deps.sh installs it" >&2
+      echo "${0##*/}: '$tool' is needed and missing (bash scripts/deps.sh installs the Debian packages the scripts call)" >&2
       return 1
     }
   done
