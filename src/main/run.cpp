@@ -221,6 +221,7 @@ void Computer_run(Computer* computer, Host* host) {
     std::fflush(stdout);
 
     History_init(&host->history, REWIND_FRAMES, REWIND_BYTES);
+    bool rewinding_before = false;
     do {
         if (host->reload) {
             host->reload = false;
@@ -244,6 +245,11 @@ void Computer_run(Computer* computer, Host* host) {
             FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
             continue;
         }
+        // Rewinding steps back one frame a refresh from the press on: frames
+        // a slow host fell behind by are not made up as a burst backwards.
+        if (host->rewinding && !rewinding_before)
+            FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
+        rewinding_before = host->rewinding;
         int64_t sleep_ms = FramePacer_next(&pacer, Timer_now_ms());
         if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));
     } while (CPU_is_running(cpu));
