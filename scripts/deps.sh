@@ -32,8 +32,10 @@ mkdir -p logs
 log=logs/apt.log
 echo "   .. installing ${#missing[@]} packages with apt (${missing[*]}); its output is in $log"
 started=$SECONDS
+# unsafe-io: dpkg unpacks without syncing each file, the slowest part of a
+# first install; a crash midway is mended by running this again.
 if ! { "${sudo[@]}" apt-get update && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y \
-    --no-install-recommends "${missing[@]}"; } >>"$log" 2>&1; then
+    --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"; } >>"$log" 2>&1; then
   tail -n 20 "$log"
   echo "deps.sh: apt could not install the packages; its output is in $log" >&2
   exit 1
