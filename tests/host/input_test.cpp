@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "cartridge/cartridge.h"
 #include "computer/computer.h"
 #include "computer/log.h"
 #include "controller/buttons.h"
 #include "main/run.h"
+#include "main/timer.h"
 
 namespace {
 
@@ -173,6 +175,46 @@ TEST_F(Input, KeysHoldTheFirstPadsBitsByTheirPlace) {
     for (SDL_Scancode k : {SDL_SCANCODE_A, SDL_SCANCODE_C, SDL_SCANCODE_LSHIFT, SDL_SCANCODE_KP_ENTER})
         key(k, true);
     EXPECT_EQ(read(PAD0), 0);
+}
+
+// A millisecond passes each time the frame loop reads this clock.
+int64_t now_ms = 0;
+int64_t ticking_clock() { return now_ms++; }
+
+// What each of the window's modes runs in one turn of the frame loop, on a
+// clock the test moves, so that it does not depend on the host's speed.
+TEST_F(Input, WindowKeysSetTheFramesATurnOfTheLoopRuns) {
+    for (uint16_t at = 0; uint8_t b : {0x30, 0xA0, 0x00})
+        Bus_write(&computer.bus, 0xA000 + at++, b); // JMP to itself
+    Cartridge empty{};                              // the window program always has one, if only an empty one
+    ASSERT_TRUE(Cartridge_init_image(&empty, {}));
+    Computer_attach_cartridge(&computer, &empty);
+    CPU_set_pc(&computer.cpu, 0xA000);
+    CPU_start(&computer.cpu);
+    Timer_set_clock(ticking_clock);
+    History_init(&host.history, 100, 1 << 20);
+    auto turn = [&] {
+        auto before = static_cast<int64_t>(computer.frame);
+        Host_advance(&host, &computer, 16);
+        return static_cast<int64_t>(computer.frame) - before;
+    };
+    EXPECT_EQ(turn(), 1) << "the normal pace: one frame a refresh";
+    key(SDL_SCANCODE_TAB, true);
+    EXPECT_EQ(turn(), 16) << "fast-forward: frames until the refresh's 16 ms are spent";
+    key(SDL_SCANCODE_TAB, false);
+    EXPECT_EQ(turn(), 1);
+    key(SDL_SCANCODE_GRAVE, true);
+    for (int back = 0; back < 3; ++back) EXPECT_EQ(turn(), -1) << "rewinding: one frame back a refresh";
+    key(SDL_SCANCODE_GRAVE, false);
+    key(SDL_SCANCODE_P, true);
+    EXPECT_EQ(turn(), 0) << "paused";
+    key(SDL_SCANCODE_N, true);
+    EXPECT_EQ(turn(), 1) << "N runs one frame";
+    EXPECT_EQ(turn(), 0);
+    History_free(&host.history);
+    Timer_set_clock(nullptr);
+    Computer_detach_cartridge(&computer);
+    Cartridge_free_image(&empty);
 }
 
 } // namespace
