@@ -6,7 +6,8 @@
 # X server (it is then closed, as a user would), and `bash scripts/test.sh`.
 # Fails if either fails. Run as root; needs debootstrap, Xvfb and xdotool.
 #   bash scripts/fresh.sh [ROOT]     (default build-fresh/root, made anew)
-# FRESH_KEEP_LISTS=1 keeps apt's package lists of the last run (only those).
+# FRESH_KEEP_LISTS=1 keeps apt's package lists of the last run (only those);
+# FRESH_PLAY_ONLY=1 stops after the first command, to time a first play.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/stage.sh
@@ -119,7 +120,7 @@ test_all() {
 # Each stage needs the one before it.
 stage fresh-system make_system
 [ "$stage_status" -ne 0 ] || stage fresh-play play
-[ "$stage_status" -ne 0 ] || stage fresh-test test_all
+[ "$stage_status" -ne 0 ] || [ "${FRESH_PLAY_ONLY:-}" = 1 ] || stage fresh-test test_all
 if [ -d "$root/var/lib/apt/lists" ]; then
   rm -rf "$lists" && mkdir -p "$lists" && cp -a "$root/var/lib/apt/lists/." "$lists/"
 fi
