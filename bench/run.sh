@@ -6,6 +6,8 @@
 #   bench/run.sh build --benchmark_min_time=0.01      (a quick check that they run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/stage.sh
+need cmake readelf
 dir=${1:-build}
 shift $(($# > 0 ? 1 : 0))
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

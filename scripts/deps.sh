@@ -1,23 +1,43 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing: `deps.sh play` only what
 # building and playing need, `deps.sh` (or `deps.sh test`) also what the tests,
-# benchmarks, fuzzers and leak checks need. Run as root, or with sudo available.
+# benchmarks, fuzzers, leak checks and the scripts themselves call. Run as
+# root, or with sudo available. apt's output goes to logs/apt.log.
 set -euo pipefail
-# libpng writes the screenshots and reads the pictures the ROMs are drawn in.
+cd "$(dirname "$0")/.."
+# Playing: a compiler, CMake, SDL2, and libpng (with pkg-config to find it)
+# for screenshots and the demo's art.
 packages=(cmake g++ make libsdl2-dev libpng-dev pkg-config)
 if [ "${1:-test}" != play ]; then
   packages+=(
-    libgtest-dev libgmock-dev libbenchmark-dev
+    git libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
-    clang clang-format libclang-rt-14-dev valgrind libx11-dev nlohmann-json3-dev
+    clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
   )
 fi
+for tool in dpkg-query apt-get; do
+  command -v "$tool" >/dev/null || { echo "deps.sh: '$tool' is needed and missing (a Debian system has it)" >&2; exit 1; }
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-$sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "deps.sh: run as root, or install sudo: '${missing[*]}' are missing" >&2; exit 1; }
+  sudo=(sudo)
+fi
+mkdir -p logs
+log=logs/apt.log
+echo "   .. installing ${#missing[@]} packages with apt (${missing[*]}); its output is in $log"
+started=$SECONDS
+# unsafe-io: dpkg unpacks without syncing each file, the slowest part of a
+# first install; a crash midway is mended by running this again.
+if ! { "${sudo[@]}" apt-get update && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y \
+    --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"; } >>"$log" 2>&1; then
+  tail -n 20 "$log"
+  echo "deps.sh: apt could not install the packages; its output is in $log" >&2
+  exit 1
+fi
+echo "   .. installed in $((SECONDS - started)) s"

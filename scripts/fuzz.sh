@@ -6,6 +6,8 @@
 # FUZZ_SECONDS sets the time per target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/stage.sh
+need cmake clang clang++
 jobs=${JOBS:-2}
 seconds=${FUZZ_SECONDS:-30}
 dir=build-fuzz

@@ -7,8 +7,12 @@
 # sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/stage.sh
+need cmake Xvfb valgrind
 dir=${1:-build}
 jobs=${JOBS:-2}
+source scripts/lib/stage.sh
+need cmake Xvfb valgrind
 cmake -S . -B "$dir" >/dev/null
 cmake --build "$dir" -j"$jobs" --target lumacor rom_demo close-window
 
@@ -37,9 +41,14 @@ SDL_AUDIODRIVER=dummy valgrind --leak-check=full --show-leak-kinds=definite \
   "$dir/src/lumacor" "$work/demo.rom" >"$work/out" 2>"$work/valgrind" &
 lumacor_pid=$!
 
+echo "   .. waiting up to 120 s for lumacor's window under valgrind"
 "$dir/tests/programs/close-window" lumacor 120 >/dev/null 2>&1 || true # waits for the window
 sleep 3 # a few seconds of play: slow under valgrind, but every part runs
-"$dir/tests/programs/close-window" lumacor 10
+if ! "$dir/tests/programs/close-window" lumacor 10; then
+  cat "$work/out"
+  echo "valgrind: lumacor's window did not show within 130 s"
+  exit 1
+fi
 status=0
 wait "$lumacor_pid" || status=$?
 lumacor_pid=

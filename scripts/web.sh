@@ -25,7 +25,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
-command -v node >/dev/null || { echo "web.sh: node is needed and missing" >&2; exit 1; }
+source scripts/lib/stage.sh
+need cmake node npm
 
 # emscripten's tools are node programs that need Debian's node modules, and
 # its cache must be writable: the package's prebuilt system libraries are

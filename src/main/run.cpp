@@ -171,9 +171,9 @@ void reload_cartridge(Host* host, Computer* computer) {
     std::fflush(stdout);
 }
 
-// One turn of the loop's machine work, as the keys ask: a frame back, a
-// frame, as many frames as one display refresh allows, or none.
-void advance_machine(Host* host, Computer* computer, int64_t refresh_ms) {
+} // namespace
+
+void Host_advance(Host* host, Computer* computer, int64_t refresh_ms) {
     Display* display = &host->display;
     if (host->rewinding) {
         if (History_step_back(&host->history, computer)) Display_render(&computer->gpu, display);
@@ -203,8 +203,6 @@ void advance_machine(Host* host, Computer* computer, int64_t refresh_ms) {
     History_record(&host->history, computer);
 }
 
-} // namespace
-
 void Computer_run(Computer* computer, Host* host) {
     Display* display = &host->display;
     CPU* cpu = &computer->cpu;
@@ -221,6 +219,7 @@ void Computer_run(Computer* computer, Host* host) {
     std::fflush(stdout);
 
     History_init(&host->history, REWIND_FRAMES, REWIND_BYTES);
+    bool rewinding_before = false;
     do {
         if (host->reload) {
             host->reload = false;
@@ -228,7 +227,7 @@ void Computer_run(Computer* computer, Host* host) {
             SaveSchedule_start(&saves, Timer_now_ms(), computer->cartridge->save_changes);
         }
         AudioOut_set_silent(&host->audio, host->paused || host->rewinding || host->hurrying);
-        advance_machine(host, computer, pacer.refresh_ms);
+        Host_advance(host, computer, pacer.refresh_ms);
         handle_events(host, computer);
         if (WindowGuard_window_destroyed()) {
             std::printf("The window was destroyed; closing\n");
@@ -244,6 +243,11 @@ void Computer_run(Computer* computer, Host* host) {
             FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
             continue;
         }
+        // Rewinding steps back one frame a refresh from the press on: frames
+        // a slow host fell behind by are not made up as a burst backwards.
+        if (host->rewinding && !rewinding_before)
+            FramePacer_start(&pacer, Timer_now_ms(), computer->gpu.refresh_rate);
+        rewinding_before = host->rewinding;
         int64_t sleep_ms = FramePacer_next(&pacer, Timer_now_ms());
         if (sleep_ms > 0) SDL_Delay(static_cast<Uint32>(sleep_ms));
     } while (CPU_is_running(cpu));

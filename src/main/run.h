@@ -42,6 +42,11 @@ constexpr size_t REWIND_BYTES = size_t{48} << 20;
 
 void Computer_run(Computer* computer, Host* host);
 
+// One turn of the loop's machine work, as the keys ask: a frame back, a
+// frame, as many frames as one display refresh of `refresh_ms` allows (on
+// the loop's clock, main/timer.h), or none.
+void Host_advance(Host* host, Computer* computer, int64_t refresh_ms);
+
 // One polled host event: quit, pad buttons, keys, pads plugged in or out.
 void Host_handle_event(Host* host, Computer* computer, const SDL_Event& event);
 

@@ -6,3 +6,6 @@
 
 void Timer_init();
 int64_t Timer_now_ms();
+// Replaces the host's counter with another clock (null: the counter again),
+// so that tests can drive the frame loop on time they control.
+void Timer_set_clock(int64_t (*now_ms)());

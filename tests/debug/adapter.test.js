@@ -442,7 +442,9 @@ describe('lumacor-debug on malformed input', function () {
 
 // The window of a launch without noDisplay, on an X server of the test's own.
 describe('lumacor-debug in a window', function () {
-  this.timeout(30000);
+  // Generous limits, for a busy host and a sanitizer build: each wait still
+  // ends as soon as what it waits for comes.
+  this.timeout(300000);
   const { XVFB, CLOSE_WINDOW } = process.env;
   let server;
   let env;
@@ -464,6 +466,7 @@ describe('lumacor-debug in a window', function () {
 
   it('runs paced, keeps its picture while stopped, takes keys between frames, and ends when closed', async () => {
     const dc = new DebugClient(ADAPTER, '', 'lumacor', { env });
+    dc.defaultTimeout = 60000;
     const value = async (expression) => Number((await dc.evaluateRequest({ expression })).body.result.split(' ')[0]);
     await dc.start();
     try {
@@ -480,7 +483,9 @@ describe('lumacor-debug in a window', function () {
       const id = execFileSync('xdotool', ['search', '--name', 'lumacor'], { env }).toString().split('\n')[0];
       execFileSync('xdotool', ['windowunmap', '--sync', id], { env });
       execFileSync('xdotool', ['windowmap', '--sync', id], { env });
-      await new Promise((resolve) => setTimeout(resolve, 300));
+      // Drawn again once mapped: polled, so a slow host only takes longer.
+      for (const until = Date.now() + 60000; Date.now() < until && String(middle()) !== String(shown);)
+        await new Promise((resolve) => setTimeout(resolve, 100));
       assert.deepStrictEqual(middle(), shown);
       // A key held while stopped reaches pad 1 as the next frame starts.
       execFileSync('xdotool', ['windowfocus', '--sync', id], { env });
