@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -140,6 +141,14 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
     }
     if (!args->rom) return usage_error("no ROM given");
     if (args->save && args->no_save) return usage_error("--save and --no-save exclude each other");
+    // An output whose folder is missing is refused now, not after a long run.
+    for (const char* output : {args->screenshot, args->save_state, args->wav, args->save}) {
+        if (!output) continue;
+        std::error_code error;
+        std::filesystem::path folder = std::filesystem::path(output).parent_path();
+        if (!folder.empty() && !std::filesystem::is_directory(folder, error))
+            return usage_error(std::string("cannot write ") + output + ": no folder " + folder.string());
+    }
     return -1;
 }
 
