@@ -32,15 +32,22 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target lumacor-debug lumacor-asm
+cmake --build build -j"$jobs" --target lumacor-debug lumacor-asm rom_demo
 asm=$root/build/tools/asm/lumacor-asm
 adapter=$root/build/tools/debug/lumacor-debug
+# The demo as a user has it: its sources beside the includes its pictures
+# were converted into.
+demo=$out/demo-sources
+rm -rf "$demo"
+mkdir -p "$demo/art"
+cp roms/demo/*.asm "$demo/"
+cp build/roms/demo/art/*.inc "$demo/art/"
 
 if [ "$then" = --test ]; then
   echo "== Emacs: dap-mode =="
   home=$(mktemp -d)
   HOME=$home PATH="$(dirname "$asm"):$(dirname "$adapter"):$PATH" \
-    emacs --batch -l "$root/tests/editors/dap-lumacor-test.el" "$root/roms/demo"
+    emacs --batch -l "$root/tests/editors/dap-lumacor-test.el" "$demo"
   rm -rf "$home"
 fi
 
@@ -75,6 +82,6 @@ fi
 
 if [ "$then" = --test ]; then
   NODE_PATH=$out/node_modules node tests/editors/vscode.test.js "$out/node_modules/.bin/code-server" \
-    "$out/lumacor.vsix" "$root/roms/demo" "$root/editors/vscode/examples" "$adapter" "$asm" "$out/vscode-test"
+    "$out/lumacor.vsix" "$demo" "$root/editors/vscode/examples" "$adapter" "$asm" "$out/vscode-test"
 fi
 echo "editors.sh: done in $((SECONDS - started)) s"

@@ -52,6 +52,7 @@
   (let ((dir (make-temp-file "lumacor-dap" t)))
     (dolist (f (directory-files demo-dir t "\\.asm\\'"))
       (copy-file f (file-name-as-directory dir)))
+    (copy-directory (expand-file-name "art" demo-dir) (expand-file-name "art" dir))
     (find-file (expand-file-name "demo.asm" dir))
     (goto-char (point-min))
     (re-search-forward "^frame:")

@@ -22,6 +22,7 @@ const ws = path.join(work, 'demo');
 fs.rmSync(work, { recursive: true, force: true });
 fs.mkdirSync(path.join(ws, '.vscode'), { recursive: true });
 for (const f of fs.readdirSync(demoDir).filter((f) => f.endsWith('.asm'))) fs.copyFileSync(path.join(demoDir, f), path.join(ws, f));
+fs.cpSync(path.join(demoDir, 'art'), path.join(ws, 'art'), { recursive: true });
 for (const f of ['launch.json', 'tasks.json']) fs.copyFileSync(path.join(examples, f), path.join(ws, '.vscode', f));
 fs.writeFileSync(path.join(ws, '.vscode', 'settings.json'), JSON.stringify({ 'lumacor.assemblerPath': assembler }));
 fs.writeFileSync(path.join(work, '.profile'), `PATH=${path.dirname(adapter)}:$PATH\n`);
