@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing: `deps.sh play` only what
 # building and playing need, `deps.sh` (or `deps.sh test`) also what the tests,
-# benchmarks, fuzzers, leak checks and the scripts themselves call. Run as
-# root, or with sudo available. apt's output goes to logs/apt.log.
+# benchmarks, fuzzers, leak checks and the scripts themselves call; names
+# after that are further packages a script needs (`deps.sh test chromium`).
+# Run as root, or with sudo available. apt's output goes to logs/apt.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Playing: a compiler, CMake, SDL2, and libpng (with pkg-config to find it)
@@ -15,6 +16,7 @@ if [ "${1:-test}" != play ]; then
     clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
   )
 fi
+packages+=("${@:2}")
 for tool in dpkg-query apt-get; do
   command -v "$tool" >/dev/null || { echo "deps.sh: '$tool' is needed and missing (a Debian system has it)" >&2; exit 1; }
 done

@@ -16,20 +16,10 @@ jobs=${JOBS:-2}
 then=${1:-}
 started=$SECONDS
 
-bash scripts/deps.sh
 # Debian's emacs and dap-mode for the Emacs test; chromium for code-server's
 # page; Kerberos and libsecret headers for the native modules code-server
 # builds; ripgrep, which stands in for the one code-server would download.
-missing=()
-for p in emacs-nox elpa-dap-mode chromium libkrb5-dev libsecret-1-dev ripgrep; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh test emacs-nox elpa-dap-mode chromium libkrb5-dev libsecret-1-dev ripgrep
 
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs" --target lumacor-debug lumacor-asm rom_demo

@@ -10,21 +10,10 @@ cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
 then=${1:-}
 
-bash scripts/deps.sh
-
 # Debian's emscripten asks for a nodejs package. A node that came from
 # another package named nodejs satisfies it, and one installed outside the
 # package manager stays first on PATH, so an existing node keeps working.
-missing=()
-for p in emscripten chromium firefox-esr; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh test emscripten chromium firefox-esr
 source scripts/lib/stage.sh
 need cmake node npm
 
