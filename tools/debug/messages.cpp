@@ -162,41 +162,38 @@ Args Args_object(const Args& args, const char* key) {
     return Args{value && value->is_object() ? value : nullptr, args.path + key + ".", args.error};
 }
 
-std::vector<Args> Args_objects(const Args& args, const char* key) {
-    std::vector<Args> list;
+// Hands each item of the array under `key` to `take` with its name, key[i],
+// for complaints; a member that is not an array is complained of once.
+template <typename Take>
+static void each_item(const Args& args, const char* key, Take take) {
     const Json* value = member(args, key);
-    if (!value) return list;
+    if (!value) return;
     if (!value->is_array()) {
         complain(args, key, *value, "an array");
-        return list;
+        return;
     }
-    for (size_t i = 0; i < value->size(); ++i) {
-        const Json& item = (*value)[i];
-        std::string name = std::string(key) + "[" + std::to_string(i) + "]";
-        if (!item.is_object()) {
+    for (size_t i = 0; i < value->size(); ++i)
+        take((*value)[i], std::string(key) + "[" + std::to_string(i) + "]");
+}
+
+std::vector<Args> Args_objects(const Args& args, const char* key) {
+    std::vector<Args> list;
+    each_item(args, key, [&](const Json& item, const std::string& name) {
+        if (item.is_object())
+            list.push_back(Args{&item, args.path + name + ".", args.error});
+        else
             complain(args, name.c_str(), item, "an object");
-            continue;
-        }
-        list.push_back(Args{&item, args.path + name + ".", args.error});
-    }
+    });
     return list;
 }
 
 std::vector<std::string> Args_strings(const Args& args, const char* key) {
     std::vector<std::string> list;
-    const Json* value = member(args, key);
-    if (!value) return list;
-    if (!value->is_array()) {
-        complain(args, key, *value, "an array");
-        return list;
-    }
-    for (size_t i = 0; i < value->size(); ++i) {
-        const Json& item = (*value)[i];
-        std::string name = std::string(key) + "[" + std::to_string(i) + "]";
+    each_item(args, key, [&](const Json& item, const std::string& name) {
         if (item.is_string())
             list.push_back(item.get<std::string>());
         else
             complain(args, name.c_str(), item, "a string");
-    }
+    });
     return list;
 }
