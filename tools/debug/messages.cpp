@@ -111,11 +111,11 @@ void Messages_respond(MessageSink* sink, const Request& request, Json body) {
     Messages_send(sink, std::move(message));
 }
 
-void Messages_fail(MessageSink* sink, const Request& request, std::string_view text) {
+void Messages_fail(MessageSink* sink, const Request& request, std::string_view text, bool show_user) {
     Json message = response_to(request, false);
     message["message"] = text;
     // Clients show body.error.format to the user.
-    message["body"] = Json{{"error", {{"id", 1}, {"format", text}, {"showUser", false}}}};
+    message["body"] = Json{{"error", {{"id", 1}, {"format", text}, {"showUser", show_user}}}};
     Messages_send(sink, std::move(message));
 }
 
@@ -145,6 +145,14 @@ int64_t Args_int(const Args& args, const char* key, int64_t fallback) {
     if (!value) return fallback;
     if (whole_number(*value, &n)) return n;
     complain(args, key, *value, "a whole number");
+    return fallback;
+}
+
+int64_t Args_count(const Args& args, const char* key, int64_t fallback) {
+    int64_t n = Args_int(args, key, fallback);
+    if (n >= 0) return n;
+    if (args.error->empty())
+        *args.error = "'" + args.path + key + "' must be 0 or more, not " + std::to_string(n);
     return fallback;
 }
 
@@ -194,6 +202,18 @@ std::vector<std::string> Args_strings(const Args& args, const char* key) {
             list.push_back(item.get<std::string>());
         else
             complain(args, name.c_str(), item, "a string");
+    });
+    return list;
+}
+
+std::vector<int64_t> Args_ints(const Args& args, const char* key) {
+    std::vector<int64_t> list;
+    each_item(args, key, [&](const Json& item, const std::string& name) {
+        int64_t n = 0;
+        if (whole_number(item, &n))
+            list.push_back(n);
+        else
+            complain(args, name.c_str(), item, "a whole number");
     });
     return list;
 }

@@ -42,7 +42,9 @@ struct MessageSink {
 void Messages_send(MessageSink* sink, Json message);
 // A null body leaves the response without one.
 void Messages_respond(MessageSink* sink, const Request& request, Json body);
-void Messages_fail(MessageSink* sink, const Request& request, std::string_view text);
+// `show_user`: the client puts the text before the user (a launch that
+// failed), not only in the request's own place (a watch, a hover).
+void Messages_fail(MessageSink* sink, const Request& request, std::string_view text, bool show_user);
 void Messages_event(MessageSink* sink, std::string_view event, Json body);
 
 // The members of an arguments object (or of an object inside one), each
@@ -59,9 +61,12 @@ Args Args_of(const Json& arguments, std::string* error);
 bool Args_has(const Args& args, const char* key);
 std::string Args_string(const Args& args, const char* key, std::string_view fallback);
 int64_t Args_int(const Args& args, const char* key, int64_t fallback);
+// A whole number of 0 or more (a count, a first index).
+int64_t Args_count(const Args& args, const char* key, int64_t fallback);
 bool Args_bool(const Args& args, const char* key, bool fallback);
 Args Args_object(const Args& args, const char* key);
 // The elements of an array member; each must be of the kind given (an
 // object, or a string).
 std::vector<Args> Args_objects(const Args& args, const char* key);
 std::vector<std::string> Args_strings(const Args& args, const char* key);
+std::vector<int64_t> Args_ints(const Args& args, const char* key);

@@ -31,8 +31,10 @@ void respond(Adapter* a, const Request& request, Json body = Json()) {
     Messages_respond(&a->out, request, std::move(body));
 }
 
+// A session that could not start is the one failure the client would
+// otherwise not show: the user pressed a key and nothing came.
 void fail(Adapter* a, const Request& request, std::string_view text) {
-    Messages_fail(&a->out, request, text);
+    Messages_fail(&a->out, request, text, request.command == "launch" || request.command == "attach");
 }
 
 // A request whose arguments had a member of the wrong type is refused
@@ -41,6 +43,26 @@ bool wrong_arguments(Adapter* a, const Request& request, const Args& args) {
     if (args.error->empty()) return false;
     fail(a, request, request.command + ": " + *args.error);
     return true;
+}
+
+// Reads members the adapter does not act on, so that a client's wrong type
+// is still told rather than passed over.
+void check_strings(const Args& args, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) Args_string(args, key, "");
+}
+void check_bools(const Args& args, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) Args_bool(args, key, false);
+}
+
+// The machine has one thread; a request may leave it unnamed.
+bool need_thread(Adapter* a, const Request& request, const Args& args) {
+    int64_t thread = Args_int(args, "threadId", THREAD_ID);
+    if (wrong_arguments(a, request, args)) return false;
+    if (thread == THREAD_ID) return true;
+    fail(a, request,
+         request.command + ": there is no thread " + std::to_string(thread) + ", only thread " +
+             std::to_string(THREAD_ID));
+    return false;
 }
 
 const DebugInfo* info_of(Adapter* a) { return a->session.has_info ? &a->session.info : nullptr; }
@@ -147,9 +169,15 @@ std::string unplaceable(Adapter* a, const std::string& path, int file) {
 // configuring the session.
 void set_breakpoints(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
-    std::string path = Args_string(Args_object(args, "source"), "path", "");
+    Args source = Args_object(args, "source");
+    std::string path = Args_string(source, "path", "");
+    check_strings(source, {"name"});
+    Args_int(source, "sourceReference", 0);
+    Args_ints(args, "lines");
+    check_bools(args, {"sourceModified"});
     std::vector<Args> wanted = Args_objects(args, "breakpoints");
-    for (const Args& entry : wanted) Args_int(entry, "line", 0), check_rule_members(entry);
+    for (const Args& entry : wanted)
+        Args_int(entry, "line", 0), Args_int(entry, "column", 0), check_rule_members(entry);
     if (wrong_arguments(a, request, args)) return;
     int file = a->session.has_info ? DebugInfo_file_index(&a->session.info, path) : -1;
     std::string refused = unplaceable(a, path, file);
@@ -324,7 +352,12 @@ void set_data_breakpoints(Adapter* a, const Request& request, const Args& args) 
 
 // ---- launch and the run ----------------------------------------------------
 
-void initialize(Adapter* a, const Request& request, const Args&) {
+void initialize(Adapter* a, const Request& request, const Args& args) {
+    check_strings(args, {"clientID", "clientName", "adapterID", "locale", "pathFormat"});
+    check_bools(args, {"linesStartAt1", "columnsStartAt1", "supportsVariableType", "supportsVariablePaging",
+                       "supportsRunInTerminalRequest", "supportsMemoryReferences",
+                       "supportsProgressReporting", "supportsInvalidatedEvent", "supportsMemoryEvent"});
+    if (wrong_arguments(a, request, args)) return;
     Json caps = Json::object();
     for (const char* c :
          {"supportsConfigurationDoneRequest", "supportsFunctionBreakpoints", "supportsConditionalBreakpoints",
@@ -351,6 +384,7 @@ void launch(Adapter* a, const Request& request, const Args& args) {
     std::string info_path = Args_string(args, "debugInfo", program + ".dbg");
     bool stop_on_entry = Args_bool(args, "stopOnEntry", false);
     bool no_display = Args_bool(args, "noDisplay", false);
+    check_bools(args, {"noDebug"});
     if (wrong_arguments(a, request, args)) return;
     if (program.empty()) {
         fail(a, request, "launch needs 'program', the path of a ROM image");
@@ -406,6 +440,13 @@ void launch(Adapter* a, const Request& request, const Args& args) {
     Messages_event(&a->out, "initialized", Json());
 }
 
+// The adapter runs the program itself: there is no running machine to join.
+void attach(Adapter* a, const Request& request, const Args&) {
+    fail(a, request,
+         "lumacor-debug cannot attach to a running program: it starts the program itself; use a launch "
+         "(\"request\": \"launch\") whose \"program\" is the ROM image");
+}
+
 void configuration_done(Adapter* a, const Request& request, const Args&) {
     respond(a, request);
     if (!a->launched || a->configured) return;
@@ -418,33 +459,45 @@ void configuration_done(Adapter* a, const Request& request, const Args&) {
     a->session.resume_at = UINT64_MAX; // a breakpoint on the first instruction stops
 }
 
-void resume(Adapter* a, const Request& request, SessionGoal goal, StepKind kind) {
-    if (!need_stopped(a, request)) return;
+void resume(Adapter* a, const Request& request, const Args& args, SessionGoal goal, StepKind kind) {
+    check_bools(args, {"singleThread"});
+    Args_string(args, "granularity", "");
+    if (!need_stopped(a, request) || !need_thread(a, request, args)) return;
     respond(a, request, Json{{"allThreadsContinued", true}});
     Session_resume(&a->session, goal, kind);
 }
 
-void continue_request(Adapter* a, const Request& r, const Args&) {
-    resume(a, r, SessionGoal::Run, StepKind::Into);
+void continue_request(Adapter* a, const Request& r, const Args& args) {
+    resume(a, r, args, SessionGoal::Run, StepKind::Into);
 }
-void next(Adapter* a, const Request& r, const Args&) { resume(a, r, SessionGoal::Step, StepKind::Over); }
-void step_in(Adapter* a, const Request& r, const Args&) { resume(a, r, SessionGoal::Step, StepKind::Into); }
-void step_out(Adapter* a, const Request& r, const Args&) { resume(a, r, SessionGoal::Step, StepKind::Out); }
+void next(Adapter* a, const Request& r, const Args& args) {
+    resume(a, r, args, SessionGoal::Step, StepKind::Over);
+}
+void step_in(Adapter* a, const Request& r, const Args& args) {
+    Args_int(args, "targetId", 0);
+    resume(a, r, args, SessionGoal::Step, StepKind::Into);
+}
+void step_out(Adapter* a, const Request& r, const Args& args) {
+    resume(a, r, args, SessionGoal::Step, StepKind::Out);
+}
 
-void step_back(Adapter* a, const Request& request, const Args&) {
-    if (!need_stopped(a, request)) return;
+void step_back(Adapter* a, const Request& request, const Args& args) {
+    check_bools(args, {"singleThread"});
+    Args_string(args, "granularity", "");
+    if (!need_stopped(a, request) || !need_thread(a, request, args)) return;
     respond(a, request);
     report_stop(a, Session_step_back(&a->session));
 }
 
-void reverse_continue(Adapter* a, const Request& request, const Args&) {
-    if (!need_stopped(a, request)) return;
+void reverse_continue(Adapter* a, const Request& request, const Args& args) {
+    check_bools(args, {"singleThread"});
+    if (!need_stopped(a, request) || !need_thread(a, request, args)) return;
     respond(a, request);
     report_stop(a, Session_reverse_continue(&a->session));
 }
 
-void pause(Adapter* a, const Request& request, const Args&) {
-    if (!need_launch(a, request)) return;
+void pause(Adapter* a, const Request& request, const Args& args) {
+    if (!need_launch(a, request) || !need_thread(a, request, args)) return;
     respond(a, request);
     if (a->session.state == RunState::Running) report_stop(a, Stop{StopReason::Pause, {}, {}, false});
 }
@@ -471,9 +524,10 @@ Json stack_frame(Adapter* a, int64_t id, std::string name, int bank, uint16_t pc
 
 void stack_trace(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
-    int64_t start = Args_int(args, "startFrame", 0);
-    int64_t levels = Args_int(args, "levels", 0);
-    if (wrong_arguments(a, request, args)) return;
+    int64_t start = Args_count(args, "startFrame", 0);
+    int64_t levels = Args_count(args, "levels", 0);
+    Args_object(args, "format");
+    if (!need_thread(a, request, args)) return;
     Session* s = &a->session;
     std::vector<CallFrame> calls = Session_calls(s);
     Json frames = Json::array();
@@ -498,7 +552,9 @@ void stack_trace(Adapter* a, const Request& request, const Args& args) {
     respond(a, request, Json{{"stackFrames", page}, {"totalFrames", frames.size()}});
 }
 
-void scopes(Adapter* a, const Request& request, const Args&) {
+void scopes(Adapter* a, const Request& request, const Args& args) {
+    Args_int(args, "frameId", 0);
+    if (wrong_arguments(a, request, args)) return;
     Json list = Json::array();
     for (auto [name, ref] :
          {std::pair{"Registers", REGISTERS_REF}, {"Pairs", PAIRS_REF}, {"Devices", DEVICES_REF}})
@@ -518,6 +574,10 @@ Json variable(const std::string& name, int64_t value, int digits, const std::str
 void variables(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
     int64_t ref = Args_int(args, "variablesReference", 0);
+    check_strings(args, {"filter"});
+    Args_count(args, "start", 0);
+    Args_count(args, "count", 0);
+    Args_object(args, "format");
     if (wrong_arguments(a, request, args)) return;
     Session* s = &a->session;
     CPU* cpu = &s->computer.cpu;
@@ -560,6 +620,8 @@ void set_variable(Adapter* a, const Request& request, const Args& args) {
     if (!need_stopped(a, request)) return;
     std::string name = Args_string(args, "name", "");
     std::string text = Args_string(args, "value", "");
+    Args_int(args, "variablesReference", 0);
+    Args_object(args, "format");
     if (wrong_arguments(a, request, args)) return;
     Session* s = &a->session;
     CPU* cpu = &s->computer.cpu;
@@ -606,6 +668,9 @@ void set_variable(Adapter* a, const Request& request, const Args& args) {
 void evaluate(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
     std::string text = Args_string(args, "expression", "");
+    Args_int(args, "frameId", 0);
+    check_strings(args, {"context"});
+    Args_object(args, "format");
     if (wrong_arguments(a, request, args)) return;
     Expr expr;
     std::string error;
@@ -660,7 +725,7 @@ void read_memory(Adapter* a, const Request& request, const Args& args) {
     if (!need_launch(a, request)) return;
     std::string reference = Args_string(args, "memoryReference", "");
     int64_t offset = Args_int(args, "offset", 0);
-    int64_t count = std::clamp<int64_t>(Args_int(args, "count", 0), 0, ADDRESS_END);
+    int64_t count = std::min<int64_t>(Args_count(args, "count", 0), ADDRESS_END);
     if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
@@ -684,6 +749,7 @@ void write_memory(Adapter* a, const Request& request, const Args& args) {
     std::string reference = Args_string(args, "memoryReference", "");
     int64_t offset = Args_int(args, "offset", 0);
     std::string data = Args_string(args, "data", "");
+    check_bools(args, {"allowPartial"});
     if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
@@ -773,7 +839,8 @@ void disassemble(Adapter* a, const Request& request, const Args& args) {
     std::string reference = Args_string(args, "memoryReference", "");
     int64_t byte_offset = Args_int(args, "offset", 0);
     int64_t offset = std::clamp<int64_t>(Args_int(args, "instructionOffset", 0), -4096, 4096);
-    int64_t count = std::clamp<int64_t>(Args_int(args, "instructionCount", 0), 0, 4096);
+    int64_t count = std::min<int64_t>(Args_count(args, "instructionCount", 0), 4096);
+    check_bools(args, {"resolveSymbols"});
     if (wrong_arguments(a, request, args)) return;
     int64_t address = 0;
     std::string error;
@@ -812,8 +879,8 @@ void disassemble(Adapter* a, const Request& request, const Args& args) {
     respond(a, request, Json{{"instructions", list}});
 }
 
-void exception_info(Adapter* a, const Request& request, const Args&) {
-    if (!need_launch(a, request)) return;
+void exception_info(Adapter* a, const Request& request, const Args& args) {
+    if (!need_launch(a, request) || !need_thread(a, request, args)) return;
     uint16_t pc = CPU_pc(&a->session.computer.cpu);
     char text[64];
     std::snprintf(text, sizeof text, "Illegal opcode 0x%02X at 0x%04X", Session_peek(&a->session, pc), pc);
@@ -826,12 +893,16 @@ void finish(Adapter* a) {
     Messages_event(&a->out, "terminated", Json());
 }
 
-void disconnect(Adapter* a, const Request& request, const Args&) {
+void disconnect(Adapter* a, const Request& request, const Args& args) {
+    check_bools(args, {"restart", "terminateDebuggee", "suspendDebuggee"});
+    if (wrong_arguments(a, request, args)) return;
     respond(a, request);
     a->quit = true;
 }
 
-void terminate(Adapter* a, const Request& request, const Args&) {
+void terminate(Adapter* a, const Request& request, const Args& args) {
+    check_bools(args, {"restart"});
+    if (wrong_arguments(a, request, args)) return;
     respond(a, request);
     if (a->launched && a->session.state != RunState::Ended) {
         a->session.state = RunState::Ended;
@@ -848,6 +919,7 @@ struct Route {
 constexpr Route routes[] = {
     {"initialize", initialize},
     {"launch", launch},
+    {"attach", attach},
     {"configurationDone", configuration_done},
     {"setBreakpoints", set_breakpoints},
     {"setFunctionBreakpoints", set_function_breakpoints},
