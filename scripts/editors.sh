@@ -4,8 +4,9 @@
 # code-server from npm into build-editors/ (big, never committed) and packages
 # the VS Code extension into build-editors/lumacor.vsix, which must pack
 # without a warning. With --test it also runs the dap-mode set-up in
-# `emacs --batch` and drives the packaged extension in code-server under
-# headless Chromium. Only where code-server cannot be installed is the
+# `emacs --batch`, the nvim-dap set-up in headless Neovim (against a
+# stand-in for nvim-dap, which Debian does not package), and drives the
+# packaged extension in code-server under headless Chromium. Only where code-server cannot be installed is the
 # VS Code part skipped, and then with a loud line.
 #   bash scripts/editors.sh [--test]
 set -euo pipefail
@@ -16,10 +17,11 @@ jobs=${JOBS:-2}
 then=${1:-}
 started=$SECONDS
 
-# Debian's emacs and dap-mode for the Emacs test; chromium for code-server's
+# Debian's emacs and dap-mode for the Emacs test; neovim for the Neovim one;
+# chromium for code-server's
 # page; Kerberos and libsecret headers for the native modules code-server
 # builds; ripgrep, which stands in for the one code-server would download.
-bash scripts/deps.sh test emacs-nox elpa-dap-mode chromium libkrb5-dev libsecret-1-dev ripgrep
+bash scripts/deps.sh test emacs-nox elpa-dap-mode neovim chromium libkrb5-dev libsecret-1-dev ripgrep
 
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs" --target lumacor-debug lumacor-asm rom_demo
@@ -39,6 +41,9 @@ if [ "$then" = --test ]; then
   HOME=$home PATH="$(dirname "$asm"):$(dirname "$adapter"):$PATH" \
     emacs --batch -l "$root/tests/editors/dap-lumacor-test.el" "$demo"
   rm -rf "$home"
+  echo "== Neovim: nvim-dap set-up =="
+  LUMACOR_ASM=$asm LUMACOR_DEBUG=$adapter LUMACOR_DEMO=$demo \
+    nvim --headless -u NONE -i NONE -c "luafile $root/tests/editors/nvim-dap-test.lua"
 fi
 
 # code-server's copy of VS Code fetches a ripgrep build from the network

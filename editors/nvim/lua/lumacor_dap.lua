@@ -2,6 +2,7 @@
 -- standard input and output), a launch that assembles the program with
 -- debug information first (errors go to the quickfix list), the signs of
 -- breakpoints and the stopped line, and keys for the steps backwards.
+-- Works with nvim-dap 0.6 and later (Neovim 0.7 runs nvim-dap up to 0.7.0).
 --
 --   require('lumacor_dap').setup()             -- tools on PATH
 --   require('lumacor_dap').setup({ adapter = '/path/to/lumacor-debug',
@@ -35,28 +36,42 @@ function M.setup(opts)
   opts = opts or {}
   local dap = require('dap')
 
-  dap.adapters.lumacor = function(callback)
+  -- The launch is assembled here, once nvim-dap has filled in the
+  -- configuration: an adapter that does not call back starts no session in
+  -- every nvim-dap version, while dap.ABORT exists only from 0.7 on.
+  dap.adapters.lumacor = function(callback, config)
+    if (config.program or '') == '' then
+      vim.notify('lumacor: no ROM image given: launch cancelled', vim.log.levels.WARN)
+      return
+    end
+    if config.source and not assemble(opts.assembler, config.source, config.program) then
+      vim.notify('lumacor: ' .. config.source .. ' did not assemble (see the quickfix list): launch cancelled',
+        vim.log.levels.ERROR)
+      return
+    end
     local exe = find('lumacor-debug', opts.adapter)
     if exe then callback({ type = 'executable', command = exe }) end
   end
 
-  -- The ROM is the current .asm file's name with .rom, assembled anew
-  -- before each launch; from another buffer it is asked for.
+  -- The current .asm file, assembled anew before each launch into the .rom
+  -- beside it; from another buffer the ROM is asked for.
+  local function source()
+    local file = vim.fn.expand('%:p')
+    if file:match('%.asm$') then return file end
+    return nil
+  end
   local function program()
-    local source = vim.fn.expand('%:p')
-    if source:match('%.asm$') then
-      local rom = source:gsub('%.asm$', '.rom')
-      if not assemble(opts.assembler, source, rom) then return dap.ABORT end
-      return rom
-    end
+    local file = source()
+    if file then return (file:gsub('%.asm$', '.rom')) end
     local rom = vim.fn.input('ROM image: ', vim.fn.getcwd() .. '/', 'file')
-    return rom ~= '' and vim.fn.fnamemodify(rom, ':p') or dap.ABORT
+    return rom ~= '' and vim.fn.fnamemodify(rom, ':p') or ''
   end
 
   local launch = {
     type = 'lumacor',
     request = 'launch',
     name = 'lumacor: debug ROM',
+    source = source,
     program = program,
     stopOnEntry = false,
   }
