@@ -90,7 +90,11 @@ A bare program name is looked up on `exec-path'."
     (dap--step command session)))
 
 (defun dap-lumacor-step-back ()
-  "Undo one instruction (or step backwards over a call)."
+  "Go back one instruction, to the moment before the last one ran.
+Each step back undoes exactly one instruction: after a call has
+returned, it lands on that call's RET inside the routine, not on
+the CALL.  To go back over a whole call, set a breakpoint on the
+CALL and use `dap-lumacor-reverse-continue'."
   (interactive)
   (dap-lumacor--request "stepBack"))
 
