@@ -146,11 +146,12 @@ const debugConfigurations = {
     return [{ type: 'lumacor', request: 'launch', name: 'Debug main.asm', source: '${workspaceFolder}/main.asm' }];
   },
 
-  // F5 without a launch.json gives an empty configuration.
+  // F5 without a launch.json gives an empty configuration (Ctrl+F5 one
+  // with only noDebug).
   resolveDebugConfiguration(folder, config) {
     if (config.type || config.request || config.name) return config;
     const source = activeAssembly();
-    if (source) return launchOf(folder, source);
+    if (source) return { ...config, ...launchOf(folder, source) };
     vscode.window.showErrorMessage('lumacor: open the .asm file to debug (or a launch.json that names its "program") and press F5 again.');
     return undefined;
   },
