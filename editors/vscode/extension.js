@@ -159,6 +159,12 @@ const debugConfigurations = {
   // A launch stops here, with the reason shown, when its program cannot be
   // assembled: every F5 says the same, and none waits on a task.
   async resolveDebugConfigurationWithSubstitutedVariables(folder, config) {
+    const strings = (list) => Array.isArray(list) && list.every((item) => typeof item === 'string');
+    if ((config.source !== undefined && typeof config.source !== 'string') ||
+        (config.includeDirs !== undefined && !strings(config.includeDirs))) {
+      vscode.window.showErrorMessage('lumacor: a launch\'s "source" must be a path, and its "includeDirs" a list of paths.');
+      return undefined;
+    }
     if (config.request !== 'launch' || (!config.source && !assemblesFirst(folder, config))) return config;
     const found = findTool('lumacor-asm', 'assemblerPath');
     if (found.error) {
@@ -169,7 +175,7 @@ const debugConfigurations = {
     const program = config.program || romOf(config.source);
     const definition = { type: 'lumacor-asm', source: config.source, output: program };
     if (config.debugInfo) definition.debugInfo = config.debugInfo;
-    if (Array.isArray(config.includeDirs)) definition.includeDirs = config.includeDirs;
+    if (config.includeDirs) definition.includeDirs = config.includeDirs;
     const task = assembleTask({ definition, scope: folder ?? vscode.TaskScope.Workspace });
     if (!(await succeeds(task))) {
       vscode.window.showErrorMessage(`lumacor: ${path.basename(config.source)} did not assemble: its errors are in the Problems view.`);
