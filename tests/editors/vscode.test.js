@@ -107,10 +107,12 @@ async function main() {
   const page = await browser.newPage();
   page.setDefaultTimeout(90000);
   try {
-    for (let tries = 0; ; tries++) { // until code-server listens
+    // Until code-server listens and serves its page: while it starts, it may
+    // answer 404.
+    for (let tries = 0; ; tries++) {
       const loaded = await page.goto(`http://127.0.0.1:${port}/?folder=${encodeURIComponent(ws)}`).catch((e) => e);
-      if (!(loaded instanceof Error)) break;
-      if (tries > 60) throw loaded;
+      if (!(loaded instanceof Error) && loaded?.ok()) break;
+      if (tries > 60) throw loaded instanceof Error ? loaded : new Error(`code-server answers ${loaded?.status()}`);
       await new Promise((r) => setTimeout(r, 500));
     }
     await page.locator('.explorer-folders-view ::-p-text(demo.asm)').click();
