@@ -61,5 +61,5 @@ local ok, err = pcall(function()
   end
 end)
 if not ok then fail(tostring(err)) end
-print('nvim-dap: a launch that does not assemble starts nothing, the demo starts: ok')
+io.stdout:write('nvim-dap: a launch that does not assemble starts nothing, the demo starts: ok\n')
 vim.cmd('qall!')
