@@ -6,30 +6,14 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import {
-  decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, saveDownloads, temporaryFolder, webBuild,
+  decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, temporaryFolder, webBuild,
 } from '../web/support.mjs';
+import { openStudio as openStudioIn, studio } from './support.mjs';
 
-const studio = fileUrl(path.join(webBuild, 'studio.html'));
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(() => browser.shut());
-
-// A fresh page on the studio; answers its prompts with `answers` in turn and
-// keeps what it downloads in page.downloads.folder.
-async function openStudio(answers = []) {
-  // A context of its own: storage (projects, save RAM) starts empty.
-  const context = await browser.createBrowserContext();
-  const page = await context.newPage();
-  await page.setViewport({ width: 1400, height: 900 });
-  page.pageErrors = [];
-  page.on('pageerror', (error) => page.pageErrors.push(error.message));
-  page.on('dialog', (dialog) => dialog.accept(answers.shift()));
-  const folder = temporaryFolder();
-  page.downloads = { folder, ...await saveDownloads(browser, folder, context.id) };
-  await page.goto(studio);
-  await page.evaluate(() => window.lumacorStudio.ready);
-  return page;
-}
+const openStudio = (answers = []) => openStudioIn(browser, { answers });
 
 const problems = (page) => page.$$eval('#problems li', (items) => items.map((item) => item.textContent));
 // The editor's lines holding an error mark, by number.

@@ -11,7 +11,7 @@
 //     keys drive; `context.show(name, ...args)` asks the page to show one.
 // Scripts (and tests) drive the page through window.lumacorStudio.
 import { openProjects, memoryProjects } from './projects.js';
-import { projectToZip, projectFromZip } from './projects.js';
+import { projectToZip, projectFromZip, projectsToZip } from './projects.js';
 import { createStore } from './store.js';
 import { createBuild } from './build.js';
 import { instantiateTools } from './tools.js';
@@ -158,6 +158,34 @@ async function exportZip() {
   download(`${store.project.name}.zip`, projectToZip(store.project), 'application/zip');
 }
 
+async function exportAll() {
+  await store.storeNow();
+  const all = [];
+  for (const name of await store.names()) all.push(name === store.project.name ? store.project : await store.projects.get(name));
+  download('lumacor-projects.zip', projectsToZip(all), 'application/zip');
+}
+
+// What the store says of the browser's storage and of other tabs.
+function listenToStore() {
+  store.on('refused', (error) => {
+    say(`The browser refused to store ${store.project.name} (${error?.name || 'refused'}${
+      error?.name === 'QuotaExceededError' ? ': its storage is full' : ''}): export it as .zip to keep it.`, true);
+    $('status-export').hidden = false;
+  });
+  store.on('stored', () => { $('status-export').hidden = true; });
+  store.on('shared', () => say(`${store.project.name} is open in another tab as well: changes made in either ` +
+    'come into the other, and a file changed in both keeps the other tab\'s text in a copy beside it.'));
+  store.on('merged', (copies, touched) => {
+    if (copies.length) {
+      say(copies.map(([name, copy]) => `${name} was changed in another tab too: its text there is kept in ${copy}.`)
+        .join(' '), true);
+    } else if (touched.length) {
+      say(`Changed in another tab: ${touched.join(', ')}.`);
+    }
+    listFiles();
+  });
+}
+
 function newFile() {
   const name = ask('Name of the new file:', 'new.asm');
   if (!name) return;
@@ -277,6 +305,8 @@ function wireControls() {
   on('project-delete', deleteProject);
   on('project-import', () => $('zip-file').click());
   on('project-export', exportZip);
+  on('project-export-all', exportAll);
+  on('status-export', exportZip);
   $('zip-file').addEventListener('change', () => {
     if ($('zip-file').files.length) importZip($('zip-file').files[0]);
     $('zip-file').value = '';
@@ -308,6 +338,9 @@ async function start() {
   build.on('problems', listFiles);
   build.on('built', sayBuilt);
   store.on('file', () => listFiles());
+  listenToStore();
+  // Storage the browser may clear when space runs short, unless it grants this.
+  const persisted = navigator.storage?.persist ? navigator.storage.persist().catch(() => false) : Promise.resolve(false);
 
   const context = { store, build, say, open: openFile, show: (name, ...args) => side.get(name)?.show?.(...args) };
   editors.push(artPanel(context), codePanel(context));
@@ -322,8 +355,9 @@ async function start() {
   const wanted = localStorage.getItem('lumacor-studio:project');
   await switchProject(names.includes(wanted) ? wanted : names.includes('demo') ? 'demo' : names[0]);
   updateButtons();
-  say(store.projects.temporary ? 'This browser keeps no projects here: export them as .zip before closing the page.'
-    : 'Ctrl+Enter builds and runs the game.', Boolean(store.projects.temporary));
+  if (store.projects.temporary) say('This browser keeps no projects here: export them as .zip before closing the page.', true);
+  else if (!$('status').textContent) say('Ctrl+Enter builds and runs the game.');
+  store.persistent = await persisted;
 }
 
 // The problem list under the game: every diagnostic of the latest check or build.
@@ -351,6 +385,10 @@ const ready = start().catch((error) => {
 window.lumacorStudio = Object.freeze({
   ready,
   files: () => store.files(),
+  file: (name) => store.file(name),
+  // Whether changes are still to be stored, and whether the browser keeps the storage for good.
+  get unsaved() { return store ? store.unsaved : false; },
+  get persistent() { return Boolean(store?.persistent); },
   async setFile(name, contents) {
     store.setFile(name, typeof contents === 'string' ? contents : new Uint8Array(contents));
     listFiles();
