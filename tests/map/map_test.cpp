@@ -18,10 +18,11 @@ namespace {
 // Copies the patterns and the palette with the DMA, then shows room ROOM,
 // packed or not; the include is "level.inc".
 std::string room_program(int room, bool packed) {
-    std::string show = packed ? "        LDW   p0, level_room_" + std::to_string(room) +
-                                    "\n        LDW   p2, VRAM_TILE_MAP\n        CALL  map_unpack\n"
-                              : "        LDW   p6, level_room_" + std::to_string(room) +
-                                    "\n        LDW   p2, VRAM_TILE_MAP\n        LDW   p4, 2304\n        CALL  map_copy\n";
+    std::string show =
+        packed ? "        LDW   p0, level_room_" + std::to_string(room) +
+                     "\n        LDW   p2, VRAM_TILE_MAP\n        CALL  map_unpack\n"
+               : "        LDW   p6, level_room_" + std::to_string(room) +
+                     "\n        LDW   p2, VRAM_TILE_MAP\n        LDW   p4, 2304\n        CALL  map_copy\n";
     return R"(
         .include "lumacor.inc"
         .start
@@ -115,9 +116,9 @@ TEST(Map, EveryFormatAndEncodingShowsTheMapAndBothFormatsGiveTheSameBytes) {
         const char* encoding;
         bool external;
     };
-    const Case cases[] = {{"tmx", "csv", false},  {"tmx", "base64", true}, {"tmx", "zlib", false},
-                          {"tmx", "gzip", true},  {"tmx", "xml", false},   {"tmj", "csv", true},
-                          {"tmj", "base64", false}, {"tmj", "zlib", true},  {"tmj", "gzip", false}};
+    const Case cases[] = {{"tmx", "csv", false},    {"tmx", "base64", true}, {"tmx", "zlib", false},
+                          {"tmx", "gzip", true},    {"tmx", "xml", false},   {"tmj", "csv", true},
+                          {"tmj", "base64", false}, {"tmj", "zlib", true},   {"tmj", "gzip", false}};
     TestMap map = random_map(5, 2, 2);
     std::string first;
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -127,7 +128,8 @@ TEST(Map, EveryFormatAndEncodingShowsTheMapAndBothFormatsGiveTheSameBytes) {
         std::string set = c.external ? (tmx ? "sets/tiles.tsx" : "sets/tiles.tsj") : "";
         std::string text = tmx ? tmx_text(map, c.encoding, set) : tmj_text(map, c.encoding, set);
         MapLevel level;
-        std::string include = convert_text("level", text, test_files(map, tsx_text(map), tsj_text(map)), &level);
+        std::string include =
+            convert_text("level", text, test_files(map, tsx_text(map), tsj_text(map)), &level);
         if (first.empty()) {
             first = include;
             expect_rooms_shown(map, level, include, false);
@@ -204,7 +206,7 @@ TEST(Map, ObjectsGoToTheTableOfTheirRoom) {
         .include "map.inc"
         .include "level.inc"
 )",
-            include);
+               include);
     uint8_t want[] = {1, 3, 16, 8, 255};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(Bus_read(&run.computer.bus, uint16_t(0xC000 + i)), want[i]) << i;
 }
@@ -227,7 +229,8 @@ TEST(Map, PackedRoomsAreSmallAndCheapToUnpack) {
     std::string include = convert_text("m", tmx_text(map, "csv"), test_files(map), &level, true);
     MapRun packed_run(room_program(0, true), include), plain_run(room_program(0, false), include);
     EXPECT_TRUE(std::equal(packed_run.computer.gpu.vram + VRAM_TILE_MAP,
-                           packed_run.computer.gpu.vram + VRAM_TILE_MAP + MAP_ROOM_BYTES, level.rooms[0].begin()));
+                           packed_run.computer.gpu.vram + VRAM_TILE_MAP + MAP_ROOM_BYTES,
+                           level.rooms[0].begin()));
     // 24 runs of 32 cells: a few dozen instructions each, whatever their length.
     ASSERT_EQ(Map_pack(level.rooms[0]).size(), 24u * 4 + 1);
     int routine = packed_run.instructions - plain_run.instructions;
@@ -289,26 +292,31 @@ TEST(Map, EachErrorNamesItsPlaceAndNothingIsConverted) {
              for (int t = 0; t < 320; ++t) {
                  for (int k = 0; k < 64; ++k)
                      if (random() % 2) {
-                         uint8_t* p = &m->tiles.rgba[(size_t(t / 4 * 8 + k / 8) * 32 + t % 4 * 8 + k % 8) * 4];
+                         uint8_t* p =
+                             &m->tiles.rgba[(size_t(t / 4 * 8 + k / 8) * 32 + t % 4 * 8 + k % 8) * 4];
                          p[0] = 200, p[3] = 255;
                      }
                  m->layers[0].gids[size_t(t)] = uint32_t(t + 1);
              }
          },
-         nullptr, "layer back, cell 0,4 (room 0, cell 0,4): 321 patterns after sharing; tiles 0-255 hold at most 256"},
+         nullptr,
+         "layer back, cell 0,4 (room 0, cell 0,4): 321 patterns after sharing; tiles 0-255 hold at most 256"},
         {"room size", nullptr, [](std::string* text) { replace_all(text, "width=\"64\"", "width=\"60\""); },
          "a map of 60 x 24 cells is not a whole number of rooms of 32 x 24 cells"},
-        {"tile size", nullptr, [](std::string* text) { replace_all(text, "tilewidth=\"8\"", "tilewidth=\"16\""); },
+        {"tile size", nullptr,
+         [](std::string* text) { replace_all(text, "tilewidth=\"8\"", "tilewidth=\"16\""); },
          "tiles of 16 x 8; the machine's tiles are 8 x 8"},
         {"missing image", nullptr, [](std::string* text) { replace_all(text, "tiles.png", "gone.png"); },
          "tileset tiles: image gone.png: No such file or directory"},
         {"unknown encoding", nullptr, [](std::string* text) { replace_all(text, "\"csv\"", "\"hex\""); },
          "layer back: unknown encoding 'hex'"},
         {"zstd", nullptr,
-         [](std::string* text) { replace_all(text, "encoding=\"csv\"", "encoding=\"base64\" compression=\"zstd\""); },
+         [](std::string* text) {
+             replace_all(text, "encoding=\"csv\"", "encoding=\"base64\" compression=\"zstd\"");
+         },
          "layer back: zstd compression is not read"},
-        {"turned tile", [](TestMap* m) { m->layers[0].gids[65] = 0x20000003, m->layers[1].gids[65] = 0; }, nullptr,
-         "layer back, cell 1,1 (room 0, cell 1,1): tile turned by 90 degrees"},
+        {"turned tile", [](TestMap* m) { m->layers[0].gids[65] = 0x20000003, m->layers[1].gids[65] = 0; },
+         nullptr, "layer back, cell 1,1 (room 0, cell 1,1): tile turned by 90 degrees"},
         {"overlap", [](TestMap* m) { m->layers[0].gids[2] = m->layers[1].gids[2] = 3; }, nullptr,
          "layer front, cell 2,0 (room 0, cell 2,0): layer back has a tile here too"},
         {"id property", [](TestMap* m) { m->objects[1].id = 300; }, nullptr,
@@ -342,7 +350,8 @@ TEST(Map, EveryProblemIsListedNotJustTheFirst) {
     EXPECT_FALSE(Map_convert("m.tmj", text, {}, test_files(map), &level));
     ASSERT_EQ(level.errors.size(), 4u) << "the image, and the cells' problems of their own";
     EXPECT_EQ(level.errors[0], "m.tmj: tileset tiles: image gone.png: No such file or directory");
-    for (const std::string& line : level.errors) EXPECT_EQ(line.find("in no tileset"), std::string::npos) << line;
+    for (const std::string& line : level.errors)
+        EXPECT_EQ(line.find("in no tileset"), std::string::npos) << line;
 }
 
 } // namespace

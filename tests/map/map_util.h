@@ -32,7 +32,7 @@ struct TestMap {
 // Random tiles of at most two colours each, from a few colours with black
 // among them, with transparent texels; tile 0 is wholly transparent.
 inline GfxPicture random_tileset(std::mt19937& random, int count) {
-    static const uint8_t colors[][3] = {{0, 0, 0},     {255, 0, 0},   {0, 200, 0},  {30, 60, 255},
+    static const uint8_t colors[][3] = {{0, 0, 0},     {255, 0, 0},     {0, 200, 0},   {30, 60, 255},
                                         {250, 250, 0}, {255, 255, 255}, {120, 40, 90}, {0, 180, 180}};
     GfxPicture picture{32, (count + 3) / 4 * 8, {}};
     picture.rgba.assign(static_cast<size_t>(picture.width) * picture.height * 4, 0);
@@ -40,7 +40,7 @@ inline GfxPicture random_tileset(std::mt19937& random, int count) {
         const uint8_t* pair[2] = {colors[random() % 8], colors[random() % 8]};
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) {
-                unsigned pick = random() % 3; // transparent, one colour or the other
+                unsigned pick = random() % 3;          // transparent, one colour or the other
                 if (pick == 2 && t % 5 == 0) pick = 1; // some tiles of one colour
                 if (pick == 0 && t % 4 == 0) pick = 1; // some tiles wholly opaque
                 if (pick == 0) continue;
@@ -109,24 +109,28 @@ inline std::string encoded(const std::vector<uint32_t>& gids, const std::string&
 
 inline std::string csv(const std::vector<uint32_t>& gids) {
     std::string out;
-    for (size_t n = 0; n < gids.size(); ++n) out += std::to_string(gids[n]) + (n + 1 < gids.size() ? "," : "");
+    for (size_t n = 0; n < gids.size(); ++n)
+        out += std::to_string(gids[n]) + (n + 1 < gids.size() ? "," : "");
     return out;
 }
 
 // Tile layer formats: "csv", "base64", "zlib", "gzip", and in TMX also
 // "xml" (a <tile> element a cell). With `tileset_file` the tileset is
 // external (its text is then tsx_text or tsj_text).
-inline std::string tmx_text(const TestMap& map, const std::string& format, const std::string& tileset_file = "") {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<map version=\"1.8\" orientation=\"orthogonal\" "
-                      "renderorder=\"right-down\" width=\"" +
-                      std::to_string(map.width) + "\" height=\"" + std::to_string(map.height) +
-                      "\" tilewidth=\"8\" tileheight=\"8\" infinite=\"0\">\n";
+inline std::string tmx_text(const TestMap& map, const std::string& format,
+                            const std::string& tileset_file = "") {
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<map version=\"1.8\" orientation=\"orthogonal\" "
+        "renderorder=\"right-down\" width=\"" +
+        std::to_string(map.width) + "\" height=\"" + std::to_string(map.height) +
+        "\" tilewidth=\"8\" tileheight=\"8\" infinite=\"0\">\n";
     int count = map.tiles.width / 8 * (map.tiles.height / 8);
     if (!tileset_file.empty())
         out += " <tileset firstgid=\"1\" source=\"" + tileset_file + "\"/>\n";
     else
         out += " <tileset firstgid=\"1\" name=\"tiles\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"" +
-               std::to_string(count) + "\" columns=\"4\">\n  <image source=\"tiles.png\" width=\"32\" height=\"" +
+               std::to_string(count) +
+               "\" columns=\"4\">\n  <image source=\"tiles.png\" width=\"32\" height=\"" +
                std::to_string(map.tiles.height) + "\"/>\n </tileset>\n";
     for (const TestLayer& layer : map.layers) {
         out += " <layer name=\"" + layer.name + "\" width=\"" + std::to_string(map.width) + "\" height=\"" +
@@ -149,8 +153,8 @@ inline std::string tmx_text(const TestMap& map, const std::string& format, const
         const TestObject& o = map.objects[i];
         char place[64];
         std::snprintf(place, sizeof place, "x=\"%g\" y=\"%g\"", o.x, o.y);
-        out += "  <object id=\"" + std::to_string(i + 1) + "\"" + (o.type.empty() ? "" : " type=\"" + o.type + "\"") +
-               " " + place;
+        out += "  <object id=\"" + std::to_string(i + 1) + "\"" +
+               (o.type.empty() ? "" : " type=\"" + o.type + "\"") + " " + place;
         if (o.id < 0)
             out += "/>\n";
         else
@@ -162,7 +166,8 @@ inline std::string tmx_text(const TestMap& map, const std::string& format, const
 
 inline std::string tsx_text(const TestMap& map) {
     int count = map.tiles.width / 8 * (map.tiles.height / 8);
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset version=\"1.8\" name=\"tiles\" tilewidth=\"8\" "
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset version=\"1.8\" name=\"tiles\" "
+           "tilewidth=\"8\" "
            "tileheight=\"8\" tilecount=\"" +
            std::to_string(count) + "\" columns=\"4\">\n <image source=\"tiles.png\" width=\"32\" height=\"" +
            std::to_string(map.tiles.height) + "\"/>\n</tileset>\n";
@@ -171,11 +176,13 @@ inline std::string tsx_text(const TestMap& map) {
 inline std::string tsj_text(const TestMap& map) {
     int count = map.tiles.width / 8 * (map.tiles.height / 8);
     return "{\"type\":\"tileset\",\"name\":\"tiles\",\"tilewidth\":8,\"tileheight\":8,\"tilecount\":" +
-           std::to_string(count) + ",\"columns\":4,\"image\":\"tiles.png\",\"imagewidth\":32,\"imageheight\":" +
+           std::to_string(count) +
+           ",\"columns\":4,\"image\":\"tiles.png\",\"imagewidth\":32,\"imageheight\":" +
            std::to_string(map.tiles.height) + "}";
 }
 
-inline std::string tmj_text(const TestMap& map, const std::string& format, const std::string& tileset_file = "") {
+inline std::string tmj_text(const TestMap& map, const std::string& format,
+                            const std::string& tileset_file = "") {
     int count = map.tiles.width / 8 * (map.tiles.height / 8);
     std::string out = "{\"type\":\"map\",\"orientation\":\"orthogonal\",\"infinite\":false,\"width\":" +
                       std::to_string(map.width) + ",\"height\":" + std::to_string(map.height) +
@@ -187,8 +194,9 @@ inline std::string tmj_text(const TestMap& map, const std::string& format, const
                std::to_string(count) + ",\"columns\":4,\"image\":\"tiles.png\"}";
     out += "],\"layers\":[";
     for (const TestLayer& layer : map.layers) {
-        out += "{\"type\":\"tilelayer\",\"name\":\"" + layer.name + "\",\"width\":" + std::to_string(map.width) +
-               ",\"height\":" + std::to_string(map.height) + ",";
+        out += "{\"type\":\"tilelayer\",\"name\":\"" + layer.name +
+               "\",\"width\":" + std::to_string(map.width) + ",\"height\":" + std::to_string(map.height) +
+               ",";
         if (format == "csv") {
             out += "\"data\":[" + csv(layer.gids) + "]},";
         } else {
@@ -202,10 +210,11 @@ inline std::string tmj_text(const TestMap& map, const std::string& format, const
         const TestObject& o = map.objects[i];
         char place[64];
         std::snprintf(place, sizeof place, "\"x\":%g,\"y\":%g", o.x, o.y);
-        out += (i ? "," : "") + std::string("{\"id\":") + std::to_string(i + 1) + ",\"type\":\"" + o.type + "\"," +
-               place;
+        out += (i ? "," : "") + std::string("{\"id\":") + std::to_string(i + 1) + ",\"type\":\"" + o.type +
+               "\"," + place;
         if (o.id >= 0)
-            out += ",\"properties\":[{\"name\":\"id\",\"type\":\"int\",\"value\":" + std::to_string(o.id) + "}]";
+            out +=
+                ",\"properties\":[{\"name\":\"id\",\"type\":\"int\",\"value\":" + std::to_string(o.id) + "}]";
         out += "}";
     }
     return out + "]}]}";

@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 255));
     app.add_flag("--pack", pack, "store the rooms run-length packed, for map_unpack in map.inc");
     app.add_option("--palette-from", palette_from, "keep the palette order of a PNG picture");
-    app.add_option("--preview", preview, "write every room as the machine shows it, in the room grid, as PNG");
+    app.add_option("--preview", preview,
+                   "write every room as the machine shows it, in the room grid, as PNG");
     app.add_option("-d,--depfile", depfile, "write a make-style list of the files the map was read from");
     if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
     if (output.empty() && preview.empty()) {

@@ -49,7 +49,8 @@ struct Converter {
         char text[96];
         std::snprintf(text, sizeof text, "cell %d,%d (room %d, cell %d,%d)", column, row, room,
                       column % MAP_ROOM_COLUMNS, row % MAP_ROOM_ROWS);
-        return (layer == NO_LAYER ? "" : "layer " + model.layers[static_cast<size_t>(layer)].name + ", ") + text;
+        return (layer == NO_LAYER ? "" : "layer " + model.layers[static_cast<size_t>(layer)].name + ", ") +
+               text;
     }
     void error(int layer, int n, const std::string& text) const {
         level->errors.push_back(path + ": " + place(layer, n) + ": " + text);
@@ -61,7 +62,8 @@ struct Converter {
         int best = -1;
         for (size_t i = 0; i < model.tilesets.size(); ++i)
             if (model.tilesets[i].first_gid <= gid &&
-                (best < 0 || model.tilesets[i].first_gid > model.tilesets[static_cast<size_t>(best)].first_gid))
+                (best < 0 ||
+                 model.tilesets[i].first_gid > model.tilesets[static_cast<size_t>(best)].first_gid))
                 best = static_cast<int>(i);
         return best;
     }
@@ -75,12 +77,14 @@ struct Converter {
                 if (gid == 0) continue;
                 int cell = static_cast<int>(n), li = static_cast<int>(l);
                 if (raw & GID_TURNS) {
-                    error(li, cell, "tile turned by 90 degrees; the machine flips tiles but does not turn them");
+                    error(li, cell,
+                          "tile turned by 90 degrees; the machine flips tiles but does not turn them");
                     continue;
                 }
                 int set = owner(gid);
                 if (set < 0 || gid - model.tilesets[static_cast<size_t>(set)].first_gid >=
-                                   static_cast<uint32_t>(std::max(0, model.tilesets[static_cast<size_t>(set)].tile_count))) {
+                                   static_cast<uint32_t>(
+                                       std::max(0, model.tilesets[static_cast<size_t>(set)].tile_count))) {
                     // A tileset that could not be read has been reported already.
                     if (set < 0 || model.tilesets[static_cast<size_t>(set)].has_image)
                         error(li, cell, "tile " + std::to_string(gid) + " is in no tileset");
@@ -92,7 +96,8 @@ struct Converter {
                               " has a tile here too; a cell shows one tile");
                     continue;
                 }
-                cells[n] = {li, set, static_cast<int>(gid - model.tilesets[static_cast<size_t>(set)].first_gid),
+                cells[n] = {li, set,
+                            static_cast<int>(gid - model.tilesets[static_cast<size_t>(set)].first_gid),
                             raw & (GID_FLIP_H | GID_FLIP_V)};
             }
         }
@@ -123,7 +128,8 @@ struct Converter {
     // The palette in order (the one asked for, then the map's colours as
     // they first show, cell by cell); a tile of more than two colours is
     // reported once, at its first cell.
-    std::vector<GfxColor> check_colors(const std::vector<Placed>& cells, const std::vector<GfxColor>& keep) const {
+    std::vector<GfxColor> check_colors(const std::vector<Placed>& cells,
+                                       const std::vector<GfxColor>& keep) const {
         std::vector<uint32_t> order;
         for (GfxColor c : keep) {
             uint32_t rgb = uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b;
@@ -142,7 +148,8 @@ struct Converter {
                 for (int x = 0; x < 8; ++x) {
                     int64_t rgb = texel(cell, x, y);
                     if (rgb < 0) continue;
-                    if (std::find(seen.begin(), seen.end(), rgb) == seen.end()) seen.push_back(static_cast<uint32_t>(rgb));
+                    if (std::find(seen.begin(), seen.end(), rgb) == seen.end())
+                        seen.push_back(static_cast<uint32_t>(rgb));
                     if (std::find(order.begin(), order.end(), rgb) != order.end()) continue;
                     order.push_back(static_cast<uint32_t>(rgb));
                     if (order.size() == GFX_MAX_COLORS + 1 && !too_many) {
@@ -206,8 +213,9 @@ struct Converter {
             }
             MapObject object;
             if (!o.type.empty())
-                object.type = 1 + static_cast<int>(std::lower_bound(level->types.begin(), level->types.end(), o.type) -
-                                                   level->types.begin());
+                object.type =
+                    1 + static_cast<int>(std::lower_bound(level->types.begin(), level->types.end(), o.type) -
+                                         level->types.begin());
             int column = static_cast<int>(x), row = static_cast<int>(y);
             int room = row / (MAP_ROOM_ROWS * 8) * level->rooms_wide + column / (MAP_ROOM_COLUMNS * 8);
             object.x = column % (MAP_ROOM_COLUMNS * 8);
@@ -264,11 +272,14 @@ struct Converter {
         level->rooms.assign(static_cast<size_t>(level->rooms_wide) * level->rooms_high, {});
         for (size_t n = 0; n < cells.size(); ++n) {
             int column = static_cast<int>(n) % model.width, row = static_cast<int>(n) / model.width;
-            size_t room = static_cast<size_t>(row / MAP_ROOM_ROWS * level->rooms_wide + column / MAP_ROOM_COLUMNS);
-            uint8_t* cell = &level->rooms[room][CELL_SIZE * static_cast<size_t>(row % MAP_ROOM_ROWS * MAP_ROOM_COLUMNS +
-                                                                                column % MAP_ROOM_COLUMNS)];
+            size_t room =
+                static_cast<size_t>(row / MAP_ROOM_ROWS * level->rooms_wide + column / MAP_ROOM_COLUMNS);
+            uint8_t* cell =
+                &level->rooms[room][CELL_SIZE * static_cast<size_t>(row % MAP_ROOM_ROWS * MAP_ROOM_COLUMNS +
+                                                                    column % MAP_ROOM_COLUMNS)];
             const GfxCell& art = level->art.cells[n];
-            bool front = cells[n].layer != NO_LAYER && is_front(model.layers[static_cast<size_t>(cells[n].layer)].name);
+            bool front = cells[n].layer != NO_LAYER &&
+                         is_front(model.layers[static_cast<size_t>(cells[n].layer)].name);
             cell[0] = static_cast<uint8_t>(art.tile);
             cell[1] = art.colors;
             cell[2] = static_cast<uint8_t>(art.attr | (front ? ATTR_FRONT : 0));
@@ -295,8 +306,10 @@ bool Map_convert(const std::string& path, const std::string& text, const MapOpti
         bool sets_read = std::all_of(model.tilesets.begin(), model.tilesets.end(), [](const MapTileset& s) {
             return s.has_image && s.tile_width == 8 && s.tile_height == 8;
         });
-        if (sets_read && model.tile_width == 8 && model.tile_height == 8) converter.convert(options);
-        else converter.place_cells();
+        if (sets_read && model.tile_width == 8 && model.tile_height == 8)
+            converter.convert(options);
+        else
+            converter.place_cells();
     }
     if (level->errors.empty()) return true;
     std::vector<std::string> errors = std::move(level->errors);

@@ -17,7 +17,8 @@ void put_bytes(std::string* out, const uint8_t* bytes, size_t count) {
     for (size_t i = 0; i < count; i += 24) {
         *out += "        .byte ";
         for (size_t k = i; k < std::min(count, i + 24); ++k) {
-            std::snprintf(text, sizeof text, k + 1 < std::min(count, i + 24) ? "0x%02X," : "0x%02X", bytes[k]);
+            std::snprintf(text, sizeof text, k + 1 < std::min(count, i + 24) ? "0x%02X," : "0x%02X",
+                          bytes[k]);
             *out += text;
         }
         *out += '\n';
@@ -93,7 +94,8 @@ std::string Map_include_text(const MapLevel& level, const std::string& name, con
         put_bytes(&out, bytes.data(), bytes.size());
         if (pack) {
             std::vector<uint8_t> packed = Map_pack(level.rooms[r]);
-            out += room + ":                ; packed, " + std::to_string(packed.size()) + " bytes (map_unpack)\n";
+            out += room + ":                ; packed, " + std::to_string(packed.size()) +
+                   " bytes (map_unpack)\n";
             put_bytes(&out, packed.data(), packed.size());
         } else {
             out += room + ":                ; tile, colors, attr a cell, row by row\n";
@@ -107,8 +109,10 @@ void Map_room_vram(const MapLevel& level, int room, std::span<uint8_t, 8192> vra
     std::fill(vram.begin(), vram.end(), 0);
     for (size_t i = 0; i < level.art.patterns.size(); ++i) {
         size_t tile = static_cast<size_t>(level.art.first_tile) + i;
-        std::copy(level.art.patterns[i].a.begin(), level.art.patterns[i].a.end(), &vram[VRAM_PLANE_A + 8 * tile]);
-        std::copy(level.art.patterns[i].b.begin(), level.art.patterns[i].b.end(), &vram[VRAM_PLANE_B + 8 * tile]);
+        std::copy(level.art.patterns[i].a.begin(), level.art.patterns[i].a.end(),
+                  &vram[VRAM_PLANE_A + 8 * tile]);
+        std::copy(level.art.patterns[i].b.begin(), level.art.patterns[i].b.end(),
+                  &vram[VRAM_PLANE_B + 8 * tile]);
     }
     const auto& cells = level.rooms.at(static_cast<size_t>(room));
     std::copy(cells.begin(), cells.end(), &vram[VRAM_TILE_MAP]);

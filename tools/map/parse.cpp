@@ -204,8 +204,9 @@ struct Reader {
                 size_t count = static_cast<size_t>(model->width) * model->height;
                 std::string why;
                 if (data.child("chunk")) {
-                    error(path, "layer " + layer.name + ": an infinite map's chunks are not read; make the map "
-                                                        "finite (Map Properties, Infinite)");
+                    error(path, "layer " + layer.name +
+                                    ": an infinite map's chunks are not read; make the map "
+                                    "finite (Map Properties, Infinite)");
                     continue;
                 }
                 std::string encoding = data.attribute("encoding").as_string();
@@ -249,7 +250,8 @@ struct Reader {
         pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
         pugi::xml_node map = doc.child("map");
         if (!parsed || !map) {
-            error(path, std::string("not a Tiled map: ") + (parsed ? "no <map> element" : parsed.description()));
+            error(path,
+                  std::string("not a Tiled map: ") + (parsed ? "no <map> element" : parsed.description()));
             return;
         }
         model->width = map.attribute("width").as_int();
@@ -340,8 +342,9 @@ struct Reader {
                 MapTileLayer layer;
                 layer.name = text_of(node, "name");
                 if (node.contains("chunks")) {
-                    error(path, "layer " + layer.name + ": an infinite map's chunks are not read; make the map "
-                                                        "finite (Map Properties, Infinite)");
+                    error(path, "layer " + layer.name +
+                                    ": an infinite map's chunks are not read; make the map "
+                                    "finite (Map Properties, Infinite)");
                     continue;
                 }
                 size_t count = static_cast<size_t>(model->width) * model->height;
@@ -430,7 +433,8 @@ struct Reader {
 
 bool map_check_size(const std::string& path, const MapModel& model, std::vector<std::string>* errors) {
     if (model.orientation != "orthogonal")
-        errors->push_back(path + ": a map of orientation " + model.orientation + "; the machine's is orthogonal");
+        errors->push_back(path + ": a map of orientation " + model.orientation +
+                          "; the machine's is orthogonal");
     if (model.tile_width != 8 || model.tile_height != 8)
         errors->push_back(path + ": tiles of " + std::to_string(model.tile_width) + " x " +
                           std::to_string(model.tile_height) + "; the machine's tiles are 8 x 8");
