@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "gpu/gpu.h"
 #include "map_util.h"
 #include "png/png_codec.h"
 #include "process.h"
@@ -37,8 +38,9 @@ struct MapFolder {
 
 TEST(MapTool, WritesTheIncludeThePreviewAndTheDepfile) {
     MapFolder f;
-    ProcessResult result = f.run({f.dir.file("level.tmx"), "-o", f.dir.file("level.inc"), "--name", "level",
-                                  "--pack", "--preview", f.dir.file("level.png"), "-d", f.dir.file("level.d")});
+    ProcessResult result =
+        f.run({f.dir.file("level.tmx"), "-o", f.dir.file("level.inc"), "--name", "level", "--pack",
+               "--preview", f.dir.file("level.png"), "-d", f.dir.file("level.d")});
     ASSERT_EQ(result.exit_code, 0) << result.err;
 
     MapFiles files = test_files(f.map, tsx_text(f.map));
@@ -79,10 +81,11 @@ TEST(MapTool, ErrorsWriteNothingAndUsageErrorsSayHow) {
         f.run({f.dir.file("level.tmx"), "-o", f.dir.file("out.inc"), "--preview", f.dir.file("out.png")});
     EXPECT_EQ(bad.exit_code, 1);
     std::string map = f.dir.file("level.tmx");
-    EXPECT_EQ(bad.err, f.dir.file("sets/tiles.tsx") + ": tileset tiles: image " + f.dir.file("sets/tiles.png") +
-                           ": No such file or directory\n" + map +
-                           ": layer back, cell 3,0 (room 0, cell 3,0): tile turned by 90 degrees; the machine "
-                           "flips tiles but does not turn them\n");
+    EXPECT_EQ(bad.err,
+              f.dir.file("sets/tiles.tsx") + ": tileset tiles: image " + f.dir.file("sets/tiles.png") +
+                  ": No such file or directory\n" + map +
+                  ": layer back, cell 3,0 (room 0, cell 3,0): tile turned by 90 degrees; the machine "
+                  "flips tiles but does not turn them\n");
     EXPECT_FALSE(std::filesystem::exists(f.dir.file("out.inc")));
     EXPECT_FALSE(std::filesystem::exists(f.dir.file("out.png")));
 
@@ -123,6 +126,39 @@ TEST(MapTool, MapsExportedByTiledConvertAlike) {
         if (first.empty()) first = include;
         EXPECT_EQ(include, first) << map;
     }
+}
+
+} // namespace
+
+namespace {
+
+// The example of docs/maps.md, built by the MAP step of lumacor_add_rom:
+// walking right shows the second room as the preview shows it, and walking
+// back the first.
+TEST(MapTool, TheWalkExampleGoesFromRoomToRoom) {
+    TempDir dir;
+    ProcessResult preview =
+        Process_run({LUMACOR_MAP_PATH, WALK_DIR "/walk.tmx", "--preview", dir.file("p.png")});
+    ASSERT_EQ(preview.exit_code, 0) << preview.err;
+    ProcessResult walk = Process_run({LUMACOR_RUN_PATH, WALK_ROM, "--no-save", "--frames", "100", "--press",
+                                      "10:right", "--screenshot", dir.file("room1.png")});
+    EXPECT_NE(walk.out.find("out[0x80] <- 0x0\nout[0x80] <- 0x1\n"), std::string::npos) << walk.out;
+    ProcessResult back = Process_run({LUMACOR_RUN_PATH, WALK_ROM, "--no-save", "--frames", "200", "--press",
+                                      "10:right", "--press", "100:left"});
+    EXPECT_NE(back.out.find("out[0x80] <- 0x1\nout[0x80] <- 0x0\n"), std::string::npos) << back.out;
+
+    PngPicture level, shot;
+    std::string error;
+    ASSERT_TRUE(Png_decode(read_bytes(dir.file("p.png")), &level, &error)) << error;
+    ASSERT_TRUE(Png_decode(read_bytes(dir.file("room1.png")), &shot, &error)) << error;
+    int differ = 0;
+    for (int y = 0; y < FRAME_HEIGHT; ++y)
+        for (int x = 0; x < FRAME_WIDTH; ++x)
+            differ +=
+                !std::equal(&shot.rgba[size_t(y * 256 + x) * 4], &shot.rgba[size_t(y * 256 + x) * 4] + 4,
+                            &level.rgba[size_t(y * 512 + 256 + x) * 4]);
+    EXPECT_GT(differ, 0) << "the player shows";
+    EXPECT_LE(differ, 64) << "and nothing else differs from the second room";
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 // tilesets and their images, and writes the results. Nothing is written
 // unless the whole map converts, and every output goes through a temporary
 // file renamed into place.
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,17 +78,27 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The map's file name without its folder and extension, as a label.
+std::string label_from_path(const std::string& path) {
+    std::string name = base_name(path);
+    name.erase(std::min(name.size(), name.find('.')));
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) name = "map_" + name;
+    return name;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     CLI::App app;
     Cli_init(app, TOOL);
-    std::string map_path, output, name = "level", palette_from, preview, depfile;
+    std::string map_path, output, name, palette_from, preview, depfile;
     int first_tile = 0;
     bool pack = false;
     app.add_option("MAP", map_path, "the map, a .tmx or .tmj file saved by Tiled")->required();
     app.add_option("-o,--output", output, "the assembler include to write");
-    app.add_option("--name", name, "prefix of the include's labels (default: level)");
+    app.add_option("--name", name, "prefix of the include's labels (default: the map's file name)");
     app.add_option("--first-tile", first_tile, "place the patterns from tile N on (default 0)")
         ->check(CLI::Range(0, 255));
     app.add_flag("--pack", pack, "store the rooms run-length packed, for map_unpack in map.inc");
@@ -134,6 +146,7 @@ int main(int argc, char** argv) {
     }
 
     if (!output.empty()) {
+        if (name.empty()) name = label_from_path(map_path);
         std::string include = Map_include_text(level, name, base_name(map_path), pack);
         if (!write_file(output, include.data(), include.size())) return EXIT_PROBLEMS;
     }
