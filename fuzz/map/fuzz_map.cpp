@@ -20,10 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     MapFiles files;
     files.read_text = [](const std::string& path, std::string* text, std::string*) {
-        *text = path.ends_with(".tsj")
-                    ? R"({"name":"t","tilewidth":8,"tileheight":8,"tilecount":16,"columns":4,"image":"t.png"})"
-                    : R"(<tileset name="t" tilewidth="8" tileheight="8" tilecount="16" columns="4">)"
-                      R"(<image source="t.png"/></tileset>)";
+        *text =
+            path.ends_with(".tsj")
+                ? R"({"name":"t","tilewidth":8,"tileheight":8,"tilecount":16,"columns":4,"image":"t.png"})"
+                : R"(<tileset name="t" tilewidth="8" tileheight="8" tilecount="16" columns="4">)"
+                  R"(<image source="t.png"/></tileset>)";
         return true;
     };
     files.read_image = [](const std::string&, GfxPicture* picture, std::string*) {
