@@ -10,6 +10,9 @@ import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
 import { Debugger } from './debugger.js';
 import { ArtEditor, RULES_FILE, convertArt, decodePng, encodePng, optionsOf, parseRules, coloursOf } from './art.js';
+import { HelpPanel } from './help.js';
+import { assistance, labelsInScope } from './assist.js';
+import { askNewProject, templateFiles } from './templates.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -69,6 +72,7 @@ let diagnosticsByFile = new Map();
 let art = null;        // the tile and sprite editor
 let artConversion = null; // the pictures converted: a promise, until a picture or gfx.txt changes
 let artShown = false;
+let help = null;       // the help panel
 const playerPage = new TextDecoder().decode(fromBase64($('studio-player').textContent));
 const EMBEDDED_STYLE = 'header, footer { display: none; } #stage { padding: 0; } #screen { width: 512px; height: 384px; }';
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
@@ -80,6 +84,8 @@ const relative = (path) => (path.startsWith(root()) ? path.slice(root().length) 
 
 // The editor's state of a file: the open one's is the view's.
 const liveState = (name) => (name === openFile && view && !artShown ? view.state : states.get(name));
+
+const liveText = (name) => (liveState(name) ? liveState(name).doc.toString() : String(project.files[name]));
 
 // The project's files as the assembler reads them: the editor's text, and
 // the converted pictures (`converted`) where the sources include them.
@@ -171,6 +177,9 @@ function stateFor(name) {
         }
         if (debug && update.transactions.some((t) => t.effects.length)) debug.setBreakpoints(breakpointsByFile());
       }),
+      ...assistance(help, (state, pos) => labelsInScope(
+        Object.keys(project.files).filter((n) => n !== name && isText(n)).map((n) => liveText(n)),
+        state.doc.toString(), state.doc.lineAt(pos).number)),
       EditorView.domEventHandlers({
         mousedown: (event) => {
           if (!(event.ctrlKey || event.metaKey)) return false;
@@ -500,13 +509,11 @@ function ask(question, answer) {
 }
 
 async function newProject() {
-  const name = ask('Name of the new project:', 'game');
-  if (!name) return;
+  const answer = await askNewProject(templates);
+  if (!answer) return;
+  const { name } = answer;
   if ((await projects.names()).includes(name)) return say(`There is already a project named ${name}.`, true);
-  await projects.put({ name, files: {
-    'main.asm': '; A new lumacor program.\n        .start\nloop:   JMP   loop\n',
-    'lumacor.inc': sample['lumacor.inc'],
-  }, save: null });
+  await projects.put({ name, files: templateFiles(answer.template, sample['lumacor.inc']), save: null });
   await switchProject(name);
 }
 
@@ -609,6 +616,7 @@ function deleteFile() {
 // The sample project: texts, and pictures as { base64 }.
 const sample = Object.fromEntries(Object.entries(JSON.parse($('studio-sample').textContent))
   .map(([name, contents]) => [name, typeof contents === 'string' ? contents : fromBase64(contents.base64)]));
+const templates = JSON.parse($('studio-templates').textContent);
 const sampleProject = () => ({ name: 'demo', files: { ...sample }, main: 'demo.asm', save: null });
 
 function wireControls() {
@@ -637,6 +645,7 @@ function wireControls() {
   on('step-back', () => debug && debug.stepBack());
   on('export-html', exportHtml);
   on('download-rom', downloadRom);
+  on('help-toggle', () => help.toggle());
   $('memory-address').addEventListener('change', () => debug && debug.showWhere());
   window.addEventListener('keydown', onStudioKey, true);
   window.addEventListener('pagehide', () => {
@@ -669,6 +678,7 @@ async function start() {
   checker = startChecker(module, (diagnostics) => showProblems(diagnostics));
   projects = await openProjects().catch(() => memoryProjects());
   if (!(await projects.names()).length) await projects.put(sampleProject());
+  help = new HelpPanel($('help'), JSON.parse($('studio-help').textContent));
   view = new EditorView({ parent: $('code') });
   art = new ArtEditor($('art'), { onChange: pictureChanged, say });
   wireControls();
@@ -721,4 +731,5 @@ window.lumacorStudio = Object.freeze({
   get project() { return project ? project.name : null; },
   openFile: (name, line) => showFile(name, line),
   toggleBreakpoint: (line) => toggleBreakpointAt(view, line),
+  help: (word) => help.show(word),
 });
