@@ -21,11 +21,12 @@ const LOCAL_LABEL = /^\s*(\.[A-Za-z_]\w*)\s*:/;
 const CONSTANT = /^\s*([A-Za-z_]\w*)\s*=|^\s*\.equ\s+([A-Za-z_]\w*)\s*,/i;
 
 // The labels a line can name: every global label and constant of the
-// project's sources (`texts`), and the local labels of `current` that sit
-// in the scope of the global label above `line` (1-based).
+// project's other sources (`texts`) and of `current`, and the local labels
+// of `current` that sit in the scope of the global label above `line`
+// (1-based).
 export function labelsInScope(texts, current, line) {
   const names = new Set();
-  for (const text of texts) {
+  for (const text of [...texts, current]) {
     for (const row of text.split('\n')) {
       const match = GLOBAL_LABEL.exec(row) || CONSTANT.exec(row);
       if (match) names.add(match[1] || match[2]);
@@ -54,7 +55,10 @@ export function completionsFor(typed, help, labels) {
     options.push({ label, type: { instruction: 'keyword', directive: 'keyword', register: 'variable' }[entry.kind] || 'constant',
       detail: entry.kind === 'hardware' ? entry.file : entry.kind, info: entry.line });
   }
-  for (const label of labels) if (label.startsWith('.') === dot) options.push({ label, type: 'function', detail: 'label' });
+  // An include's names are labels of the project too: offered once, with their help.
+  for (const label of labels) {
+    if (label.startsWith('.') === dot && !help.has(label)) options.push({ label, type: 'function', detail: 'label' });
+  }
   return options;
 }
 
