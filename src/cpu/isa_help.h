@@ -144,7 +144,8 @@ constexpr bool every_mnemonic_helped() {
 }
 } // namespace isa_detail
 
-static_assert(isa_detail::forms_follow_instruction_set(), "form_help must list instruction_set's opcodes in order");
+static_assert(isa_detail::forms_follow_instruction_set(),
+              "form_help must list instruction_set's opcodes in order");
 static_assert(isa_detail::every_mnemonic_helped(), "each mnemonic needs one mnemonic_help row, and no other");
 
 constexpr const MnemonicHelp* mnemonic_help_for(std::string_view mnemonic) {
