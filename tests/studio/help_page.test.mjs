@@ -110,7 +110,7 @@ test('F1 opens the help at the word under the cursor, and the docs\' links stay 
   await newProject(page, 'helped');
   assert.equal(await page.$eval('#help', (h) => h.hidden), true);
   const found = () => page.$eval('#help', (h) => ({ hidden: h.hidden, page: h.querySelector('select').value,
-    at: h.querySelector('.help-found')?.id }));
+    at: h.querySelector('.help-found')?.id ?? null }));
   await clickIn(page, '        EI', 'EI');
   await page.keyboard.press('F1');
   assert.deepEqual(await found(), { hidden: false, page: 'instructions', at: 'instruction-EI' });
@@ -130,6 +130,10 @@ test('F1 opens the help at the word under the cursor, and the docs\' links stay 
   assert.ok(await page.$('#help h2#memory-map'));
   await page.click('#help-toggle');
   assert.equal((await found()).hidden, true);
+  // Away from the editor F1 is the studio's too, not the browser's.
+  await page.click('#status');
+  await page.keyboard.press('F1');
+  assert.deepEqual(await found(), { hidden: false, page: 'doc:machine.md', at: null });
   assert.deepEqual(page.pageErrors, []);
   await page.browserContext().close();
 });

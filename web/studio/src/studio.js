@@ -294,6 +294,13 @@ function wireControls() {
   on('download-rom', () => side.get('game').downloadRom());
   on('help-toggle', () => side.get('help').toggle());
   window.addEventListener('keydown', onStudioKey, true);
+  // F1 outside the editor (which opens the help at its word) opens the help
+  // instead of the browser's.
+  window.addEventListener('keydown', (event) => {
+    if (event.key !== 'F1' || event.defaultPrevented) return;
+    event.preventDefault();
+    side.get('help').show('');
+  });
   window.addEventListener('pagehide', () => {
     side.get('game').keepSave();
     store.storeNow();
