@@ -1,6 +1,6 @@
 // Help in the studio as a person meets it: hovering over a word, completing
-// one as it is typed, F1 on a word, the docs' links, and each template of New
-// built and run as it comes.
+// one as it is typed, F1 on a word, the docs' links, each template of New
+// built and run as it comes, and the tutorial's steps showing their pictures.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -174,6 +174,42 @@ test('New offers every template, Blank first, and each builds and runs as made: 
     assert.equal(first, template.source.split('\n')[0]);
   }
   assert.deepEqual(page.pageErrors, []);
+  await page.browserContext().close();
+});
+
+// The tutorial's steps: each program and the picture it is said to show,
+// with the buttons held (press=FRAME:BUTTONS) and the frames run.
+const BUTTONS = { up: 0x01, down: 0x02, left: 0x04, right: 0x08, start: 0x10, back: 0x20, a: 0x40, x: 0x80, none: 0 };
+const tutorial = fs.readFileSync(path.resolve(import.meta.dirname, '../../docs/tutorial.md'), 'utf8');
+const steps = Array.from(tutorial.matchAll(/^```asm (\S+) (shows=.*)\n([\s\S]*?)^```$/gm), ([, file, options, source]) => {
+  const words = options.split(' ');
+  const value = (key) => words.filter((w) => w.startsWith(`${key}=`)).map((w) => w.slice(key.length + 1));
+  const presses = value('press').map((p) => p.split(':')).map(([frame, buttons]) =>
+    ({ frame: Number(frame), bits: buttons.split('+').reduce((bits, b) => bits | BUTTONS[b], 0) }));
+  return { file, source, picture: value('shows')[0], frames: Number(value('frames')[0] || 60), presses };
+});
+
+test('each step of the tutorial, typed into a new project, shows its picture in the studio', async () => {
+  assert.equal(steps.length, 4);
+  const page = await openStudio(browser);
+  await newProject(page, 'tutorial');
+  for (const step of steps) {
+    await page.evaluate((source) => window.lumacorStudio.setFile('main.asm', source), step.source);
+    await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
+    const shown = await page.evaluate(({ frames, presses }) => {
+      const player = window.lumacorStudio.player;
+      let frame = 0;
+      for (const press of presses) {
+        player.runFrames(press.frame - frame);
+        player.setButtons(0, press.bits);
+        frame = press.frame;
+      }
+      player.runFrames(frames - frame);
+      return Array.from(player.pixels());
+    }, step);
+    const picture = fs.readFileSync(path.resolve(import.meta.dirname, '../../docs', step.picture));
+    assert.equal(firstDifference(shown, await decodePng(page, picture)), null, step.file);
+  }
   await page.browserContext().close();
 });
 
