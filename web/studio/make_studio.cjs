@@ -4,14 +4,17 @@
 // sample project inside it, so the one file works from the disk and from any
 // web server and fetches nothing.
 //   make_studio.cjs --page studio.html --script BUNDLE.js --worker WORKER.js --wasm studio.wasm
-//                  --player lumacor.html --sample DIR --include lumacor.inc -o OUT.html
+//                  --player lumacor.html --sample DIR --include lumacor.inc --reference reference.json
+//                  --docs DIR --templates DIR -o OUT.html
+// The help holds every include found beside lumacor.inc.
 'use strict';
 const fs = require('fs');
 const path = require('path');
+const { helpData } = require('./make_help.cjs');
 
 const args = {};
 for (let i = 2; i + 1 < process.argv.length; i += 2) args[process.argv[i].replace(/^-+/, '')] = process.argv[i + 1];
-for (const key of ['page', 'script', 'worker', 'wasm', 'player', 'sample', 'include', 'o']) {
+for (const key of ['page', 'script', 'worker', 'wasm', 'player', 'sample', 'include', 'reference', 'docs', 'templates', 'o']) {
   if (!args[key]) {
     console.error(`make_studio.cjs: --${key} is missing`);
     process.exit(2);
@@ -49,12 +52,31 @@ if (art) {
   for (const [picture] of lines) sample[picture] = { base64: fs.readFileSync(path.join(args.sample, picture)).toString('base64') };
 }
 
+// New projects start from a template: a source whose first line is
+// "; Title: what it shows".
+const templates = fs.readdirSync(args.templates).filter((f) => f.endsWith('.asm')).sort().map((file) => {
+  const source = fs.readFileSync(path.join(args.templates, file), 'utf8');
+  const head = /^;\s*([^:\n]+):\s*(.*)$/m.exec(source.split('\n')[0]);
+  if (!head) {
+    console.error(`make_studio.cjs: ${file} must begin with "; Title: what it shows"`);
+    process.exit(1);
+  }
+  return { title: head[1].trim(), description: head[2].trim(), source };
+});
+// Blank comes first, the others by title.
+templates.sort((a, b) => (b.title === 'Blank') - (a.title === 'Blank') || a.title.localeCompare(b.title));
+const help = helpData({ reference: args.reference, includes: path.dirname(args.include), docs: args.docs });
+// JSON inside a script element: only "</" and "<!--" could end it early.
+const json = (value) => JSON.stringify(value).replace(/<\//g, '<\\/').replace(/<!--/g, '\\u003c!--');
+
 const parts = {
   '@SCRIPT@': script(args.script),
   '@WORKER@': script(args.worker),
   '@WASM@': fs.readFileSync(args.wasm).toString('base64'),
   '@PLAYER@': fs.readFileSync(args.player).toString('base64'),
-  '@SAMPLE@': JSON.stringify(sample).replace(/</g, '\\u003c'),
+  '@SAMPLE@': json(sample),
+  '@HELP@': json(help),
+  '@TEMPLATES@': json(templates),
 };
 let page = fs.readFileSync(args.page, 'utf8');
 for (const [marker, text] of Object.entries(parts)) {

@@ -22,6 +22,9 @@ import { artPanel } from './panels/art.js';
 import { debuggerPanel } from './panels/debugger.js';
 import { gamePanel } from './panels/game.js';
 import { download, fromBase64 } from './util.js';
+import { HelpPanel } from './help.js';
+import { assistance, labelsInScope } from './assist.js';
+import { askNewProject, templateFiles } from './templates.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -39,6 +42,7 @@ function ask(question, answer) {
 const sample = Object.fromEntries(Object.entries(JSON.parse($('studio-sample').textContent))
   .map(([name, contents]) => [name, typeof contents === 'string' ? contents : fromBase64(contents.base64)]));
 const sampleProject = () => ({ name: 'demo', files: { ...sample }, save: null });
+const templates = JSON.parse($('studio-templates').textContent);
 
 let store = null;
 let build = null;
@@ -109,13 +113,11 @@ async function switchProject(name, storeCurrent = true) {
 }
 
 async function newProject() {
-  const name = ask('Name of the new project:', 'game');
-  if (!name) return;
+  const answer = await askNewProject(templates);
+  if (!answer) return;
+  const { name } = answer;
   if ((await store.names()).includes(name)) return say(`There is already a project named ${name}.`, true);
-  await store.projects.put({ name, files: {
-    'main.asm': '; A new lumacor program.\n        .start\nloop:   JMP   loop\n',
-    'lumacor.inc': sample['lumacor.inc'],
-  }, save: null });
+  await store.projects.put({ name, files: templateFiles(answer.template, sample['lumacor.inc']), save: null });
   await switchProject(name);
 }
 
@@ -320,7 +322,15 @@ function wireControls() {
   on('debug', startDebugging);
   on('export-html', () => side.get('game').exportHtml());
   on('download-rom', () => side.get('game').downloadRom());
+  on('help-toggle', () => side.get('help').toggle());
   window.addEventListener('keydown', onStudioKey, true);
+  // F1 outside the editor (which opens the help at its word) opens the help
+  // instead of the browser's.
+  window.addEventListener('keydown', (event) => {
+    if (event.key !== 'F1' || event.defaultPrevented) return;
+    event.preventDefault();
+    side.get('help').show('');
+  });
   window.addEventListener('pagehide', () => {
     side.get('game').keepSave();
     store.storeNow();
@@ -343,7 +353,13 @@ async function start() {
   const persisted = navigator.storage?.persist ? navigator.storage.persist().catch(() => false) : Promise.resolve(false);
 
   const context = { store, build, say, open: openFile, show: (name, ...args) => side.get(name)?.show?.(...args) };
-  editors.push(artPanel(context), codePanel(context));
+  const help = new HelpPanel($('help'), JSON.parse($('studio-help').textContent));
+  side.set('help', help);
+  // The labels a line of the open file can name: the other sources' and its own.
+  const labels = (state, pos) => labelsInScope(
+    store.files().filter((n) => n !== openName && store.isText(n)).map((n) => String(store.file(n))),
+    state.doc.toString(), state.doc.lineAt(pos).number);
+  editors.push(artPanel(context), codePanel({ ...context, extensions: assistance(help, labels) }));
   side.set('game', gamePanel({ ...context, keys: onStudioKey }));
   side.set('debugger', debuggerPanel({ ...context, tools, onStop: showStop, onRun: () => showStop(null),
     onEnd: () => showStop(null) }));
@@ -406,4 +422,5 @@ window.lumacorStudio = Object.freeze({
   get project() { return store?.project ? store.project.name : null; },
   openFile: (name, line) => openFile(name, line),
   toggleBreakpoint: (line) => editors.find((e) => e.name === 'code').toggleBreakpoint(line),
+  help: (word) => side.get('help').show(word),
 });
