@@ -1,14 +1,20 @@
 // Reading Tiled's two formats into one plain model: TMX through pugixml,
 // TMJ through nlohmann-json, layer data in CSV or base64 (plain, zlib or
 // gzip), tilesets embedded or in their own .tsx or .tsj file.
+//
+// Built with LUMACOR_MAP_JSON_ONLY (the studio's WebAssembly, which has no
+// XML or zlib library), only TMJ with uncompressed layers is read; the page
+// inflates compressed layers itself before it hands a map in.
 #include "map_internal.h"
-
-#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
+
+#ifndef LUMACOR_MAP_JSON_ONLY
 #include <pugixml.hpp>
+#include <zlib.h>
+#endif
 
 namespace {
 
@@ -59,6 +65,10 @@ bool base64_decode(const std::string& text, std::vector<uint8_t>* out) {
 
 // zlib or gzip (told apart by their headers), to exactly `size` bytes.
 bool inflate_exactly(const std::vector<uint8_t>& in, size_t size, std::vector<uint8_t>* out) {
+#ifdef LUMACOR_MAP_JSON_ONLY
+    (void)in, (void)size, (void)out;
+    return false;
+#else
     out->assign(size + 1, 0); // one more byte shows a stream that is too long
     z_stream stream{};
     if (inflateInit2(&stream, 15 + 32) != Z_OK) return false;
@@ -71,6 +81,7 @@ bool inflate_exactly(const std::vector<uint8_t>& in, size_t size, std::vector<ui
     inflateEnd(&stream);
     out->resize(produced);
     return status == Z_STREAM_END && produced == size;
+#endif
 }
 
 } // namespace
@@ -180,6 +191,11 @@ struct Reader {
 
     // ---- TMX
 
+#ifdef LUMACOR_MAP_JSON_ONLY
+    void tmx(const std::string& path, const std::string&) {
+        error(path, "a TMX map is not read here; save it from Tiled as JSON (.tmj)");
+    }
+#else
     void tmx_tileset_fields(pugi::xml_node node, MapTileset* set, const std::string& from) {
         set->name = node.attribute("name").as_string("?");
         set->tile_width = node.attribute("tilewidth").as_int();
@@ -272,6 +288,7 @@ struct Reader {
         }
         tmx_layers(map, path);
     }
+#endif
 
     void external_tileset(const std::string& from, const std::string& source, MapTileset* set) {
         std::string file = joined(from, source), text, why;
@@ -289,6 +306,9 @@ struct Reader {
             tmj_tileset_fields(doc, set, file);
             return;
         }
+#ifdef LUMACOR_MAP_JSON_ONLY
+        error(file, "a TSX tileset is not read here; save it from Tiled as JSON (.tsj)");
+#else
         pugi::xml_document doc;
         pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
         pugi::xml_node node = doc.child("tileset");
@@ -298,6 +318,7 @@ struct Reader {
             return;
         }
         tmx_tileset_fields(node, set, file);
+#endif
     }
 
     // ---- TMJ

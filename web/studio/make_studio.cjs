@@ -53,7 +53,24 @@ if (art) {
 }
 
 // New projects start from a template: a source whose first line is
-// "; Title: what it shows".
+// "; Title: what it shows", with the files of the folder of its name beside
+// it (a map and its tileset, say; pictures as base64) and the includes it
+// names from beside lumacor.inc.
+function templateFiles(file, source) {
+  const files = {};
+  const folder = path.join(args.templates, file.replace(/\.asm$/, ''));
+  if (fs.existsSync(folder)) {
+    for (const name of fs.readdirSync(folder).sort()) {
+      const bytes = fs.readFileSync(path.join(folder, name));
+      files[name] = name.endsWith('.png') ? { base64: bytes.toString('base64') } : bytes.toString('utf8');
+    }
+  }
+  for (const [, name] of source.matchAll(/^\s*\.include\s+"([^"/]+)"/gm)) {
+    const include = path.join(path.dirname(args.include), name);
+    if (name !== 'lumacor.inc' && fs.existsSync(include)) files[name] = fs.readFileSync(include, 'utf8');
+  }
+  return files;
+}
 const templates = fs.readdirSync(args.templates).filter((f) => f.endsWith('.asm')).sort().map((file) => {
   const source = fs.readFileSync(path.join(args.templates, file), 'utf8');
   const head = /^;\s*([^:\n]+):\s*(.*)$/m.exec(source.split('\n')[0]);
@@ -61,7 +78,7 @@ const templates = fs.readdirSync(args.templates).filter((f) => f.endsWith('.asm'
     console.error(`make_studio.cjs: ${file} must begin with "; Title: what it shows"`);
     process.exit(1);
   }
-  return { title: head[1].trim(), description: head[2].trim(), source };
+  return { title: head[1].trim(), description: head[2].trim(), source, files: templateFiles(file, source) };
 });
 // Blank comes first, the others by title.
 templates.sort((a, b) => (b.title === 'Blank') - (a.title === 'Blank') || a.title.localeCompare(b.title));

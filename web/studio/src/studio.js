@@ -19,6 +19,8 @@ import { startChecker } from './checker.js';
 import { artConverter, encodePng } from './art.js';
 import { codePanel } from './panels/code.js';
 import { artPanel } from './panels/art.js';
+import { mapPanel } from './panels/map.js';
+import { mapConverter } from './map.js';
 import { debuggerPanel } from './panels/debugger.js';
 import { gamePanel } from './panels/game.js';
 import { download, fromBase64 } from './util.js';
@@ -192,6 +194,13 @@ function newFile() {
   const name = ask('Name of the new file:', 'new.asm');
   if (!name) return;
   if (name in store.project.files) return say(`There is already a file named ${name}.`, true);
+  if (/\.tmj$/i.test(name)) {
+    store.writing(async () => {
+      await editors.find((e) => e.name === 'map').create(name);
+      await openFile(name);
+    });
+    return;
+  }
   if (/\.png$/i.test(name)) {
     // A new picture is a blank screen; a sheet of tiles is cut from it as
     // gfx.txt says.
@@ -345,6 +354,7 @@ async function start() {
   store = createStore(await openProjects().catch(() => memoryProjects()));
   build = createBuild(store, tools, startChecker(module));
   build.addConverter(artConverter);
+  build.addConverter(mapConverter);
   build.on('problems', listFiles);
   build.on('built', sayBuilt);
   store.on('file', () => listFiles());
@@ -359,7 +369,7 @@ async function start() {
   const labels = (state, pos) => labelsInScope(
     store.files().filter((n) => n !== openName && store.isText(n)).map((n) => String(store.file(n))),
     state.doc.toString(), state.doc.lineAt(pos).number);
-  editors.push(artPanel(context), codePanel({ ...context, extensions: assistance(help, labels) }));
+  editors.push(artPanel(context), mapPanel(context), codePanel({ ...context, extensions: assistance(help, labels) }));
   side.set('game', gamePanel({ ...context, keys: onStudioKey }));
   side.set('debugger', debuggerPanel({ ...context, tools, onStop: showStop, onRun: () => showStop(null),
     onEnd: () => showStop(null) }));

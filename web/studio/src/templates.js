@@ -1,10 +1,16 @@
 // New projects: a name and a template to start from. The templates are the
 // sources in roms/templates, put into the page when it is built.
 
+import { fromBase64 } from './util.js';
+
 // The files of a new project made from `template`: its source as main.asm,
-// and the hardware include it needs.
+// the hardware include it needs, and the template's own files (pictures
+// come as { base64 }).
 export function templateFiles(template, include) {
-  return { 'main.asm': template.source, 'lumacor.inc': include };
+  const files = { 'main.asm': template.source, 'lumacor.inc': include };
+  for (const [name, contents] of Object.entries(template.files || {}))
+    files[name] = typeof contents === 'string' ? contents : fromBase64(contents.base64);
+  return files;
 }
 
 // Asks for the new project's name and template in a dialog; resolves to
