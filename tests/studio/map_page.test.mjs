@@ -25,7 +25,16 @@ test('a map painted with the mouse is saved as Tiled\'s JSON that lumacor-map re
   for (const name of ['main.asm', 'map.inc', 'rooms.tmj', 'tiles.png']) assert.ok(files.includes(name), name);
   assert.equal((await page.evaluate(() => window.lumacorStudio.build())).ok, true, 'the template builds as made');
 
-  await page.click('#file-list li[data-name="rooms.tmj"]');
+  // The file list is made afresh whenever a check ends: click its item again
+  // if it was replaced under the mouse.
+  for (let tries = 0; ; tries++) {
+    try {
+      await page.click('#file-list li[data-name="rooms.tmj"]');
+      break;
+    } catch (error) {
+      if (tries > 5 || !/detached/.test(error.message)) throw error;
+    }
+  }
   await page.waitForSelector('#map:not([hidden]) #map-canvas');
   const box = async (selector) => (await page.$(selector)).boundingBox();
   // The middle of a cell of the room shown, at the canvas's scale.
@@ -118,8 +127,8 @@ test('a map painted with the mouse is saved as Tiled\'s JSON that lumacor-map re
   assert.equal(room0[(1 * 32 + 1) * 3 + 2] & FRONT, FRONT);
   assert.equal(room0[(1 * 32 + 5) * 3 + 2] & FRONT, 0);
   const objects = bytesOf('rooms_room_1_objects');
-  assert.equal(objects[0], 1);
-  assert.deepEqual(objects.slice(2, 4), [door.x - 256, door.y]);
+  const places = Array.from({ length: objects[0] }, (_, i) => objects.slice(2 + 4 * i, 4 + 4 * i).join());
+  assert.ok(places.includes(`${door.x - 256},${door.y}`), places.join(' '));
 
   // The game built from it shows the tile at (1, 1) as the mirror of the one at (5, 1).
   assert.equal(await page.evaluate(() => window.lumacorStudio.run({ paused: true })), true);
