@@ -70,6 +70,9 @@ test('painting, filling, copying, flipping and placing, each undone and redone',
   paste(map, clip, 62, 23); // the corner: what falls outside is left out
   assert.equal(at(map, 'back', 62, 23), 0);
   assert.equal(at(map, 'front', 63, 23), (3 | FLIP_H) >>> 0);
+  paste(map, clip, 63, 0); // past the right edge: nothing comes in on the next row
+  assert.equal(at(map, 'front', 0, 1), 0);
+  assert.equal(map.front.length, W * 24);
 
   flipRegion(map, { x: 2, y: 4, w: 2, h: 1 }, true);
   assert.equal(at(map, 'front', 2, 4), 3, 'moved across and its flip turned off');
@@ -124,6 +127,10 @@ test('a tile with more than two colours is marked where it is painted, black cou
   black.rgba.set([0, 0, 255, 255], 0);
   const [tile] = tileColours(black, 1, 1);
   assert.deepEqual([tile.all, tile.lit], [3, 2]);
+  const dotted = fresh();
+  paint(dotted, 0, 0, 1, false);
+  paint(dotted, 1, 0, 1, true);
+  assert.deepEqual(brokenCells(dotted, [tile]), [{ x: 1, y: 0, front: true }]);
 });
 
 // The room bytes of `name`_room_N in an include, and its object table.
@@ -164,14 +171,14 @@ test('the saved map opens in Tiled without a warning, and lumacor-map and the st
   assert.equal(tiled.status, 0, tiled.stderr);
   assert.equal(`${tiled.stdout}${tiled.stderr}`.trim(), '', 'Tiled says nothing of the studio\'s map');
 
-  const convert = (file) => {
-    const run = spawnSync(path.join(desktopBuild, 'tools/map/lumacor-map'), [file, '-o', 'out.inc', '--name', 'rooms'],
+  const convert = (file, ...options) => {
+    const run = spawnSync(path.join(desktopBuild, 'tools/map/lumacor-map'), [file, '-o', 'out.inc', ...options],
       { cwd: dir, encoding: 'utf8' });
     assert.equal(run.status, 0, run.stderr);
     return fs.readFileSync(path.join(dir, 'out.inc'), 'utf8');
   };
-  const include = convert('rooms.tmj');
-  assert.equal(convert('tiled.tmj').replace(/tiled\.tmj/g, 'rooms.tmj'), include, 'Tiled kept every cell');
+  const include = convert('rooms.tmj', '--name', 'rooms');
+  assert.equal(convert('tiled.tmj', '--name', 'rooms').replace(/tiled\.tmj/g, 'rooms.tmj'), include, 'Tiled kept every cell');
 
   const room0 = roomOf(include, 'rooms', 0);
   const room1 = roomOf(include, 'rooms', 1);
@@ -196,6 +203,11 @@ test('the saved map opens in Tiled without a warning, and lumacor-map and the st
   const studio = await convertMaps(tools, files, async () => tiles);
   assert.deepEqual(studio.problems, []);
   assert.equal(studio.outputs.get('rooms.inc'), include);
+
+  // The options of the map's gfx.txt line.
+  const packed = await convertMaps(tools, { ...files, 'gfx.txt': 'rooms.tmj --pack --name level --first-tile 9\n' },
+    async () => tiles);
+  assert.equal(packed.outputs.get('rooms.inc'), convert('rooms.tmj', '--pack', '--name', 'level', '--first-tile', '9'));
 
   // A map in a folder names its tileset's picture from there.
   const inFolder = JSON.parse(saved);
