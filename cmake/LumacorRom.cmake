@@ -1,7 +1,8 @@
 # lumacor_add_rom(<target> <source.asm> <output.rom>
 #                 [LISTING file] [SYMBOLS file] [DEBUG_INFO file]
 #                 [INCLUDE_DIRS dir...] [DEPENDS file...]
-#                 [ART picture.png [lumacor-gfx options...] ...])
+#                 [ART picture.png [lumacor-gfx options...] ...]
+#                 [MAP level.tmx [lumacor-map options...] ...])
 #
 # Assembles a source with the project's own lumacor-asm at build time. The
 # assembler writes a depfile naming every .include and .incbin file, so an
@@ -14,8 +15,13 @@
 # extension .inc (or .vram with --vram), which the source includes as
 # "art/title.inc" (or .incbin "art/title.vram"); editing a picture, or the
 # picture named by --palette-from, rebuilds the ROM.
+#
+# MAP lists the ROM's Tiled maps (.tmx or .tmj), each followed by the
+# lumacor-map options that convert it (--name, --first-tile, --pack,
+# --palette-from), converted the same way into "<map's path>.inc"; editing
+# the map, one of its tilesets or their images rebuilds the ROM.
 function(lumacor_add_rom target source output)
-  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS;ART")
+  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS;ART;MAP")
 
   get_filename_component(source_path ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(output_path ${output} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
@@ -76,6 +82,12 @@ function(lumacor_add_rom target source output)
     endif()
   endif()
 
+  if(ROM_MAP)
+    _lumacor_add_maps("${ROM_MAP}" map_outputs)
+    list(APPEND art_outputs ${map_outputs})
+    list(APPEND extra_args -I ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+
   add_custom_command(
     OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
@@ -120,4 +132,48 @@ function(_lumacor_add_art picture output_var options)
     COMMENT "Converting ${relative}"
     VERBATIM)
   set(${output_var} ${output_path} PARENT_SCOPE)
+endfunction()
+
+# A ROM's MAP list: each map converted by lumacor-map into the build folder,
+# with a depfile naming its tilesets and images; the outputs in <output_var>.
+function(_lumacor_add_maps items output_var)
+  set(outputs)
+  set(map)
+  set(args)
+  set(expect_value OFF)
+  foreach(item IN LISTS items ITEMS --end--)
+    if(expect_value)
+      if(previous STREQUAL "--palette-from")
+        get_filename_component(item ${item} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+      endif()
+      list(APPEND args ${item})
+      set(expect_value OFF)
+    elseif(item MATCHES "^-" AND NOT item STREQUAL "--end--")
+      list(APPEND args ${item})
+      if(item MATCHES "^(--name|--first-tile|--palette-from)$")
+        set(expect_value ON)
+        set(previous ${item})
+      endif()
+    else()
+      if(map)
+        get_filename_component(map_path ${map} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+        file(RELATIVE_PATH relative ${CMAKE_CURRENT_SOURCE_DIR} ${map_path})
+        get_filename_component(relative_dir ${relative} DIRECTORY)
+        get_filename_component(stem ${relative} NAME_WE)
+        set(output_path ${CMAKE_CURRENT_BINARY_DIR}/${relative_dir}/${stem}.inc)
+        add_custom_command(
+          OUTPUT ${output_path}
+          COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/${relative_dir}
+          COMMAND lumacor-map ${map_path} ${args} -o ${output_path} -d ${output_path}.d
+          DEPENDS lumacor-map ${map_path}
+          DEPFILE ${output_path}.d
+          COMMENT "Converting ${relative}"
+          VERBATIM)
+        list(APPEND outputs ${output_path})
+      endif()
+      set(map ${item})
+      set(args)
+    endif()
+  endforeach()
+  set(${output_var} ${outputs} PARENT_SCOPE)
 endfunction()

@@ -6,12 +6,13 @@
 # Run as root, or with sudo available. apt's output goes to logs/apt.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Playing: a compiler, CMake, SDL2, and libpng (with pkg-config to find it)
-# for screenshots and the demo's art.
-packages=(cmake g++ make libsdl2-dev libpng-dev pkg-config)
+# Playing: a compiler, CMake, SDL2, libpng (with pkg-config to find it)
+# for screenshots and the demo's art, CLI11 for every program's options, and
+# pugixml, zlib and nlohmann-json for the demo's levels, drawn in Tiled.
+packages=(cmake g++ make libsdl2-dev libpng-dev pkg-config libcli11-dev libpugixml-dev zlib1g-dev nlohmann-json3-dev)
 if [ "${1:-test}" != play ]; then
   packages+=(
-    git libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+    git libgtest-dev libgmock-dev libbenchmark-dev tiled
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
     clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
   )

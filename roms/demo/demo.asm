@@ -36,9 +36,11 @@
 ;     when a game ends with a better score (the score bar's HI follows the
 ;     score as soon as it passes); the emulator keeps it in the save file
 ;     between runs.
-;   - Banks: the screens (title and playfield), the level layouts and the
+;   - Banks: the screens (title and playfield), the playing fields and the
 ;     routines that build them sit in ROM bank 2, selected by writing 2 to
-;     0x4000 and switched back to bank 1 afterwards.
+;     0x4000 and switched back to bank 1 afterwards. The fields (walls and
+;     brick layouts) are drawn in Tiled in fields.tmx, one room a field, and
+;     converted at build time by lumacor-map.
 ;
 ; Save RAM layout (a blank or damaged save reads as a high score of 0):
 ;   0xE000-0xE003  "LBRK"

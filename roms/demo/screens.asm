@@ -1,10 +1,11 @@
-; ROM bank 2: the screens and the level layouts, and the routines that build
+; ROM bank 2: the screens and the playing fields, and the routines that build
 ; them. Callers select bank 2 first and bank 1 afterwards. A screen is built
 ; in a RAM copy of the tile map and then sent to video memory in one DMA copy,
 ; so it never shows half drawn.
 
 V_ROW         = 44              ; loop counters of the builders
 V_COLUMN      = 45
+V_FIELD_BG    = 47              ; the tile of a field's background
 
 ; r2 = map row, r3 = map column -> p0 = the cell's address in the RAM copy.
 shadow_addr:
@@ -129,27 +130,38 @@ build_title:
         CALL  upload_map
         RET
 
-; The wall of level V_LEVEL (the layouts repeat), the score bar and the walls.
+; The field of level V_LEVEL (the fields repeat): score bar, walls and
+; bricks, drawn in Tiled in fields.tmx and converted at build time into
+; fields.inc, one room a field. Its patterns go after the sheet's and its
+; room into the RAM copy of the map; the score bar's labels are printed on
+; it. Each brick slot whose cell is not the background's holds a brick, and
+; a grey one takes two hits; the bricks are then drawn with the game's own
+; tile, which the code that breaks them knows.
 build_playfield:
-        CALL  fill_shadow
-        ; score bar: a black row with its labels
-        LD    r2, 0
-        LD    r3, 0
-        CALL  shadow_addr
-        LD    r4, ' '
-        LD    r5, HUD_COLORS
-        LD    r6, ATTR_FRONT
-        LD    r7, 32
-.bar:   CALL  put_cell
-        DEC   r7
-        JNZ   .bar
+        LDW   p0, fields_tiles_a
+        LDW   p2, VRAM_PLANE_A + 8 * fields_first_tile
+        LDW   p4, 8 * fields_tile_count
+        CALL  dma_copy
+        LDW   p0, fields_tiles_b
+        LDW   p2, VRAM_PLANE_B + 8 * fields_first_tile
+        CALL  dma_copy
+        MOV   r0, r(V_LEVEL)
+.mod:   CMP   r0, fields_room_count
+        JC    .pick
+        SUB   r0, fields_room_count
+        JMP   .mod
+.pick:  LDW   p2, fields_rooms
+        LD    r8, 0
+        MOV   r9, r0
+        ADD   r9, r0
+        ADDW  p2, p8
+        LD    r0, [p2]
+        INCW  p2
+        LD    r1, [p2]
+        LDW   p2, SHADOW_MAP
+        CALL  map_unpack
         LDW   p2, hud_texts
         CALL  print_list
-        LD    r2, 1
-        CALL  wall_row
-        LD    r2, 2
-        LD    r7, 22
-        CALL  side_walls
         ; no bricks yet
         LDW   p0, BRICKS
         ST    [p0], 0
@@ -157,51 +169,42 @@ build_playfield:
         LDW   p4, 16 * BRICK_ROWS - 1
         CALL  dma_copy
         LD    r(V_BRICKS), 0
-        ; the layout: V_LEVEL modulo the number of layouts
-        MOV   r0, r(V_LEVEL)
-.mod:   CMP   r0, LEVEL_COUNT
-        JC    .pick
-        SUB   r0, LEVEL_COUNT
-        JMP   .mod
-.pick:  LDW   p2, levels
-        LD    r8, 0
-        MOV   r9, r0
-        ADD   r9, r0
-        ADDW  p2, p8
-        LD    r4, [p2]
-        INCW  p2
-        LD    r5, [p2]
-        MOVW  p2, p4
+        LDW   p8, SHADOW_MAP + 3 * (2 * 32 + 1)   ; below the top wall: background
+        LD    r(V_FIELD_BG), [p8]
         LD    r(V_ROW), 0
 .row:   LD    r(V_COLUMN), 0
 .column:
-        LD    r0, [p2]
-        INCW  p2
-        CMP   r0, '.'
-        JZ    .next
-        LD    r1, 1
-        CMP   r0, 'S'
-        JNZ   .store
-        LD    r1, 2
-.store: LDW   p8, BRICKS
-        MOV   r9, r(V_ROW)
-        SHL   r9, 4
-        OR    r9, r(V_COLUMN)
-        ST    [p8], r1
-        INC   r(V_BRICKS)
-        ; draw it: map row V_ROW + 4, column 2 * V_COLUMN + 1
-        PUSH  p2
-        PUSH  p0
+        ; the slot's left cell: map row V_ROW + 4, column 2 * V_COLUMN + 1
         MOV   r2, r(V_ROW)
         ADD   r2, BRICK_MAP_ROW
         MOV   r3, r(V_COLUMN)
         ADD   r3, r(V_COLUMN)
         INC   r3
         CALL  shadow_addr
-        POP   p8                        ; r9 = the brick's strength
-        POP   p2
+        LD    r4, [p0]
+        CMP   r4, r(V_FIELD_BG)
+        JZ    .next
+        MOVW  p2, p0
+        INCW  p2
+        LD    r5, [p2]
+        LD    r4, 1                     ; hits it takes
+        MOV   r6, r5
+        AND   r6, 0x0F
+        CMP   r6, C_GREY
+        JZ    .strong
+        SHR   r5, 4
+        CMP   r5, C_GREY
+        JNZ   .store
+.strong:
+        LD    r4, 2
+.store: LDW   p8, BRICKS
+        MOV   r9, r(V_ROW)
+        SHL   r9, 4
+        OR    r9, r(V_COLUMN)
+        ST    [p8], r4
+        INC   r(V_BRICKS)
         LD    r5, STRONG_COLORS
-        CMP   r9, 2
+        CMP   r4, 2
         JZ    .draw
         MOV   r7, r(V_ROW)
         CALL  row_colors
@@ -264,29 +267,5 @@ title_art:
         .ascii "......#.#.#.#.#...#.#.#.#......."
         .ascii "......##..#.#.###.#.#.#.#......."
 
-; Brick layouts: 6 rows of 15 bricks, top row first. X is a brick, S a strong
-; brick that takes two hits, . is no brick.
-LEVEL_COUNT = 3
-levels:
-        .word level_wall, level_diamond, level_columns
-level_wall:
-        .ascii "XXXXXXXXXXXXXXX"
-        .ascii "XXXXXXXXXXXXXXX"
-        .ascii "XXXXXXXXXXXXXXX"
-        .ascii "XXXXXXXXXXXXXXX"
-        .ascii "..............."
-        .ascii "..............."
-level_diamond:
-        .ascii "......XXX......"
-        .ascii "....XXXXXXX...."
-        .ascii "..XXXXSSSXXXX.."
-        .ascii "XXXXSSSSSSSXXXX"
-        .ascii "..XXXXSSSXXXX.."
-        .ascii "....XXXXXXX...."
-level_columns:
-        .ascii "S.S.S.S.S.S.S.S"
-        .ascii "X.X.X.X.X.X.X.X"
-        .ascii ".X.X.X.X.X.X.X."
-        .ascii "X.X.X.X.X.X.X.X"
-        .ascii ".X.X.X.X.X.X.X."
-        .ascii "XXXXXXXXXXXXXXX"
+        .include "map.inc"
+        .include "fields.inc"

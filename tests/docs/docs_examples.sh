@@ -4,6 +4,11 @@
 #                                 `.start` line), to the bytes its comments show
 #                                 ("; 10 00 12"); a whole program also run for
 #                                 60 frames, ending by itself or at the limit;
+#     [shows=PICTURE frames=N press=FRAME:BUTTONS ...]
+#                                 and its last frame (after N frames, default
+#                                 60, with lumacor-run's --press) must equal
+#                                 PICTURE, a path beside the page; with
+#                                 UPDATE_PICTURES=1 the picture is written;
 #   ```console                    "$ COMMAND" lines run in order, from a folder
 #                                 holding that page's named examples and `build`;
 #                                 the lines under a command must appear, in
@@ -22,7 +27,7 @@ holds_in_order() {
   awk 'FILENAME == ARGV[1] { want[n++] = $0; next } i + 0 < n && $0 == want[i + 0] { i++ } END { exit i < n }' "$1" "$2"
 }
 
-try_asm() { # doc:line, file, "fragment" or ""
+try_asm() { # doc:line, file, "fragment" or "", "shows=... frames=... press=..." or "", the page's folder
   local rom=${2%.asm}.rom shift=0
   if [[ $3 == fragment ]]; then printf '.start\n' | cat - "$2" > "$2.tmp" && mv "$2.tmp" "$2" && shift=1; fi
   if ! "$asm" "$2" -o "$rom" -l "$2.lst" > "$2.log" 2>&1 || [[ -s $2.log ]]; then
@@ -37,9 +42,22 @@ try_asm() { # doc:line, file, "fragment" or ""
     }
     END { exit bad }' "$2.lst" "$2" || fail "$1: bytes differ"
   [[ $3 == fragment ]] && return
-  "$run" "$rom" --frames 60 --no-save --quiet < /dev/null > "$2.log" 2>&1
+  local frames=60 shows="" option presses=()
+  for option in $4; do
+    case $option in
+      shows=*) shows=$5/${option#shows=} ;;
+      frames=*) frames=${option#frames=} ;;
+      press=*) presses+=(--press "${option#press=}") ;;
+    esac
+  done
+  "$run" "$rom" --frames "$frames" "${presses[@]}" --no-save --quiet --screenshot "$2.png" < /dev/null > "$2.log" 2>&1
   local status=$?
-  ((status == 0 || status == 3)) || { fail "$1: lumacor-run ended with status $status:"; cat "$2.log"; }
+  ((status == 0 || status == 3)) || { fail "$1: lumacor-run ended with status $status:"; cat "$2.log"; return; }
+  [[ -n $shows ]] || return
+  if [[ ${UPDATE_PICTURES:-} == 1 ]]; then cp "$2.png" "$shows"; return; fi
+  local differ
+  differ=$(compare -metric AE "$2.png" "$shows" null: 2>&1)
+  [[ $differ == 0 ]] || fail "$1: the last frame is not ${shows#"$5"/} ($differ texels differ)"
 }
 
 try_console() { # doc:line, file
@@ -65,14 +83,15 @@ for doc in "$src"/README.md "$src"/docs/*.md; do
   name=${doc#"$src"/} dir=$work/${name//\//_}
   mkdir -p "$dir" && ln -s "$build" "$dir/build"
   # One line per block: its kind, its first line, its file, its marker.
-  while read -r kind at file marker; do
+  while read -r kind at file marker options; do
     examples=$((examples + 1))
-    "try_$kind" "$name:$at" "$dir/$file" "$marker"
+    [[ $marker == - ]] && marker=""
+    "try_$kind" "$name:$at" "$dir/$file" "$marker" "$options" "${doc%/*}"
   done < <(awk -v dir="$dir" '
     out == "" && /^```(asm|console)( |$)/ {
-      kind = substr($1, 4); file = kind "-" NR (kind == "asm" ? ".asm" : ".txt"); marker = ""
-      for (i = 2; i <= NF; i++) if ($i ~ /\.asm$/) file = $i; else marker = $i
-      out = dir "/" file; printf "" > out; print kind, NR, file, marker; next
+      kind = substr($1, 4); file = kind "-" NR (kind == "asm" ? ".asm" : ".txt"); marker = "-"; options = ""
+      for (i = 2; i <= NF; i++) if ($i ~ /\.asm$/) file = $i; else if ($i ~ /=/) options = options " " $i; else marker = $i
+      out = dir "/" file; printf "" > out; print kind, NR, file, marker, options; next
     }
     out != "" && /^```/ { close(out); out = ""; next }
     out != "" { print > out }' "$doc")

@@ -2,6 +2,7 @@
 """Runs the test suite against the deliberate faults of mutants.txt.
 
   tests/mutants/run.py [--build DIR] [--out FILE] [--resume] [ID...]
+  tests/mutants/run.py --build build-web --desktop build [--tests REGEX] ID...
   tests/mutants/run.py --check | --compare BEFORE AFTER
 
 Each mutant names a file, a piece of its text that occurs exactly once and
@@ -11,6 +12,10 @@ killed when a test fails that passes without it. One whose text no longer
 matches is stale: code that moves takes its mutants along. Results: one line
 per mutant in FILE (DIR/mutants.tsv). --check only matches the texts;
 --compare prints two runs as a table and fails when a kill was lost.
+With --desktop, DIR is a web build (made by scripts/web.sh) on the desktop
+build given: both are rebuilt for each mutant, which suits faults in the
+studio and in the tools it is made from. --tests runs only the tests whose
+names match REGEX.
 """
 import argparse
 import os
@@ -60,7 +65,9 @@ def failing_tests(args):
     with tempfile.TemporaryDirectory() as work:
         for attempt in ("", "--rerun-failed"):
             report = os.path.join(work, "junit%s.xml" % attempt)
-            run("ctest", "--test-dir", args.build, "-j2", "--timeout", "300", "--output-junit", report, *attempt.split())
+            only = ["-R", args.tests] if args.tests else []
+            run("ctest", "--test-dir", args.build, "-j2", "--timeout", "300", "--output-junit", report, *only,
+                *attempt.split())
             if not os.path.exists(report):
                 return {"(no report from ctest)"}
             cases = ElementTree.parse(report).getroot().iter("testcase")
@@ -100,6 +107,8 @@ def main():
     parser.add_argument("--resume", action="store_true")
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
+    parser.add_argument("--desktop", help="DIR is a web build on this desktop build")
+    parser.add_argument("--tests", help="run only the tests matching this")
     args = parser.parse_args()
     if args.compare:
         return compare(*args.compare)
@@ -127,10 +136,20 @@ def main():
 
     # Without link-time optimisation a fault in the machine relinks each
     # program in seconds; what the programs do is the same.
-    run("cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DLUMACOR_BENCH=OFF", "-DLUMACOR_LTO=OFF")
+    if args.desktop:
+        # The emscripten build's tools want Debian's node modules and a cache
+        # of their own, as scripts/web.sh sets them.
+        os.environ.setdefault("NODE_PATH", "/usr/share/nodejs")
+        os.environ.setdefault("EM_CACHE", str(ROOT / args.build / "em-cache"))
+        # The desktop targets the web build takes, as scripts/web.sh builds them.
+        build = ("sh", "-c", 'cmake --build "$0" -j2 --target lumacor-asm lumacor-run rom_demo test_roms && '
+                 'cmake --build "$1" -j2', args.desktop, args.build)
+    else:
+        run("cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DLUMACOR_BENCH=OFF",
+            "-DLUMACOR_LTO=OFF")
+        build = ("cmake", "--build", args.build, "-j2")
     restore()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    build = ("cmake", "--build", args.build, "-j2")
     if run(*build) != 0:
         sys.exit("the unchanged sources do not build in " + args.build)
     already = failing_tests(args)

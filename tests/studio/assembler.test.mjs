@@ -42,11 +42,13 @@ function assembleBoth(sources, main) {
 const sourcesIn = (dir, filter = () => true) => Object.fromEntries(fs.readdirSync(dir)
   .filter((name) => name.endsWith('.asm') && filter(name)).map((name) => [name, fs.readFileSync(path.join(dir, name), 'utf8')]));
 
-// The demo's pictures as the desktop build converted them (the page's own
-// conversion is checked in the browser, where PNG is decoded).
-const demoArt = () => Object.fromEntries(fs.readdirSync(path.join(desktopBuild, 'roms/demo/art'))
+// The demo's pictures and map as the desktop build converted them, and
+// map.inc (the page's own conversions are checked elsewhere).
+const includesIn = (dir, prefix = '') => Object.fromEntries(fs.readdirSync(path.join(desktopBuild, dir))
   .filter((name) => name.endsWith('.inc'))
-  .map((name) => [`art/${name}`, fs.readFileSync(path.join(desktopBuild, 'roms/demo/art', name), 'utf8')]));
+  .map((name) => [`${prefix}${name}`, fs.readFileSync(path.join(desktopBuild, dir, name), 'utf8')]));
+const demoArt = () => ({ ...includesIn('roms/demo/art', 'art/'), ...includesIn('roms/demo'),
+  'map.inc': fs.readFileSync(path.join(desktopBuild, 'tools/asm/include/map.inc'), 'utf8') });
 
 test('the demo and every test cartridge: the same image and debug information', () => {
   const cartridges = [[{ ...sourcesIn(path.join(repository, 'roms/demo')), ...demoArt() }, 'demo.asm']];

@@ -6,30 +6,15 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import {
-  decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, saveDownloads, temporaryFolder, webBuild,
+  decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, temporaryFolder, webBuild,
 } from '../web/support.mjs';
+import { openStudio as openStudioIn, studio } from './support.mjs';
+import { newProject } from './studio-support.mjs';
 
-const studio = fileUrl(path.join(webBuild, 'studio.html'));
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(() => browser.shut());
-
-// A fresh page on the studio; answers its prompts with `answers` in turn and
-// keeps what it downloads in page.downloads.folder.
-async function openStudio(answers = []) {
-  // A context of its own: storage (projects, save RAM) starts empty.
-  const context = await browser.createBrowserContext();
-  const page = await context.newPage();
-  await page.setViewport({ width: 1400, height: 900 });
-  page.pageErrors = [];
-  page.on('pageerror', (error) => page.pageErrors.push(error.message));
-  page.on('dialog', (dialog) => dialog.accept(answers.shift()));
-  const folder = temporaryFolder();
-  page.downloads = { folder, ...await saveDownloads(browser, folder, context.id) };
-  await page.goto(studio);
-  await page.evaluate(() => window.lumacorStudio.ready);
-  return page;
-}
+const openStudio = (answers = []) => openStudioIn(browser, { answers });
 
 const problems = (page) => page.$$eval('#problems li', (items) => items.map((item) => item.textContent));
 // The editor's lines holding an error mark, by number.
@@ -66,9 +51,8 @@ const program = [
 ];
 
 test('a program typed in the editor: its error is marked at its line, and once fixed it runs with lumacor-run\'s picture', async () => {
-  const page = await openStudio(['typed']);
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'typed');
+  const page = await openStudio();
+  await newProject(page, 'typed');
   await page.click('.cm-content');
   await page.keyboard.down('Control');
   await page.keyboard.press('KeyA');
@@ -197,9 +181,8 @@ test('Export writes lumacor-export\'s page for the build, which plays; Download 
 });
 
 test('save RAM is kept per project: building again restarts the game with it, and it outlives the page', async () => {
-  const page = await openStudio(['counter', 'other']);
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'counter');
+  const page = await openStudio();
+  await newProject(page, 'counter');
   // Counts its starts in save RAM byte 0.
   await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
     '.start\nLDW p2, 0xE000\nLD r0, [p2]\nINC r0\nST [p2], r0\nidle: JMP idle\n'));
@@ -218,8 +201,7 @@ test('save RAM is kept per project: building again restarts the game with it, an
   await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
   assert.equal(await count(), 3);
   // The same game in another project starts from that project's save RAM.
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'other');
+  await newProject(page, 'other');
   await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
     '.start\nLDW p2, 0xE000\nLD r0, [p2]\nINC r0\nST [p2], r0\nidle: JMP idle\n'));
   await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
@@ -229,9 +211,8 @@ test('save RAM is kept per project: building again restarts the game with it, an
 });
 
 test('a tile drawn with the mouse in the art editor, copied, flipped and rotated, is on the screen once built; a third colour in a cell is marked and fails the build', async () => {
-  const page = await openStudio(['drawn', 'art/screen.png']);
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'drawn');
+  const page = await openStudio(['art/screen.png']);
+  await newProject(page, 'drawn');
   // Copies the converted screen's video memory in, then idles.
   await page.evaluate(() => Promise.all([
     window.lumacorStudio.setFile('gfx.txt', 'art/screen.png --vram\n'),
@@ -310,9 +291,8 @@ test('a tile drawn with the mouse in the art editor, copied, flipped and rotated
 });
 
 test('the debugged game takes the player\'s keys while its picture has the focus, and lets go when it loses it', async () => {
-  const page = await openStudio(['keys']);
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'keys');
+  const page = await openStudio();
+  await newProject(page, 'keys');
   // Copies pad 0's byte into work RAM, over and over.
   await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
     '.start\nloop: LDW p2, 0xFF0A\nLD r0, [p2]\nLDW p2, 0xA000\nST [p2], r0\nJMP loop\n'));
@@ -370,11 +350,10 @@ test('go to definition: Ctrl+click on a label opens its definition, F12 too, in 
 });
 
 test('projects are made, renamed and deleted from the bar, and outlive the page; the last one goes back to the sample', async () => {
-  const page = await openStudio(['mine', 'renamed']);
+  const page = await openStudio(['renamed']);
   const names = () => page.$$eval('#project option', (options) => options.map((o) => o.value));
   assert.deepEqual(await names(), ['demo']);
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'mine');
+  await newProject(page, 'mine');
   await page.evaluate(() => window.lumacorStudio.setFile('main.asm', '; mine\n'));
   await page.click('#project-rename');
   await page.waitForFunction(() => window.lumacorStudio.project === 'renamed');

@@ -1,6 +1,7 @@
 // Directives in pass 1: each one parses its operands, evaluates what decides
 // the layout and places its statement.
 #include "asm_internal.h"
+#include "directive_help.h"
 
 namespace asm_impl {
 
@@ -325,7 +326,7 @@ void Assembler::directive(Cursor& c, std::string_view line) {
         std::string_view name;
         Handler handle;
     };
-    static const std::array<Entry, 18> table = {{
+    static constexpr std::array<Entry, directive_help.size()> table = {{
         {".byte", &Assembler::data_directive},
         {".db", &Assembler::data_directive},
         {".word", &Assembler::data_directive},
@@ -345,6 +346,12 @@ void Assembler::directive(Cursor& c, std::string_view line) {
         {".equ", &Assembler::equ_directive},
         {".assert", &Assembler::assert_directive},
     }};
+    // The help lists the directives the assembler knows, in this order.
+    static_assert([] {
+        for (size_t i = 0; i < table.size(); ++i)
+            if (table[i].name != directive_help[i].name) return false;
+        return true;
+    }());
     const Token& d = toks[c.pos++];
     for (const Entry& e : table) {
         if (iequals(d.text, e.name)) {

@@ -28,12 +28,17 @@ std::string hex(GfxColor c) {
 }
 
 // The colour a pixel asks for, or NOT_DRAWN. A screen leaves black undrawn
-// because an undrawn texel shows black anyway.
-uint32_t pixel_key(const uint8_t* p, GfxMode mode) {
+// because an undrawn texel shows black anyway, unless black must hide what
+// lies behind it (a front-layer cell covers the sprites).
+uint32_t pixel_key(const uint8_t* p, bool black_free) {
     if (p[3] < 128) return NOT_DRAWN;
     uint32_t key = rgb_key(p);
-    if (mode == GfxMode::screen && key == 0) return NOT_DRAWN;
+    if (black_free && key == 0) return NOT_DRAWN;
     return key;
+}
+
+bool black_undrawn(const GfxOptions& options) {
+    return options.mode == GfxMode::screen && !options.black_drawn;
 }
 
 std::string cell_place(int column, int row) {
@@ -107,14 +112,14 @@ struct CellScan {
     Planes planes;
 };
 
-CellScan scan_cell(const GfxPicture& picture, int column, int row, GfxMode mode,
+CellScan scan_cell(const GfxPicture& picture, int column, int row, bool black_free,
                    const std::unordered_map<uint32_t, int>& index) {
     CellScan cell;
     for (int r = 0; r < GFX_TILE; ++r) {
         const uint8_t* p = picture.rgba.data() +
                            (static_cast<size_t>(row * GFX_TILE + r) * picture.width + column * GFX_TILE) * 4;
         for (int k = 0; k < GFX_TILE; ++k, p += 4) {
-            uint32_t key = pixel_key(p, mode);
+            uint32_t key = pixel_key(p, black_free);
             if (key == NOT_DRAWN) continue;
             int color = index.at(key);
             auto found = std::find(cell.colors.begin(), cell.colors.end(), color);
@@ -290,7 +295,7 @@ bool gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* a
         if (index.try_emplace(rgb_key(c), static_cast<int>(colors.size())).second)
             colors.push_back({rgb_key(c), SIZE_MAX});
     for (size_t i = 0; i < picture.rgba.size(); i += 4) {
-        uint32_t key = pixel_key(&picture.rgba[i], options.mode);
+        uint32_t key = pixel_key(&picture.rgba[i], black_undrawn(options));
         if (key != NOT_DRAWN && index.try_emplace(key, static_cast<int>(colors.size())).second)
             colors.push_back({key, i / 4});
     }
@@ -305,7 +310,7 @@ bool gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* a
                 text, sizeof text,
                 "%zu colours%s; the palette holds at most 16, and colour 17 (%s) first shows at x %zu, "
                 "y %zu",
-                colors.size(), options.mode == GfxMode::screen ? " besides black" : "",
+                colors.size(), black_undrawn(options) ? " besides black" : "",
                 hex(key_color(colors[GFX_MAX_COLORS].first)).c_str(), past % picture.width,
                 past / picture.width);
         }
@@ -316,14 +321,14 @@ bool gfx_convert(const GfxPicture& picture, const GfxOptions& options, GfxArt* a
     scans.reserve(static_cast<size_t>(art->columns) * art->rows);
     for (int row = 0; row < art->rows; ++row)
         for (int column = 0; column < art->columns; ++column) {
-            scans.push_back(scan_cell(picture, column, row, options.mode, index));
+            scans.push_back(scan_cell(picture, column, row, black_undrawn(options), index));
             const CellScan& scan = scans.back();
             if (scan.colors.size() <= 2) continue;
             std::string line =
                 cell_place(column, row) + ": " + std::to_string(scan.colors.size()) + " colours";
             for (int c : scan.colors) line += " " + hex(key_color(colors[c].first));
-            line += options.mode == GfxMode::screen ? "; a cell shows at most 2 besides black"
-                                                    : "; a tile shows at most 2";
+            line += black_undrawn(options) ? "; a cell shows at most 2 besides black"
+                                           : "; a tile shows at most 2";
             art->errors.push_back(line);
         }
 

@@ -81,6 +81,7 @@ struct GfxOptions {
     int first_tile = 0;              // patterns go to tiles first_tile and on
     std::vector<GfxColor> palette{}; // palette order to keep (Gfx_palette_order)
     bool whole_screen = false;       // refuse any size but 256 x 192 (for Gfx_build_vram)
+    bool black_drawn = false;        // screen: black is a colour, only transparent is undrawn
 };
 
 // How the patterns of a screen were shared, cell by cell.

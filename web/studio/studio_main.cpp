@@ -7,6 +7,9 @@
 // image, the debug information and the diagnostics are read back with the
 // asm_result_* functions. Files come from memory: nothing touches a disk.
 //
+// Converting: gfx_convert for a picture, map_convert for a Tiled map, as
+// lumacor-gfx and lumacor-map convert them.
+//
 // Debugging: dbg_launch(rom, debug information), then dbg_run_slice on every
 // animation frame while dbg_state() is Running, the step operations while it
 // is Stopped; line breakpoints are set per file as the debugger's protocol
@@ -25,6 +28,7 @@
 #include "cpu/cpu.h"
 #include "gfx.h"
 #include "gpu/gpu.h"
+#include "map.h"
 #include "session.h"
 
 namespace {
@@ -363,5 +367,64 @@ EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height,
 
 EMSCRIPTEN_KEEPALIVE const char* gfx_result() { return gfx_output.data(); }
 EMSCRIPTEN_KEEPALIVE uint32_t gfx_result_size() { return static_cast<uint32_t>(gfx_output.size()); }
+
+// ---- the map converter -----------------------------------------------------
+
+// A map's tilesets and their pictures, handed in by the page before the map
+// (map_reset, map_add_text, map_add_image), by the paths the map names them
+// with; then map_convert converts it as lumacor-map does. The include, or the
+// problems one a line, is read with gfx_result.
+std::map<std::string, std::string> map_texts;
+std::map<std::string, GfxPicture> map_images;
+
+EMSCRIPTEN_KEEPALIVE void map_reset() {
+    map_texts.clear();
+    map_images.clear();
+}
+
+EMSCRIPTEN_KEEPALIVE void map_add_text(const char* path, uint32_t path_size, const char* text,
+                                       uint32_t size) {
+    map_texts[text_of(path, path_size)] = text_of(text, size);
+}
+
+EMSCRIPTEN_KEEPALIVE void map_add_image(const char* path, uint32_t path_size, const uint8_t* rgba, int width,
+                                        int height) {
+    map_images[text_of(path, path_size)] =
+        GfxPicture{width, height, std::vector<uint8_t>(rgba, rgba + size_t(width) * height * 4)};
+}
+
+EMSCRIPTEN_KEEPALIVE int map_convert(const char* path, uint32_t path_size, const char* text, uint32_t size,
+                                     const char* name, uint32_t name_size, int first_tile, int pack,
+                                     const uint8_t* order, int order_width, int order_height) {
+    gfx_output.clear();
+    MapFiles files;
+    files.read_text = [](const std::string& file, std::string* contents, std::string* error) {
+        auto found = map_texts.find(file);
+        if (found == map_texts.end()) return *error = "No such file in the project", false;
+        *contents = found->second;
+        return true;
+    };
+    files.read_image = [](const std::string& file, GfxPicture* picture, std::string* error) {
+        auto found = map_images.find(file);
+        if (found == map_images.end()) return *error = "No such PNG picture in the project", false;
+        *picture = found->second;
+        return true;
+    };
+    MapOptions options;
+    options.first_tile = first_tile;
+    if (order) {
+        GfxPicture from{order_width, order_height,
+                        std::vector<uint8_t>(order, order + size_t(order_width) * order_height * 4)};
+        options.palette = Gfx_palette_order(from);
+    }
+    std::string map_path = text_of(path, path_size);
+    MapLevel level;
+    if (!Map_convert(map_path, text_of(text, size), options, files, &level)) {
+        for (const std::string& problem : level.errors) gfx_output += problem + "\n";
+        return 0;
+    }
+    gfx_output = Map_include_text(level, text_of(name, name_size), map_path, pack != 0);
+    return 1;
+}
 
 } // extern "C"

@@ -2,7 +2,8 @@
 // the assembler, a moment after the last key, and its diagnostics come back.
 const PAUSE_MS = 250;
 
-export function startChecker(module, report) {
+export function startChecker(module) {
+  let report = () => {};
   const source = document.getElementById('studio-worker').textContent;
   const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
   worker.postMessage({ module });
@@ -14,6 +15,9 @@ export function startChecker(module, report) {
     if (event.data.id === latest) report([...extra, ...event.data.diagnostics]);
   };
   return {
+    onReport(listener) {
+      report = listener;
+    },
     // `found` are problems found before assembling (the pictures'), shown
     // with the assembler's.
     check(files, main, found = []) {

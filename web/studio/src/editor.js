@@ -53,6 +53,13 @@ export function breakpointLines(state) {
   return lines;
 }
 
+// The state with breakpoints on the given lines (as the project keeps them).
+export function withBreakpoints(state, lines) {
+  const effects = [...new Set(lines)].filter((n) => n >= 1 && n <= state.doc.lines)
+    .map((n) => toggleBreakpoint.of({ pos: state.doc.line(n).from }));
+  return effects.length ? state.update({ effects }).state : state;
+}
+
 export function toggleBreakpointAt(view, lineNumber) {
   const line = view.state.doc.line(lineNumber);
   view.dispatch({ effects: toggleBreakpoint.of({ pos: line.from }) });

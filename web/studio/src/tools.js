@@ -91,4 +91,28 @@ export class Tools {
     const bytes = this.bytes(wasm.gfx_result(), wasm.gfx_result_size()).slice();
     return ok ? { ok, bytes } : { ok, problems: decoder.decode(bytes).split('\n').filter(Boolean) };
   }
+
+  // One Tiled map through the map converter: `texts` and `images` (path ->
+  // text, path -> { width, height, rgba }) are the tilesets and pictures it
+  // may name. { ok, text } with the include, or { ok: false, problems }.
+  convertMap(path, text, texts, images, options, order = null) {
+    const wasm = this.wasm;
+    wasm.map_reset();
+    for (const [name, contents] of texts) {
+      const n = encoder.encode(name);
+      const d = encoder.encode(contents);
+      this.withBuffers([n, d], (np, dp) => wasm.map_add_text(np, n.length, dp, d.length));
+    }
+    for (const [name, picture] of images) {
+      const n = encoder.encode(name);
+      this.withBuffers([n, picture.rgba], (np, p) => wasm.map_add_image(np, n.length, p, picture.width, picture.height));
+    }
+    const [p, t, n] = [path, text, options.name].map((s) => encoder.encode(s));
+    const none = new Uint8Array(0);
+    const ok = this.withBuffers([p, t, n, order ? order.rgba : none], (pp, tp, np, op) => wasm.map_convert(pp, p.length,
+      tp, t.length, np, n.length, options.firstTile, options.pack ? 1 : 0, order ? op : 0, order ? order.width : 0,
+      order ? order.height : 0)) === 1;
+    const result = decoder.decode(this.bytes(wasm.gfx_result(), wasm.gfx_result_size()));
+    return ok ? { ok, text: result } : { ok, problems: result.split('\n').filter(Boolean) };
+  }
 }

@@ -1,6 +1,6 @@
-// The page's debugger: the desktop debugger's session (compiled into the
+// The debugger panel: the desktop debugger's session (compiled into the
 // studio's module) runs the build one frame per animation frame, stops at
-// the gutter's breakpoints, steps forwards and back, and shows the
+// the breakpoints kept in the store, steps forwards and back, and shows the
 // registers, memory and video memory where it stops.
 const STATES = ['idle', 'stopped', 'running', 'ended'];
 const VRAM = 0x8000;
@@ -12,7 +12,7 @@ const SPRITES = 0x1900;
 const PALETTE = 0x19C8;
 const hex = (value, digits) => value.toString(16).toUpperCase().padStart(digits, '0');
 
-export class Debugger {
+class Debugger {
   constructor(tools, { canvas, panel, root, onStop, onRun, say }) {
     this.tools = tools;
     this.wasm = tools.wasm;
@@ -242,4 +242,87 @@ export class Debugger {
     this.canvas.removeEventListener('blur', this.letGo);
     if (this.frameRequest) cancelAnimationFrame(this.frameRequest);
   }
+}
+
+// The panel. `onStop(where)` is told where the program stopped (where.file
+// and where.line name the source line, if it has one), `onRun()` when it
+// runs on, `onEnd()` when the session is closed.
+export function debuggerPanel({ store, build, tools, say, onStop, onRun, onEnd }) {
+  const $ = (id) => document.getElementById(id);
+  let debug = null;
+
+  const breakpointsByFile = () => new Map(store.files().filter(store.isText)
+    .map((name) => [build.root() + name, store.breakpoints(name)]));
+
+  function updateButtons() {
+    const stopped = debug && debug.state() === 'stopped';
+    for (const id of ['continue', 'step-in', 'step-over', 'step-out', 'step-back']) $(id).disabled = !stopped;
+    $('pause').disabled = !(debug && debug.state() === 'running');
+  }
+
+  const panel = {
+    name: 'debugger',
+    element: $('debug-panel'),
+    get active() { return debug !== null; },
+    get session() { return debug; },
+
+    // Starts the built image (build.build()'s result) under the debugger.
+    start(result) {
+      panel.stop();
+      debug = new Debugger(tools, {
+        canvas: $('debug-screen'),
+        panel: $('debug-panel'),
+        root: build.root(),
+        onStop: (where) => {
+          updateButtons();
+          onStop(where);
+        },
+        onRun: () => {
+          updateButtons();
+          onRun();
+        },
+        say,
+      });
+      if (!debug.launch(result.rom, result.debugInfo)) {
+        say('The debugger cannot start this image.', true);
+        debug = null;
+        return false;
+      }
+      debug.setBreakpoints(breakpointsByFile());
+      debug.start();
+      $('debug-panel').hidden = false;
+      $('debug-screen').hidden = false;
+      say('Debugging: the program runs to its first breakpoint.');
+      updateButtons();
+      return true;
+    },
+
+    stop() {
+      if (debug) {
+        debug.close();
+        debug = null;
+        onEnd();
+      }
+      $('debug-panel').hidden = true;
+      $('debug-screen').hidden = true;
+      updateButtons();
+    },
+
+    resume: (kind) => debug && debug.resume(kind),
+    pause: () => debug && debug.pause(),
+    stepBack: () => debug && debug.stepBack(),
+  };
+
+  const on = (id, handler) => $(id).addEventListener('click', handler);
+  on('continue', () => panel.resume(0));
+  on('pause', () => panel.pause());
+  on('step-in', () => panel.resume(1));
+  on('step-over', () => panel.resume(2));
+  on('step-out', () => panel.resume(3));
+  on('step-back', () => panel.stepBack());
+  $('memory-address').addEventListener('change', () => debug && debug.showWhere());
+  store.on('breakpoints', () => debug && debug.setBreakpoints(breakpointsByFile()));
+  store.on('project', () => panel.stop());
+  updateButtons();
+  return panel;
 }

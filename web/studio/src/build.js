@@ -1,0 +1,133 @@
+// The build service: turns the store's project into a ROM as the desktop
+// build does. Converters make the files that the sources include from the
+// project's assets (pictures now; sounds and maps plug in the same way), the
+// assembler (in the checking worker while one types, on the page's thread
+// for a build) assembles the main source with them, and the problems of both
+// go to whoever listens.
+//
+// How a panel uses it:
+//   build.addConverter({ name, reads(fileName), convert(tools, files) })
+//       a kind of asset: `reads` tells which project files it reads (its
+//       assets and its rules file); `convert` is given every project file and
+//       returns (or promises) { outputs: Map(include path -> string | bytes),
+//       problems: [{ file, message }] }. Its outputs are kept until a file it
+//       reads changes.
+//   build.check()            assembles soon in the worker; 'problems' follows
+//   build.build()            a promise of { ok, rom, debugInfo, diagnostics, main }
+//   build.converted()        a promise of every converter's { outputs, problems }
+//   build.problems(name)     the latest diagnostics of one project file
+//   build.root(), build.relative(path)
+//                            the tools name files by absolute paths under the project's root
+//   build.on(event, listener) 'problems' (diagnostics): the latest check or build;
+//                            'built' (result)
+export function createBuild(store, tools, checker) {
+  const listeners = new Map();
+  const converters = [];
+  const cached = new Map(); // converter -> promise of its results
+  let byFile = new Map();
+
+  const emit = (event, ...args) => {
+    for (const listener of listeners.get(event) || []) listener(...args);
+  };
+
+  const root = () => `/${store.project.name.replace(/[^\w.-]+/g, '_')}/`;
+  const relative = (path) => (path.startsWith(root()) ? path.slice(root().length) : path);
+
+  function convertOne(converter) {
+    if (!cached.has(converter)) {
+      cached.set(converter, Promise.resolve().then(() => converter.convert(tools, { ...store.project.files }))
+        .catch((error) => ({ outputs: new Map(), problems: [{ file: converter.name, message: error.message }] })));
+    }
+    return cached.get(converter);
+  }
+
+  async function converted() {
+    await store.settled();
+    const results = await Promise.all(converters.map(convertOne));
+    const outputs = new Map();
+    const problems = [];
+    for (const result of results) {
+      for (const [name, contents] of result.outputs) outputs.set(name, contents);
+      problems.push(...result.problems);
+    }
+    return { outputs, problems };
+  }
+
+  // The project's files as the assembler reads them, converted ones beside them.
+  function filesFor(outputs) {
+    const files = new Map();
+    for (const [name, contents] of outputs) files.set(root() + name, contents);
+    for (const [name, contents] of Object.entries(store.project.files)) files.set(root() + name, contents);
+    return files;
+  }
+
+  const asDiagnostics = (problems) => problems.map((p) => ({ severity: 'error', file: root() + p.file, line: 0,
+    column: 0, message: p.message }));
+
+  function report(diagnostics) {
+    byFile = new Map();
+    for (const d of diagnostics) {
+      const name = relative(d.file);
+      if (!byFile.has(name)) byFile.set(name, []);
+      byFile.get(name).push({ ...d, file: name });
+    }
+    emit('problems', diagnostics);
+  }
+
+  const build = {
+    root,
+    relative,
+    last: null,
+
+    on(event, listener) {
+      if (!listeners.has(event)) listeners.set(event, []);
+      listeners.get(event).push(listener);
+    },
+
+    addConverter(converter) {
+      converters.push(converter);
+    },
+
+    converted,
+    problems: (name) => byFile.get(name) || [],
+
+    async check() {
+      const main = store.mainSource();
+      if (!main) return;
+      const { outputs, problems } = await converted();
+      checker.check(filesFor(outputs), root() + main, asDiagnostics(problems));
+    },
+
+    async build() {
+      const main = store.mainSource();
+      if (!main) {
+        build.last = { ok: false, rom: new Uint8Array(0), debugInfo: '', diagnostics: [], main: null };
+        emit('built', build.last);
+        return build.last;
+      }
+      const started = performance.now();
+      const { outputs, problems } = await converted();
+      const assembled = tools.assemble(filesFor(outputs), root() + main, true);
+      // An asset that breaks the machine's rules fails the build, as the
+      // converter fails a desktop build.
+      const ok = assembled.ok && !problems.length;
+      build.last = { ...assembled, ok, rom: ok ? assembled.image : new Uint8Array(0), main,
+        diagnostics: [...asDiagnostics(problems), ...assembled.diagnostics], took: performance.now() - started };
+      report(build.last.diagnostics);
+      emit('built', build.last);
+      return build.last;
+    },
+  };
+
+  checker.onReport(report);
+  store.on('file', (name) => {
+    for (const converter of converters) if (converter.reads(name)) cached.delete(converter);
+    build.check();
+  });
+  store.on('project', () => {
+    cached.clear();
+    build.last = null;
+    report([]);
+  });
+  return build;
+}
