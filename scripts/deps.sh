@@ -6,9 +6,9 @@
 # Run as root, or with sudo available. apt's output goes to logs/apt.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Playing: a compiler, CMake, SDL2, and libpng (with pkg-config to find it)
-# for screenshots and the demo's art.
-packages=(cmake g++ make libsdl2-dev libpng-dev pkg-config)
+# Playing: a compiler, CMake, SDL2, libpng (with pkg-config to find it)
+# for screenshots and the demo's art, and CLI11 for every program's options.
+packages=(cmake g++ make libsdl2-dev libpng-dev pkg-config libcli11-dev)
 if [ "${1:-test}" != play ]; then
   packages+=(
     git libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
