@@ -10,7 +10,7 @@
 //       a kind of asset: `reads` tells which project files it reads (its
 //       assets and its rules file); `convert` is given every project file and
 //       returns (or promises) { outputs: Map(include path -> string | bytes),
-//       problems: [{ file, message }] }. Its outputs are kept until a file it
+//       problems: [{ file, message, line?, column? }] }. Its outputs are kept until a file it
 //       reads changes.
 //   build.check()            assembles soon in the worker; 'problems' follows
 //   build.build()            a promise of { ok, rom, debugInfo, diagnostics, main }
@@ -61,8 +61,9 @@ export function createBuild(store, tools, checker) {
     return files;
   }
 
-  const asDiagnostics = (problems) => problems.map((p) => ({ severity: 'error', file: root() + p.file, line: 0,
-    column: 0, message: p.message }));
+  // A problem with a place in a text file (a sound's line) is marked there.
+  const asDiagnostics = (problems) => problems.map((p) => ({ severity: 'error', file: root() + p.file,
+    line: p.line || 0, column: p.column || 0, message: p.message }));
 
   function report(diagnostics) {
     byFile = new Map();

@@ -5,7 +5,8 @@
 // The page wires a project store (store.js) and a build service (build.js)
 // to panels (panels/*.js) that know those two and not each other:
 //   - editors, which open files: the first whose handles(name, contents) is
-//     true gets the file (art for pictures, code for text). An editor is
+//     true gets the file (art for pictures, sound for .snd, code for text);
+//     a file more than one handles can be shown in another (*Text view*). An editor is
 //     { name, element, handles(name, contents), open(name, line) -> ok, close() }.
 //   - side panels, by name (game, debugger), which the page's buttons and
 //     keys drive; `context.show(name, ...args)` asks the page to show one.
@@ -17,8 +18,10 @@ import { createBuild } from './build.js';
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
 import { artConverter, encodePng } from './art.js';
+import { soundConverter } from './sound.js';
 import { codePanel } from './panels/code.js';
 import { artPanel } from './panels/art.js';
+import { soundPanel } from './panels/sound.js';
 import { debuggerPanel } from './panels/debugger.js';
 import { gamePanel } from './panels/game.js';
 import { download, fromBase64 } from './util.js';
@@ -63,10 +66,12 @@ function listFiles() {
   }
 }
 
-async function openFile(name, line = null) {
+// `editorName` asks for one editor of those that handle the file.
+async function openFile(name, line = null, editorName = null) {
   if (!(name in store.project.files)) return;
   const contents = store.file(name);
-  const next = editors.find((e) => e.handles(name, contents));
+  const able = editors.filter((e) => e.handles(name, contents));
+  const next = able.find((e) => e.name === editorName) || able[0];
   if (!next) {
     say(`${name} is not text: it is kept in the project for the assembler to read.`);
     return;
@@ -83,6 +88,16 @@ async function openFile(name, line = null) {
     openName = previous ? openName : null;
   }
   listFiles();
+  const other = able.find((e) => e !== editor);
+  $('file-view').hidden = !other || !editor;
+  if (other) $('file-view').textContent = editor?.name === 'code' ? 'Grid view' : 'Text view';
+}
+
+// The open file in the other editor that handles it (a sound's grid or text).
+function switchView() {
+  if (!openName) return;
+  const other = editors.find((e) => e !== editor && e.handles(openName, store.file(openName)));
+  if (other) openFile(openName, null, other.name);
 }
 
 // ---- projects --------------------------------------------------------------------
@@ -285,6 +300,7 @@ function wireControls() {
   on('file-new', newFile);
   on('file-rename', renameFile);
   on('file-delete', deleteFile);
+  on('file-view', switchView);
   on('run', () => run());
   on('stop', stop);
   on('debug', startDebugging);
@@ -305,12 +321,13 @@ async function start() {
   store = createStore(await openProjects().catch(() => memoryProjects()));
   build = createBuild(store, tools, startChecker(module));
   build.addConverter(artConverter);
+  build.addConverter(soundConverter);
   build.on('problems', listFiles);
   build.on('built', sayBuilt);
   store.on('file', () => listFiles());
 
   const context = { store, build, say, open: openFile, show: (name, ...args) => side.get(name)?.show?.(...args) };
-  editors.push(artPanel(context), codePanel(context));
+  editors.push(artPanel(context), soundPanel({ ...context, tools }), codePanel(context));
   side.set('game', gamePanel({ ...context, keys: onStudioKey }));
   side.set('debugger', debuggerPanel({ ...context, tools, onStop: showStop, onRun: () => showStop(null),
     onEnd: () => showStop(null) }));
@@ -351,6 +368,7 @@ const ready = start().catch((error) => {
 window.lumacorStudio = Object.freeze({
   ready,
   files: () => store.files(),
+  file: (name) => store.file(name),
   async setFile(name, contents) {
     store.setFile(name, typeof contents === 'string' ? contents : new Uint8Array(contents));
     listFiles();
@@ -368,4 +386,8 @@ window.lumacorStudio = Object.freeze({
   get project() { return store?.project ? store.project.name : null; },
   openFile: (name, line) => openFile(name, line),
   toggleBreakpoint: (line) => editors.find((e) => e.name === 'code').toggleBreakpoint(line),
+  // The page's sound preview: `frames` frames of samples of the block `name`
+  // of the open sound file, from its start, as lumacor-sound --wav gives them.
+  soundPreview: (name, frames) => editors.find((e) => e.name === 'sound').previewSamples(name, frames),
+  get soundPlaying() { return editors.find((e) => e.name === 'sound')?.playing ?? null; },
 });
