@@ -106,7 +106,7 @@ const tune = [
 test('the sound editor: piano and keys enter notes, transpose and undo, and the text view loses nothing', async () => {
   const page = await openStudio();
   await page.evaluate((text) => window.lumacorStudio.setFile('tune.snd', text), tune);
-  await page.click('#file-list li[data-name="tune.snd"]');
+  await page.locator('#file-list li[data-name="tune.snd"]').click();
   await page.waitForSelector('#sound:not([hidden]) #sound-grid tr.step');
   assert.deepEqual(await gridNotes(page), ['C4', 'E4', '---', 'G4']);
 
@@ -175,7 +175,7 @@ test('the sound editor: piano and keys enter notes, transpose and undo, and the 
 test('play lights the step being played, in turn, and stop ends it', async () => {
   const page = await openStudio();
   await page.evaluate((text) => window.lumacorStudio.setFile('tune.snd', text), tune.replace('speed 3', 'speed 20'));
-  await page.click('#file-list li[data-name="tune.snd"]');
+  await page.locator('#file-list li[data-name="tune.snd"]').click();
   await page.waitForSelector('#sound-grid tr.step');
   await page.click('#sound-play');
   const lit = [];
@@ -248,11 +248,13 @@ test('the Sound template builds to lumacor-asm\'s ROM, and the page\'s preview i
   for (const [name, frames] of [['tune', 300], ['jump', 40]]) {
     tool('lumacor-sound', 'sounds.snd', '--wav', `${name}.wav`, '--play', name, '--frames', String(frames));
     const wav = fs.readFileSync(path.join(dir, `${name}.wav`));
-    const expected = new Float32Array(wav.buffer.slice(wav.byteOffset + 44, wav.byteOffset + wav.length));
-    const shown = await page.evaluate((n, f) => Array.from(window.lumacorStudio.soundPreview(n, f)), name, frames);
-    assert.equal(shown.length, frames * 768, name);
-    assert.ok(expected.some((sample) => sample !== 0), `${name} is heard`);
-    assert.deepEqual(Float32Array.from(shown), expected, name);
+    const expected = wav.subarray(44);
+    // As bytes, so every sample is compared bit for bit (-0 included).
+    const shown = Buffer.from(await page.evaluate((n, f) =>
+      Array.from(new Uint8Array(window.lumacorStudio.soundPreview(n, f).buffer)), name, frames));
+    assert.equal(shown.length, frames * 768 * 4, name);
+    assert.ok(expected.some((byte) => byte !== 0), `${name} is heard`);
+    assert.equal(shown.compare(expected), 0, name);
   }
   assert.deepEqual(page.pageErrors, []);
   await page.browserContext().close();

@@ -27,7 +27,7 @@
 #include "cpu/cpu.h"
 #include "gfx.h"
 #include "gpu/gpu.h"
-#include "headless.h"
+#include "headless.h" // the preview's rate: as lumacor-run's
 #include "preview.h"
 #include "session.h"
 #include "sound.h"
@@ -76,6 +76,7 @@ Computer preview_computer{};
 Cartridge preview_cartridge{};
 bool preview_live = false;
 bool preview_started = false;
+bool preview_ended = false;
 std::string preview_error;
 std::vector<float> preview_samples;
 std::vector<uint8_t> preview_picture(FRAME_BYTES);
@@ -400,10 +401,11 @@ EMSCRIPTEN_KEEPALIVE const char* snd_convert(const char* text, uint32_t size, co
     for (size_t b = 0; b < file.blocks.size(); ++b) {
         const SoundBlock& block = file.blocks[b];
         sound_output += std::string(b ? "," : "") + "{\"kind\":\"" +
-                        (block.kind == SoundKind::effect ? "effect" : "song") + "\",\"name\":" +
-                        quoted(block.name) + ",\"speed\":" + std::to_string(block.speed) +
-                        ",\"loop\":" + (block.loop ? "true" : "false") + ",\"mark\":" +
-                        std::to_string(block.mark) + ",\"line\":" + std::to_string(block.line) + ",\"steps\":[";
+                        (block.kind == SoundKind::effect ? "effect" : "song") +
+                        "\",\"name\":" + quoted(block.name) + ",\"speed\":" + std::to_string(block.speed) +
+                        ",\"loop\":" + (block.loop ? "true" : "false") +
+                        ",\"mark\":" + std::to_string(block.mark) +
+                        ",\"line\":" + std::to_string(block.line) + ",\"steps\":[";
         for (size_t i = 0; i < block.steps.size(); ++i) {
             const SoundStep& s = block.steps[i];
             sound_output += std::string(i ? "," : "") + "[" + std::to_string(s.line) + "," +
@@ -456,7 +458,8 @@ EMSCRIPTEN_KEEPALIVE int snd_preview_start(const char* text, uint32_t size, cons
         return true;
     };
     Assembly player = Assembler_assemble_text(
-        "player.asm", Sound_player_source("sounds_" + block->name, block->kind == SoundKind::effect), options);
+        "player.asm", Sound_player_source("sounds_" + block->name, block->kind == SoundKind::effect),
+        options);
     if (!Assembly_ok(player)) {
         preview_error = AsmDiagnostic_format(player.diagnostics.at(0));
         return 0;
@@ -486,12 +489,22 @@ EMSCRIPTEN_KEEPALIVE const char* snd_preview_error() { return preview_error.c_st
 EMSCRIPTEN_KEEPALIVE const float* snd_preview_frames(int frames) {
     preview_samples.clear();
     if (!preview_live) return preview_samples.data();
-    HeadlessOptions run;
-    run.frame_limit = frames;
-    run.sound = &preview_samples;
-    run.resume = preview_started;
-    preview_started = true;
-    Headless_run(&preview_computer, run, preview_picture.data());
+    // The frame sequence of lumacor-run's headless runner (and so of
+    // lumacor-sound's preview): the frame, then its samples; a stopped
+    // program gives no more.
+    if (!preview_started) {
+        Computer_start(&preview_computer);
+        preview_computer.apu.sample_rate.store(SOUND_RATE, std::memory_order_relaxed);
+        preview_started = true;
+        preview_ended = false;
+    }
+    for (int frame = 0; frame < frames && !preview_ended; ++frame) {
+        FrameEnd end = Computer_run_frame(&preview_computer, preview_picture.data());
+        size_t at = preview_samples.size();
+        preview_samples.resize(at + SOUND_SAMPLES_PER_FRAME);
+        APU_render(&preview_computer.apu, preview_samples.data() + at, SOUND_SAMPLES_PER_FRAME);
+        preview_ended = end != FrameEnd::Running;
+    }
     return preview_samples.data();
 }
 

@@ -15,6 +15,9 @@ const LETTERS = ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B'
 
 export const isSound = (name) => /\.snd$/i.test(name);
 
+// A new sound file: one song of one step, for the grid to start from.
+export const NEW_SOUND = '; Effects and songs: see docs/sound.md.\nsong tune\nspeed 6\nC4 square 200\n';
+
 export const noteName = (note) => (note === REST ? '---' : `${LETTERS[note % 12]}${Math.floor(note / 12) - 1}`);
 
 // The labels' prefix: the file's name without its folder and extension,

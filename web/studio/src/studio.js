@@ -18,7 +18,7 @@ import { createBuild } from './build.js';
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
 import { artConverter, encodePng } from './art.js';
-import { soundConverter } from './sound.js';
+import { NEW_SOUND, isSound, soundConverter } from './sound.js';
 import { codePanel } from './panels/code.js';
 import { artPanel } from './panels/art.js';
 import { soundPanel } from './panels/sound.js';
@@ -186,7 +186,7 @@ function newFile() {
     });
     return;
   }
-  store.setFile(name, '');
+  store.setFile(name, isSound(name) ? NEW_SOUND : '');
   openFile(name);
 }
 
