@@ -149,11 +149,12 @@ test('the sound editor: piano and keys enter notes, transpose and undo, and the 
   for (let i = 0; i < 12; i++) await ctrl(page, 'z');
   assert.equal(await fileText(page, 'tune.snd'), tune);
   await ctrl(page, 'y');
-  assert.deepEqual(await gridNotes(page), ['D4', 'E4', '---', 'G4']);
+  await ctrl(page, 'y');
+  assert.deepEqual(await gridNotes(page), ['D4', 'C5', '---', 'G4']);
 
   // The text view shows the file as it stands, and back in the grid nothing
   // has changed; an edit made in the text shows in the grid.
-  const written = tune.replace('  C4 square', '  D4 square');
+  const written = tune.replace('  C4 square', '  D4 square').replace('  E4 square', '  C5 square');
   await page.click('#file-view');
   await page.waitForSelector('#code:not([hidden])');
   assert.equal(await page.$eval('#file-view', (b) => b.textContent), 'Grid view');
@@ -207,7 +208,7 @@ test('a faulty sound fails the build with its error at its line, in the problems
     [{ file: 'sounds.snd', line: 3, column: 4, message: 'unknown waveform \'sqare\'' }]);
   await page.waitForFunction(() => document.querySelector('#file-list li[data-name="sounds.snd"].error'));
   // The problem opens the grid at its line; the text view marks it.
-  await page.click('#problems li');
+  await page.locator('#problems li::-p-text(sounds.snd:3:4)').click();
   await page.waitForSelector('#sound-grid tr.error[data-line="3"]');
   await page.click('#file-view');
   await page.waitForSelector('.cm-lintRange-error');

@@ -172,7 +172,9 @@ export function soundPanel({ store, build, tools, say, open }) {
     if (!rows.length) return;
     index = Math.max(0, Math.min(rows.length - 1, index));
     selection = { anchor: extend ? selection.anchor : index, head: index };
-    draw();
+    // The rows stay (a click is still on them); only their marks change.
+    const chosen = new Set(selected().map((row) => String(row.line)));
+    for (const tr of grid.querySelectorAll('tr.step')) tr.classList.toggle('selected', chosen.has(tr.dataset.line));
     grid.querySelector(`tr[data-index="${index}"]`)?.scrollIntoView({ block: 'nearest' });
   }
 
