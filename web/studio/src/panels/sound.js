@@ -64,7 +64,8 @@ export function soundPanel({ store, build, tools, say, open }) {
   let undone = [];
   let history = [];
   let clipboard = [];
-  let playing = null;      // { block, context, start, queued, frame }
+  let playing = null;      // { block, blockIndex, start, queued, frame, sources }
+  let audio = null;        // the page's AudioContext, made on the first play
   let writing = false;
 
   // ---- the model and the grid ---------------------------------------------------
@@ -98,7 +99,12 @@ export function soundPanel({ store, build, tools, say, open }) {
       const key = element('button', { className: black ? 'key black' : 'key', title: noteName(note) });
       key.dataset.note = String(note);
       if (note % 12 === 0) key.textContent = noteName(note);
-      key.addEventListener('click', () => enterNote(note));
+      key.tabIndex = -1; // the grid keeps the keys: Space must not press a piano key again
+      key.addEventListener('mousedown', (event) => event.preventDefault());
+      key.addEventListener('click', () => {
+        enterNote(note);
+        root.focus();
+      });
       piano.append(key);
     }
   }
@@ -285,10 +291,10 @@ export function soundPanel({ store, build, tools, say, open }) {
     if (model.errors.length || !block) return say('Mend the sound\'s problems first: it does not convert.', true);
     const error = tools.startPreview(text, block.name);
     if (error) return say(`The preview could not start: ${error}`, true);
-    const context = playing?.context ?? new AudioContext({ sampleRate: SAMPLE_RATE });
     stopPlaying();
-    context.resume();
-    playing = { block, blockIndex: model.blocks.indexOf(block), context, start: context.currentTime + 0.05,
+    audio = audio || new AudioContext({ sampleRate: SAMPLE_RATE });
+    audio.resume();
+    playing = { block, blockIndex: model.blocks.indexOf(block), start: audio.currentTime + 0.05,
       queued: 0, frame: -1, sources: [] };
     root.querySelector('#sound-play').textContent = '■ Stop';
     tick();
@@ -296,7 +302,12 @@ export function soundPanel({ store, build, tools, say, open }) {
 
   function tick() {
     if (!playing) return;
-    const { context, block } = playing;
+    const { block } = playing;
+    const context = audio;
+    // Behind the speakers (the tab was hidden): the rest is heard from now,
+    // so the lit step stays the one heard.
+    const late = context.currentTime - (playing.start + playing.queued / FRAMES_PER_SECOND);
+    if (late > 0) playing.start += late + 0.02;
     while (playing.start + playing.queued / FRAMES_PER_SECOND < context.currentTime + AHEAD) {
       const samples = tools.previewFrames(CHUNK_FRAMES);
       const buffer = context.createBuffer(1, samples.length, SAMPLE_RATE);
@@ -329,11 +340,9 @@ export function soundPanel({ store, build, tools, say, open }) {
   function stopPlaying() {
     if (!playing) return;
     for (const source of playing.sources) source.stop();
-    const { context } = playing;
     playing = null;
     litRow();
     root.querySelector('#sound-play').textContent = '▶ Play';
-    return context;
   }
 
   // ---- keys --------------------------------------------------------------------------
@@ -351,7 +360,7 @@ export function soundPanel({ store, build, tools, say, open }) {
     };
     const withCtrl = { c: copy, v: paste, z: event.shiftKey ? redo : undo, Z: redo, y: redo };
     const action = ctrl ? (withCtrl[event.key] ?? (event.key.startsWith('Arrow') ? actions[event.key] : null))
-      : actions[event.key] ?? (event.code in PIANO_KEYS && !event.altKey
+      : actions[event.key] ?? (event.code in PIANO_KEYS && !event.altKey && !event.repeat
         ? () => { const note = pianoNote(PIANO_KEYS[event.code], Number(octave.value)); if (note !== null) enterNote(note); }
         : null);
     if (!action) return;
