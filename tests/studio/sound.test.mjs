@@ -218,6 +218,10 @@ test('a faulty sound fails the build with its error at its line, in the problems
   // Mended in the text, the game builds.
   await page.evaluate(() => window.lumacorStudio.setFile('sounds.snd', 'effect beep\nC4 square 200\n'));
   assert.equal((await page.evaluate(() => window.lumacorStudio.build())).ok, true);
+  // A sound whose include would be the driver's is refused by name.
+  await page.evaluate(() => window.lumacorStudio.setFile('sound.snd', 'effect beep\nC4 square 200\n'));
+  assert.deepEqual((await page.evaluate(() => window.lumacorStudio.build())).errors.map((e) => `${e.file}: ${e.message}`),
+    ['sound.snd: its include would hide the driver, sound.inc: give it another name']);
   await page.browserContext().close();
 });
 

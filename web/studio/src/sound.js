@@ -143,6 +143,10 @@ export const soundConverter = {
     const problems = [];
     for (const [name, text] of Object.entries(files)) {
       if (!isSound(name) || typeof text !== 'string') continue;
+      if (name.replace(/\.snd$/i, '.inc') === 'sound.inc') {
+        problems.push({ file: name, message: 'its include would hide the driver, sound.inc: give it another name' });
+        continue;
+      }
       const result = tools.convertSound(text, prefixOf(name));
       for (const e of result.errors) problems.push({ file: name, line: e.line, column: e.column, message: e.message });
       if (!result.errors.length) outputs.set(name.replace(/\.snd$/i, '.inc'), result.include);
