@@ -32,7 +32,8 @@ struct DriverRun {
                              ".start\n"
                              "        CALL  snd_init\n"
                              "        LDW   p0, " +
-                             first + "\n        CALL  " + (first_is_effect ? "snd_effect" : "snd_music") + "\n";
+                             first + "\n        CALL  " + (first_is_effect ? "snd_effect" : "snd_music") +
+                             "\n";
         for (int r = 0; r <= 10; ++r)
             source += "        LD    r" + std::to_string(r) + ", " + std::to_string(r + 1) + "\n";
         source += "        LD    FLAGS, 0xC5\n"

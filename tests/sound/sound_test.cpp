@@ -18,8 +18,8 @@ TEST(SoundText, NotesByNameAndNumber) {
     struct Case {
         const char* written;
         int note;
-    } cases[] = {{"C4", 60}, {"A4", 69}, {"C#4", 61}, {"Db4", 61}, {"c-1", 0}, {"B7", 107}, {"60", 60},
-                 {"0", 0},   {"107", 107}, {"Bb3", 58}, {"E#4", 65}};
+    } cases[] = {{"C4", 60}, {"A4", 69}, {"C#4", 61},  {"Db4", 61}, {"c-1", 0}, {"B7", 107},
+                 {"60", 60}, {"0", 0},   {"107", 107}, {"Bb3", 58}, {"E#4", 65}};
     for (const Case& c : cases) {
         SoundFile file = Sound_parse(std::string("song s\n") + c.written + " sine 1\n");
         ASSERT_TRUE(file.errors.empty()) << c.written << ": " << file.errors[0].message;
@@ -80,9 +80,11 @@ TEST(SoundText, EachErrorWithItsLineAndColumn) {
         const char* text;
         const char* errors; // "line:column: message" lines
     } cases[] = {
-        {"song s\nC4 sqare 300\n", "2:4: unknown waveform 'sqare'\n2:10: volume '300' is not a number 0..255\n"},
+        {"song s\nC4 sqare 300\n",
+         "2:4: unknown waveform 'sqare'\n2:10: volume '300' is not a number 0..255\n"},
         {"C4 sine 1\n", "1:1: 'C4' outside a block; start one with 'effect NAME' or 'song NAME'\n"},
-        {"song s\nH4 sine 1\n", "2:1: 'H4' is not a note (C4, F#3, a number 0..107), a rest (---) or a keyword\n"},
+        {"song s\nH4 sine 1\n",
+         "2:1: 'H4' is not a note (C4, F#3, a number 0..107), a rest (---) or a keyword\n"},
         {"song s\nC8 sine 1\n", "2:1: note 'C8' is outside 0..107 (C-1..B7)\n"},
         {"song s\n  C4\n", "2:5: missing waveform\n"},
         {"song s\nC4 sine\n", "2:8: missing volume\n"},
@@ -145,37 +147,78 @@ struct DriverCase {
 
 const DriverCase driver_cases[] = {
     {"steps last their length times the speed, and a song ends in silence",
-     "song s\nspeed 2\nC4 square 100\nD4 saw 50 2\n", "s", nullptr, 0,
+     "song s\nspeed 2\nC4 square 100\nD4 saw 50 2\n",
+     "s",
+     nullptr,
+     0,
      {{1, 2, 60, 100}, {2, 2, 60, 100}, {3, 1, 62, 50}, {6, 1, 62, 50}, {7, 1, 62, 0}, {9, 1, 62, 0}}},
     {"a rest silences and keeps the note",
-     "song s\nspeed 1\nE4 sine 70\n---\nG4 noise 80\n", "s", nullptr, 0,
+     "song s\nspeed 1\nE4 sine 70\n---\nG4 noise 80\n",
+     "s",
+     nullptr,
+     0,
      {{1, 0, 64, 70}, {2, 0, 64, 0}, {3, 3, 67, 80}, {4, 3, 67, 0}}},
     {"a loop goes back to the start",
-     "song s\nspeed 1\nC4 sine 10\nD4 sine 20\nloop\n", "s", nullptr, 0,
+     "song s\nspeed 1\nC4 sine 10\nD4 sine 20\nloop\n",
+     "s",
+     nullptr,
+     0,
      {{1, 0, 60, 10}, {2, 0, 62, 20}, {3, 0, 60, 10}, {4, 0, 62, 20}, {5, 0, 60, 10}}},
     {"a loop goes back to the mark",
-     "song s\nspeed 1\nC4 square 10\nmark\nD4 square 20\nE4 square 30\nloop\n", "s", nullptr, 0,
+     "song s\nspeed 1\nC4 square 10\nmark\nD4 square 20\nE4 square 30\nloop\n",
+     "s",
+     nullptr,
+     0,
      {{1, 2, 60, 10}, {2, 2, 62, 20}, {3, 2, 64, 30}, {4, 2, 62, 20}, {5, 2, 64, 30}, {6, 2, 62, 20}}},
     {"a fade stops at 0 and at 255",
-     "song s\nspeed 1\nC4 square 100 4 fade -40\nD4 square 200 3 fade 40\n", "s", nullptr, 0,
-     {{1, 2, 60, 100}, {2, 2, 60, 60}, {3, 2, 60, 20}, {4, 2, 60, 0}, {5, 2, 62, 200}, {6, 2, 62, 240},
-      {7, 2, 62, 255}, {8, 2, 62, 0}}},
+     "song s\nspeed 1\nC4 square 100 4 fade -40\nD4 square 200 3 fade 40\n",
+     "s",
+     nullptr,
+     0,
+     {{1, 2, 60, 100},
+      {2, 2, 60, 60},
+      {3, 2, 60, 20},
+      {4, 2, 60, 0},
+      {5, 2, 62, 200},
+      {6, 2, 62, 240},
+      {7, 2, 62, 255},
+      {8, 2, 62, 0}}},
     {"a pitch slide stops at notes 0 and 107",
-     "song s\nspeed 1\nC4 saw 9 3 slide -30\n100 saw 9 3 slide 5\n", "s", nullptr, 0,
+     "song s\nspeed 1\nC4 saw 9 3 slide -30\n100 saw 9 3 slide 5\n",
+     "s",
+     nullptr,
+     0,
      {{1, 1, 60, 9}, {2, 1, 30, 9}, {3, 1, 0, 9}, {4, 1, 100, 9}, {5, 1, 105, 9}, {6, 1, 107, 9}}},
     {"an arpeggio cycles three notes, the highest held at 107",
-     "song s\nspeed 1\nC4 square 100 4 arp 4 7\n105 square 100 3 arp 4\n", "s", nullptr, 0,
-     {{1, 2, 60, 100}, {2, 2, 64, 100}, {3, 2, 67, 100}, {4, 2, 60, 100}, {5, 2, 105, 100}, {6, 2, 107, 100},
+     "song s\nspeed 1\nC4 square 100 4 arp 4 7\n105 square 100 3 arp 4\n",
+     "s",
+     nullptr,
+     0,
+     {{1, 2, 60, 100},
+      {2, 2, 64, 100},
+      {3, 2, 67, 100},
+      {4, 2, 60, 100},
+      {5, 2, 105, 100},
+      {6, 2, 107, 100},
       {7, 2, 105, 100}}},
     {"a step longer than 255 frames goes on without starting again",
-     "song s\nspeed 200\nC4 square 255 2 fade -1\nD4 square 9\n", "s", nullptr, 0,
+     "song s\nspeed 200\nC4 square 255 2 fade -1\nD4 square 9\n",
+     "s",
+     nullptr,
+     0,
      {{1, 2, 60, 255}, {255, 2, 60, 1}, {256, 2, 60, 0}, {300, 2, 60, 0}, {400, 2, 60, 0}, {401, 2, 62, 9}}},
     {"an effect plays over a song, which goes on underneath",
      "song s\nspeed 1\nC4 square 100\nD4 square 100\nE4 square 100\nF4 square 100\nG4 square 100\nloop\n"
      "effect e\nspeed 2\n96 noise 200 fade -50\n",
-     "s", "e", 2,
+     "s",
+     "e",
+     2,
      {{1, 2, 60, 100}, {2, 2, 62, 100}, {3, 3, 96, 200}, {4, 3, 96, 150}, {5, 2, 67, 100}, {6, 2, 60, 100}}},
-    {"an effect alone ends in silence", "effect e\nspeed 1\nC6 sine 50\nD6 sine 60\n", "e", nullptr, 0,
+    {"an effect alone ends in silence",
+     "effect e\nspeed 1\nC6 sine 50\nD6 sine 60\n",
+     "e",
+     nullptr,
+     0,
      {{1, 0, 84, 50}, {2, 0, 86, 60}, {3, 0, 86, 0}}},
 };
 
@@ -198,7 +241,8 @@ TEST(SoundDriver, RegistersFrameByFrame) {
             run.frame();
             if (next < c.expect.size() && c.expect[next].frame == frame) {
                 const Expect& e = c.expect[next++];
-                EXPECT_EQ(run.registers(), (std::array<int, 3>{e.wave, e.note, e.volume})) << "frame " << frame;
+                EXPECT_EQ(run.registers(), (std::array<int, 3>{e.wave, e.note, e.volume}))
+                    << "frame " << frame;
             }
         }
         EXPECT_TRUE(run.registers_kept()) << "the driver changed a register of the interrupted code";
