@@ -46,7 +46,8 @@ TEST(SoundProgram, PreviewIsWhatTheMachinePlays) {
         write_text(dir.file("player.asm"), Sound_player_source(std::string("sounds_") + c.name, c.effect));
         r = Process_run({ASM, dir.file("player.asm"), "-o", dir.file("player.rom")});
         ASSERT_EQ(r.exit_code, 0) << r.err;
-        r = Process_run({RUN, dir.file("player.rom"), "--frames", c.frames, "--wav", dir.file("run.wav"), "--quiet"});
+        r = Process_run(
+            {RUN, dir.file("player.rom"), "--frames", c.frames, "--wav", dir.file("run.wav"), "--quiet"});
         ASSERT_EQ(r.exit_code, 3) << r.err; // the frame limit
         std::vector<uint8_t> preview = read_bytes(dir.file("preview.wav"));
         EXPECT_EQ(preview.size(), 44 + 768 * 4 * std::stoul(c.frames));

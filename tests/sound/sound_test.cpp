@@ -184,11 +184,20 @@ const DriverCase driver_cases[] = {
       {7, 2, 62, 255},
       {8, 2, 62, 0}}},
     {"a pitch slide stops at notes 0 and 107",
-     "song s\nspeed 1\nC4 saw 9 3 slide -30\n100 saw 9 3 slide 5\n",
+     "song s\nspeed 1\nC4 saw 9 3 slide -30\n100 saw 9 3 slide 5\n0 saw 9 4 slide 100\n",
      "s",
      nullptr,
      0,
-     {{1, 1, 60, 9}, {2, 1, 30, 9}, {3, 1, 0, 9}, {4, 1, 100, 9}, {5, 1, 105, 9}, {6, 1, 107, 9}}},
+     {{1, 1, 60, 9},
+      {2, 1, 30, 9},
+      {3, 1, 0, 9},
+      {4, 1, 100, 9},
+      {5, 1, 105, 9},
+      {6, 1, 107, 9},
+      {7, 1, 0, 9},
+      {8, 1, 100, 9},
+      {9, 1, 107, 9},
+      {10, 1, 107, 9}}},
     {"an arpeggio cycles three notes, the highest held at 107",
      "song s\nspeed 1\nC4 square 100 4 arp 4 7\n105 square 100 3 arp 4\n",
      "s",
@@ -261,6 +270,16 @@ TEST(SoundDriver, StopSilencesAndAnotherSongReplacesTheFirst) {
     DriverRun stopped(Sound_include_text(file, "t"), "t_a", false, "t_b", 2, "snd_stop");
     for (int i = 0; i < 4; ++i) stopped.frame();
     EXPECT_EQ(stopped.registers()[2], 0);
+}
+
+TEST(SoundDriver, ARestFromAnImporterIsSilentWhateverItsVolume) {
+    SoundFile file = Sound_parse("song a\nspeed 1\nC4 sine 100\n---\n");
+    file.blocks[0].steps[1].volume = 90;
+    DriverRun run(Sound_include_text(file, "t"), "t_a", false);
+    ASSERT_TRUE(run.ok) << run.error;
+    run.frame();
+    run.frame();
+    EXPECT_EQ(run.registers(), (std::array<int, 3>{0, 60, 0}));
 }
 
 } // namespace
