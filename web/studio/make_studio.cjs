@@ -4,7 +4,7 @@
 // sample project inside it, so the one file works from the disk and from any
 // web server and fetches nothing.
 //   make_studio.cjs --page studio.html --script BUNDLE.js --worker WORKER.js --wasm studio.wasm
-//                  --player lumacor.html --sample DIR --include lumacor.inc -o OUT.html
+//                  --player lumacor.html --sample DIR --include lumacor.inc [--sounds SOUNDS.inc] -o OUT.html
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -35,6 +35,12 @@ const sample = {};
 for (const name of fs.readdirSync(args.sample).sort())
   if (name.endsWith('.asm')) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
 sample['lumacor.inc'] = fs.readFileSync(args.include, 'utf8');
+// The sound driver ships beside the hardware include. The demo's sound data
+// comes converted by the desktop build, as the page does not convert sound
+// files yet.
+const driver = path.join(path.dirname(args.include), 'sound.inc');
+if (fs.existsSync(driver)) sample['sound.inc'] = fs.readFileSync(driver, 'utf8');
+if (args.sounds) sample['sounds.inc'] = fs.readFileSync(args.sounds, 'utf8');
 const art = /\bART\s+([^)]*)\)/.exec(fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8'));
 if (art) {
   const words = art[1].trim().split(/\s+/);
