@@ -21,7 +21,7 @@ const [codeServer, vsix, demoDir, examples, adapter, assembler, work] = process.
 const ws = path.join(work, 'demo');
 fs.rmSync(work, { recursive: true, force: true });
 fs.mkdirSync(path.join(ws, '.vscode'), { recursive: true });
-for (const f of fs.readdirSync(demoDir).filter((f) => f.endsWith('.asm'))) fs.copyFileSync(path.join(demoDir, f), path.join(ws, f));
+for (const f of fs.readdirSync(demoDir).filter((f) => f.endsWith('.asm') || f.endsWith('.inc'))) fs.copyFileSync(path.join(demoDir, f), path.join(ws, f));
 fs.cpSync(path.join(demoDir, 'art'), path.join(ws, 'art'), { recursive: true });
 for (const f of ['launch.json', 'tasks.json']) fs.copyFileSync(path.join(examples, f), path.join(ws, '.vscode', f));
 fs.writeFileSync(path.join(ws, '.vscode', 'settings.json'), JSON.stringify({ 'lumacor.assemblerPath': assembler }));

@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import {
-  commentStart, pianoNote, prefixOf, replaceStep, stepAt, stepText, transposed,
+  commentStart, pianoNote, prefixOf, replaceStep, soundPrefixes, stepAt, stepText, transposed,
 } from '../../web/studio/src/sound.js';
 import { desktopBuild, fileUrl, launchBrowser, temporaryFolder, webBuild } from '../web/support.mjs';
 
@@ -61,6 +61,10 @@ test('piano keys and file names', () => {
   assert.equal(pianoNote(0, -2), null);
   assert.equal(prefixOf('music/title-tune.snd'), 'title_tune');
   assert.equal(prefixOf('8bit.snd'), '_8bit');
+  // sound.txt names a sound's labels as lumacor-sound's --name does.
+  const { prefixes, problems } = soundPrefixes('# rules\nsounds.snd --name sfx\n\nmusic/a.snd --name 9x\nb.snd --tiles\n');
+  assert.deepEqual([...prefixes], [['sounds.snd', 'sfx']]);
+  assert.deepEqual(problems.map((p) => p.line), [4, 5]);
 });
 
 // ---- the page ----------------------------------------------------------------------

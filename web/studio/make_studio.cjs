@@ -33,8 +33,21 @@ function script(file) {
 // (lumacor_add_rom's ART list in the demo's CMakeLists.txt) as gfx.txt.
 const sample = {};
 for (const name of fs.readdirSync(args.sample).sort())
-  if (name.endsWith('.asm')) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
+  if (/\.(asm|snd)$/.test(name)) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
 sample['lumacor.inc'] = fs.readFileSync(args.include, 'utf8');
+// The sounds' options (lumacor_add_rom's SOUND list) as sound.txt; the page
+// converts the sounds and has the driver, as the desktop build does.
+const sound = /\bSOUND\s+((?:(?!\b(?:ART|LISTING|SYMBOLS)\b)[^)])*)/.exec(fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8'));
+if (sound) {
+  const lines = [];
+  for (const word of sound[1].trim().split(/\s+/)) {
+    if (word.endsWith('.snd')) lines.push([word]);
+    else lines.at(-1).push(word);
+  }
+  sample['sound.txt'] = '# How each sound is converted when the game is built: the sound, then\n' +
+    '# the lumacor-sound options (--name PREFIX). Its include is its path with .inc.\n' +
+    lines.map((line) => `${line.join(' ')}\n`).join('');
+}
 const art = /\bART\s+([^)]*)\)/.exec(fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8'));
 if (art) {
   const words = art[1].trim().split(/\s+/);

@@ -1,7 +1,8 @@
 // The project's sounds: each .snd file (the sound text of docs/sound.md) is
 // converted by the sound converter's core in the studio's module into the
 // driver's data, an include beside it (sounds.snd -> sounds.inc, labels
-// sounds_NAME, as lumacor-sound names them); the driver itself is there as
+// sounds_NAME as lumacor-sound names them, or PREFIX_NAME with a line
+// "sounds.snd --name PREFIX" in sound.txt); the driver itself is there as
 // "sound.inc", as it is in the assembler's include folder. The sound panel
 // edits the text line by line with the helpers below, so whatever it does
 // not touch (comments, spacing, blank lines) stays as it was written.
@@ -134,20 +135,36 @@ export function pianoNote(offset, octave) {
   return note >= LOWEST && note <= HIGHEST ? note : null;
 }
 
-// The build service's converter for sound files.
+export const RULES_FILE = 'sound.txt';
+
+// "music/tune.snd --name tune" lines ('#' starts a comment): the labels'
+// prefix of each sound, else problems with the line.
+export function soundPrefixes(text) {
+  const prefixes = new Map();
+  const problems = [];
+  (text || '').split('\n').forEach((line, i) => {
+    const words = line.replace(/#.*/, '').trim().split(/\s+/).filter(Boolean);
+    if (!words.length) return;
+    if (words.length === 3 && words[1] === '--name' && prefixOf(`${words[2]}.snd`) === words[2]) prefixes.set(words[0], words[2]);
+    else problems.push({ file: RULES_FILE, line: i + 1, column: 1, message: `'${words.slice(1).join(' ')}': a sound takes only --name PREFIX (letters, digits and '_')` });
+  });
+  return { prefixes, problems };
+}
+
+// The build service's converter for sound files, named as sound.txt says.
 export const soundConverter = {
   name: 'sound',
-  reads: isSound,
+  reads: (name) => isSound(name) || name === RULES_FILE,
   convert(tools, files) {
     const outputs = new Map([['sound.inc', tools.soundDriver()]]);
-    const problems = [];
+    const { prefixes, problems } = soundPrefixes(typeof files[RULES_FILE] === 'string' ? files[RULES_FILE] : '');
     for (const [name, text] of Object.entries(files)) {
       if (!isSound(name) || typeof text !== 'string') continue;
       if (name.replace(/\.snd$/i, '.inc') === 'sound.inc') {
         problems.push({ file: name, message: 'its include would hide the driver, sound.inc: give it another name' });
         continue;
       }
-      const result = tools.convertSound(text, prefixOf(name));
+      const result = tools.convertSound(text, prefixes.get(name) ?? prefixOf(name));
       for (const e of result.errors) problems.push({ file: name, line: e.line, column: e.column, message: e.message });
       if (!result.errors.length) outputs.set(name.replace(/\.snd$/i, '.inc'), result.include);
     }
