@@ -213,7 +213,7 @@ test('save RAM is kept per project: building again restarts the game with it, an
 });
 
 test('a tile drawn with the mouse in the art editor, copied, flipped and rotated, is on the screen once built; a third colour in a cell is marked and fails the build', async () => {
-  const page = await openStudio(['drawn', 'art/screen.png']);
+  const page = await openStudio(['drawn', 'art/screen.png', 'screen']);
   await page.click('#project-new');
   await page.waitForFunction(() => window.lumacorStudio.project === 'drawn');
   // Copies the converted screen's video memory in, then idles.
@@ -252,6 +252,8 @@ test('a tile drawn with the mouse in the art editor, copied, flipped and rotated
   // The third colour erased with the right button, and colour 2 made another red.
   await stroke([[12, 14], [13, 14]], 'right');
   await page.waitForFunction(() => !document.querySelector('#art-status').classList.contains('error'));
+  // The problem goes from the list once the picture is fixed, without a build.
+  await page.waitForFunction(() => !document.querySelector('#problems li'));
   // Cell (1, 1) copied to (3, 1), flipped there, and to (5, 1), rotated there.
   const clickPixel = async (x, y) => {
     canvas = await (await page.$('#art-canvas')).boundingBox();

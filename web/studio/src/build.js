@@ -95,7 +95,14 @@ export function createBuild(store, tools, checker) {
       const main = store.mainSource();
       if (!main) return;
       const { outputs, problems } = await converted();
-      checker.check(filesFor(outputs), root() + main, asDiagnostics(problems));
+      // A file that could not be made would only bring the assembler's
+      // complaints about what it lacks: its own problem is the one to show.
+      if (problems.length) {
+        checker.cancel();
+        report(asDiagnostics(problems));
+      } else {
+        checker.check(filesFor(outputs), root() + main);
+      }
     },
 
     async build() {
@@ -107,11 +114,11 @@ export function createBuild(store, tools, checker) {
       }
       const started = performance.now();
       const { outputs, problems } = await converted();
-      const assembled = tools.assemble(filesFor(outputs), root() + main, true);
       // An asset that breaks the machine's rules fails the build, as the
-      // converter fails a desktop build.
-      const ok = assembled.ok && !problems.length;
-      build.last = { ...assembled, ok, rom: ok ? assembled.image : new Uint8Array(0), main,
+      // converter fails a desktop build, before the assembler runs.
+      const assembled = problems.length ? { ok: false, image: new Uint8Array(0), debugInfo: '', diagnostics: [] }
+        : tools.assemble(filesFor(outputs), root() + main, true);
+      build.last = { ...assembled, rom: assembled.image, main,
         diagnostics: [...asDiagnostics(problems), ...assembled.diagnostics], took: performance.now() - started };
       report(build.last.diagnostics);
       emit('built', build.last);

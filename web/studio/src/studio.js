@@ -6,7 +6,9 @@
 // to panels (panels/*.js) that know those two and not each other:
 //   - editors, which open files: the first whose handles(name, contents) is
 //     true gets the file (art for pictures, code for text). An editor is
-//     { name, element, handles(name, contents), open(name, line) -> ok, close() }.
+//     { name, element, handles(name, contents), load(name)?, open(name, line), close() }:
+//     `load`, if there is one, reads the file before the editor shows (a
+//     promise of false if it cannot); `open` shows it, once its element is shown.
 //   - side panels, by name (game, debugger), which the page's buttons and
 //     keys drive; `context.show(name, ...args)` asks the page to show one.
 // Scripts (and tests) drive the page through window.lumacorStudio.
@@ -16,7 +18,7 @@ import { createStore } from './store.js';
 import { createBuild } from './build.js';
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
-import { artConverter, encodePng } from './art.js';
+import { RULES_FILE, artConverter, encodePng } from './art.js';
 import { codePanel } from './panels/code.js';
 import { artPanel } from './panels/art.js';
 import { debuggerPanel } from './panels/debugger.js';
@@ -71,17 +73,12 @@ async function openFile(name, line = null) {
     say(`${name} is not text: it is kept in the project for the assembler to read.`);
     return;
   }
-  const previous = editor;
-  if (previous && previous !== next) previous.close();
+  if (next.load && !(await next.load(name))) return;
+  if (editor && editor !== next) editor.close();
   for (const e of editors) e.element.hidden = e !== next;
   editor = next;
   openName = name;
-  if (!(await next.open(name, line))) {
-    // It could not be read: the editor before keeps the page.
-    editor = previous;
-    for (const e of editors) e.element.hidden = e !== previous;
-    openName = previous ? openName : null;
-  }
+  next.open(name, line);
   listFiles();
 }
 
@@ -190,17 +187,32 @@ function newFile() {
   const name = ask('Name of the new file:', 'new.asm');
   if (!name) return;
   if (name in store.project.files) return say(`There is already a file named ${name}.`, true);
-  if (/\.png$/i.test(name)) {
-    // A new picture is a blank screen; a sheet of tiles is cut from it as
-    // gfx.txt says.
-    store.writing(async () => {
-      store.setFile(name, await encodePng({ width: 256, height: 192, rgba: new Uint8Array(256 * 192 * 4) }));
-      await openFile(name);
-    });
-    return;
-  }
+  if (/\.png$/i.test(name)) return newPicture(name);
   store.setFile(name, '');
   openFile(name);
+}
+
+// A new picture is a sheet of tiles and sprites of the size asked, its
+// patterns from tile 1 on (so a tile map still all 0 shows nothing), or a
+// whole screen; gfx.txt gets its line.
+function newPicture(name) {
+  const answer = ask(`What is ${name}? A sheet of tiles and sprites, "sheet WIDTHxHEIGHT" in pixels ` +
+    '(multiples of 8), or a whole 256 x 192 "screen":', 'sheet 128x64');
+  if (!answer) return;
+  const sheet = /^sheet\s+(\d+)\s*x\s*(\d+)$/i.exec(answer);
+  const screen = /^screen$/i.test(answer);
+  const [width, height] = sheet ? [Number(sheet[1]), Number(sheet[2])] : [256, 192];
+  if (!screen && !(sheet && width % 8 === 0 && height % 8 === 0 && width > 0 && height > 0 && width * height <= 255 * 64)) {
+    return say(`${answer}: give "screen", or "sheet WIDTHxHEIGHT" in multiples of 8 with at most 255 tiles ` +
+      '(128x64 is 128).', true);
+  }
+  const line = `${name} ${screen ? '--vram' : '--tiles --first-tile 1'}`;
+  const rules = String(store.file(RULES_FILE) ?? '').split('\n').filter((l) => l && l.split(/\s+/)[0] !== name);
+  store.writing(async () => {
+    store.setFile(name, await encodePng({ width, height, rgba: new Uint8Array(width * height * 4) }));
+    store.setFile(RULES_FILE, [...rules, line, ''].join('\n'));
+    await openFile(name);
+  });
 }
 
 function renameFile() {

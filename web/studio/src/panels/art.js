@@ -244,7 +244,9 @@ export function artPanel({ store, say }) {
     },
   });
 
-  async function open(name) {
+  // Reads the picture and its palette before the panel shows; false if it cannot be read.
+  let loaded = null;
+  async function load(name) {
     const picture = await decodePng(store.file(name)).catch(() => null);
     if (!picture) {
       say(`${name} cannot be read as a PNG picture.`, true);
@@ -253,14 +255,19 @@ export function artPanel({ store, say }) {
     const rules = parseRules(String(store.file(RULES_FILE) ?? ''));
     const options = optionsOf(name, rules.get(name) || []);
     const from = options.paletteFrom && store.file(options.paletteFrom) instanceof Uint8Array
-      ? await decodePng(store.file(options.paletteFrom)) : picture;
-    openName = name;
-    editor.open(name, picture, coloursOf(from), options.screen);
+      ? await decodePng(store.file(options.paletteFrom)).catch(() => picture) : picture;
+    loaded = { name, picture, palette: coloursOf(from), screen: options.screen };
     return true;
   }
 
+  function open(name) {
+    if (loaded?.name !== name) return;
+    openName = name;
+    editor.open(name, loaded.picture, loaded.palette, loaded.screen);
+  }
+
   store.on('file', (name, by) => {
-    if (name === openName && by !== 'art' && store.file(name) instanceof Uint8Array) open(name);
+    if (name === openName && by !== 'art' && store.file(name) instanceof Uint8Array) load(name).then((ok) => ok && open(name));
   });
   store.on('renamed', (from, to) => {
     if (openName !== from) return;
@@ -273,6 +280,7 @@ export function artPanel({ store, say }) {
     name: 'art',
     element,
     handles: (name, contents) => /\.png$/i.test(name) && contents instanceof Uint8Array,
+    load,
     open,
     close: () => { openName = null; },
   };
