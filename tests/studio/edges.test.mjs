@@ -139,3 +139,80 @@ test('a game exported from the studio keeps save RAM of its own in the same brow
   assert.equal(await page.evaluate(() => window.lumacorStudio.player.saveRAM()[0]), 4);
   await page.browserContext().close();
 });
+
+test('the art editor undoes and redoes, and its 16 numbered swatches keep their numbers when the picture is opened again', async () => {
+  const page = await openStudio(browser, { answers: ['art', 'art/hero.png', 'sheet 16x16'] });
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'art');
+  await page.click('#file-new');
+  await page.waitForFunction(() => document.querySelector('#file-list li.open')?.dataset.name === 'art/hero.png');
+  const swatches = () => page.$$eval('#art-palette .swatch', (all) => all.map((s) => [s.textContent, getComputedStyle(s).backgroundColor]));
+  const first = await swatches();
+  assert.equal(first.length, 17); // transparent, then colours 0 to 15
+  assert.deepEqual(first.slice(1).map(([number]) => number), Array.from({ length: 16 }, (_, i) => String(i)));
+  // The texel at (x, y) as the editor shows it.
+  const shown = (x, y) => page.evaluate((px, py) => {
+    const canvas = document.getElementById('art-canvas');
+    const zoom = canvas.width / 16;
+    return Array.from(canvas.getContext('2d').getImageData(px * zoom + zoom / 2, py * zoom + zoom / 2, 1, 1).data.slice(0, 3));
+  }, x, y);
+  const empty = await shown(1, 1);
+  await page.click('#art-palette .swatch[data-index="5"]');
+  const box = await (await page.$('#art-canvas')).boundingBox();
+  await page.mouse.click(box.x + 1.5 * (box.width / 16), box.y + 1.5 * (box.width / 16));
+  const yellow = await shown(1, 1);
+  assert.notDeepEqual(yellow, empty);
+  await ctrl(page, 'KeyZ');
+  assert.deepEqual(await shown(1, 1), empty);
+  await ctrl(page, 'KeyY');
+  assert.deepEqual(await shown(1, 1), yellow);
+  await page.click('#art-undo');
+  await page.click('#art-redo');
+  assert.deepEqual(await shown(1, 1), yellow);
+
+  // Opened again, here and after a reload: colour 5 is still the fifth swatch.
+  await page.waitForFunction(() => !window.lumacorStudio.unsaved);
+  await page.evaluate(() => window.lumacorStudio.openFile('main.asm'));
+  await page.evaluate(() => window.lumacorStudio.openFile('art/hero.png'));
+  assert.deepEqual(await swatches(), first);
+  await page.reload();
+  await page.evaluate(() => window.lumacorStudio.ready);
+  await page.evaluate(() => window.lumacorStudio.openFile('art/hero.png'));
+  assert.deepEqual(await swatches(), first);
+  assert.deepEqual(await shown(1, 1), yellow);
+  await page.browserContext().close();
+});
+
+test('the includes made from pictures are listed and open read-only, and go to definition reaches into them', async () => {
+  const page = await openStudio(browser);
+  await page.waitForFunction(() => document.querySelectorAll('#made-list li').length === 2);
+  assert.deepEqual(await page.$$eval('#made-list li', (all) => all.map((l) => l.dataset.name)), ['art/palette.inc', 'art/tiles.inc']);
+  await page.evaluate(() => window.lumacorStudio.openFile('tiles.asm', 15));
+  const line = await page.evaluateHandle(() => Array.from(document.querySelectorAll('.cm-content .cm-line'))
+    .find((l) => l.textContent.includes('.assert sheet_tile_count')));
+  const at = await line.evaluate((l) => {
+    const range = document.createRange();
+    const walker = document.createTreeWalker(l, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      const i = node.textContent.indexOf('sheet_tile_count');
+      if (i >= 0) {
+        range.setStart(node, i + 3);
+        const box = range.getBoundingClientRect();
+        return [box.x, box.y + box.height / 2];
+      }
+    }
+    return null;
+  });
+  await page.mouse.click(...at);
+  await page.keyboard.press('F12');
+  await page.waitForFunction(() => document.querySelector('#made-list li.open')?.dataset.name === 'art/tiles.inc');
+  assert.match(await page.$eval('.cm-activeLine', (l) => l.textContent), /^sheet_tile_count\b/);
+  // Typing changes nothing, and the build is as before.
+  const before = await page.$eval('.cm-content', (c) => c.textContent);
+  await page.keyboard.type('oops');
+  assert.equal(await page.$eval('.cm-content', (c) => c.textContent), before);
+  assert.equal(await page.evaluate(() => window.lumacorStudio.files().includes('art/tiles.inc')), false);
+  assert.equal((await page.evaluate(() => window.lumacorStudio.build())).ok, true);
+  assert.deepEqual(page.pageErrors, []);
+  await page.browserContext().close();
+});

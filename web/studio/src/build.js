@@ -15,6 +15,9 @@
 //   build.check()            assembles soon in the worker; 'problems' follows
 //   build.build()            a promise of { ok, rom, debugInfo, diagnostics, main }
 //   build.converted()        a promise of every converter's { outputs, problems }
+//   build.made(name)         a file the converters made (the include of a picture), as
+//                            the latest conversion left it, or undefined; build.madeNames()
+//                            lists them. 'converted' (names) tells when they change.
 //   build.problems(name)     the latest diagnostics of one project file
 //   build.root(), build.relative(path)
 //                            the tools name files by absolute paths under the project's root
@@ -25,6 +28,7 @@ export function createBuild(store, tools, checker) {
   const converters = [];
   const cached = new Map(); // converter -> promise of its results
   let byFile = new Map();
+  let made = new Map(); // the latest conversion's outputs
 
   const emit = (event, ...args) => {
     for (const listener of listeners.get(event) || []) listener(...args);
@@ -50,6 +54,9 @@ export function createBuild(store, tools, checker) {
       for (const [name, contents] of result.outputs) outputs.set(name, contents);
       problems.push(...result.problems);
     }
+    const changed = outputs.size !== made.size || [...outputs].some(([name, contents]) => made.get(name) !== contents);
+    made = outputs;
+    if (changed) emit('converted', [...outputs.keys()]);
     return { outputs, problems };
   }
 
@@ -90,6 +97,8 @@ export function createBuild(store, tools, checker) {
 
     converted,
     problems: (name) => byFile.get(name) || [],
+    made: (name) => made.get(name),
+    madeNames: () => [...made.keys()].sort(),
 
     async check() {
       const main = store.mainSource();
@@ -133,6 +142,7 @@ export function createBuild(store, tools, checker) {
   });
   store.on('project', () => {
     cached.clear();
+    made = new Map();
     build.last = null;
     report([]);
   });

@@ -106,7 +106,8 @@ export function mergeProjects(base, theirs, mine) {
     return [name, copy];
   });
   const pick = (key) => (sameValue(mine[key], base[key]) ? theirs[key] : mine[key]);
-  const project = { ...mine, files, save: pick('save') ?? null, breakpoints: pick('breakpoints') ?? {} };
+  const project = { ...mine, files, save: pick('save') ?? null, breakpoints: pick('breakpoints') ?? {},
+    notes: pick('notes') ?? {} };
   return { project, copies: named };
 }
 

@@ -51,23 +51,29 @@ let openName = null;
 
 // ---- files ---------------------------------------------------------------------
 
+// The project's files, then the includes the build made from its assets,
+// which open read-only.
 function listFiles() {
-  const list = $('file-list');
-  list.replaceChildren();
-  for (const name of store.files()) {
-    const item = document.createElement('li');
-    item.textContent = name;
-    item.dataset.name = name;
-    item.classList.toggle('open', name === openName);
-    item.classList.toggle('error', build.problems(name).some((d) => d.severity === 'error'));
-    item.addEventListener('click', () => openFile(name));
-    list.append(item);
-  }
+  const item = (name, made = false) => {
+    const li = document.createElement('li');
+    li.textContent = name;
+    li.dataset.name = name;
+    li.classList.toggle('open', name === openName);
+    li.classList.toggle('made', made);
+    if (made) li.title = 'Made by the build from its picture: read-only';
+    li.classList.toggle('error', build.problems(name).some((d) => d.severity === 'error'));
+    li.addEventListener('click', () => openFile(name));
+    return li;
+  };
+  $('file-list').replaceChildren(...store.files().map((name) => item(name)));
+  const made = build.madeNames().filter((name) => !(name in store.project.files) && typeof build.made(name) === 'string');
+  $('made-list').replaceChildren(...made.map((name) => item(name, true)));
+  $('made-heading').hidden = !made.length;
 }
 
 async function openFile(name, line = null) {
-  if (!(name in store.project.files)) return;
-  const contents = store.file(name);
+  const contents = name in store.project.files ? store.file(name) : build.made(name);
+  if (contents === undefined) return;
   const next = editors.find((e) => e.handles(name, contents));
   if (!next) {
     say(`${name} is not text: it is kept in the project for the assembler to read.`);
@@ -215,8 +221,15 @@ function newPicture(name) {
   });
 }
 
+// An include the build made is changed through its picture, not by hand.
+function madeByBuild() {
+  if (!openName || openName in store.project.files) return false;
+  say(`${openName} is made by the build from its picture: change the picture or gfx.txt instead.`, true);
+  return true;
+}
+
 function renameFile() {
-  if (!openName) return;
+  if (!openName || madeByBuild()) return;
   const name = ask(`New name of ${openName}:`, openName);
   if (!name || name === openName) return;
   if (name in store.project.files) return say(`There is already a file named ${name}.`, true);
@@ -227,7 +240,7 @@ function renameFile() {
 }
 
 function deleteFile() {
-  if (!openName || !window.confirm(`Delete ${openName}?`)) return;
+  if (!openName || madeByBuild() || !window.confirm(`Delete ${openName}?`)) return;
   const name = openName;
   editor?.close();
   editor = null;
@@ -348,6 +361,7 @@ async function start() {
   build = createBuild(store, tools, startChecker(module));
   build.addConverter(artConverter);
   build.on('problems', listFiles);
+  build.on('converted', listFiles);
   build.on('built', sayBuilt);
   store.on('file', () => listFiles());
   listenToStore();
