@@ -1,13 +1,21 @@
 // The rough edges a first game met in the studio, each as a person meets it.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { fileUrl, launchBrowser } from '../web/support.mjs';
+import { fileUrl, launchBrowser, webBuild } from '../web/support.mjs';
 import { openStudio } from './support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(() => browser.shut());
+
+// The whole studio is one file a person downloads: it stays under 1.5 MB.
+const PAGE_LIMIT_BYTES = 1.5e6;
+test('the page, with everything inside it, is under 1.5 MB', () => {
+  const size = fs.statSync(path.join(webBuild, 'studio.html')).size;
+  assert.ok(size < PAGE_LIMIT_BYTES, `studio.html is ${size} bytes`);
+});
 
 const studioOf = (page) => (expression, ...args) => page.evaluate(expression, ...args);
 const ctrl = async (page, key) => {
