@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the test suite against the deliberate faults of mutants.txt.
 
-  tests/mutants/run.py [--build DIR] [--out FILE] [--resume] [ID...]
+  tests/mutants/run.py [--build DIR] [--tests REGEX] [--out FILE] [--resume] [ID...]
   tests/mutants/run.py --check | --compare BEFORE AFTER
 
 Each mutant names a file, a piece of its text that occurs exactly once and
@@ -11,6 +11,9 @@ killed when a test fails that passes without it. One whose text no longer
 matches is stale: code that moves takes its mutants along. Results: one line
 per mutant in FILE (DIR/mutants.tsv). --check only matches the texts;
 --compare prints two runs as a table and fails when a kill was lost.
+--tests runs only the tests whose names match (ctest -R). DIR may be the web
+build (build-web, configured by scripts/web.sh) for the studio's mutants:
+it is rebuilt, not configured again.
 """
 import argparse
 import os
@@ -60,7 +63,9 @@ def failing_tests(args):
     with tempfile.TemporaryDirectory() as work:
         for attempt in ("", "--rerun-failed"):
             report = os.path.join(work, "junit%s.xml" % attempt)
-            run("ctest", "--test-dir", args.build, "-j2", "--timeout", "300", "--output-junit", report, *attempt.split())
+            only = ("-R", args.tests) if args.tests else ()
+            run("ctest", "--test-dir", args.build, "-j2", "--timeout", "300", "--output-junit", report, *only,
+                *attempt.split())
             if not os.path.exists(report):
                 return {"(no report from ctest)"}
             cases = ElementTree.parse(report).getroot().iter("testcase")
@@ -96,6 +101,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("ids", nargs="*")
     parser.add_argument("--build", default="build-mutants")
+    parser.add_argument("--tests", metavar="REGEX")
     parser.add_argument("--out")
     parser.add_argument("--resume", action="store_true")
     parser.add_argument("--check", action="store_true")
@@ -127,7 +133,10 @@ def main():
 
     # Without link-time optimisation a fault in the machine relinks each
     # program in seconds; what the programs do is the same.
-    run("cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DLUMACOR_BENCH=OFF", "-DLUMACOR_LTO=OFF")
+    cache = ROOT / args.build / "CMakeCache.txt"
+    if not cache.exists() or "CMAKE_HOME_DIRECTORY:INTERNAL=%s\n" % ROOT in cache.read_text():
+        run("cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DLUMACOR_BENCH=OFF",
+            "-DLUMACOR_LTO=OFF")
     restore()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     build = ("cmake", "--build", args.build, "-j2")

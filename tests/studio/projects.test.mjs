@@ -2,7 +2,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { zipSync, strToU8 } from '../../web/studio/node_modules/fflate/esm/index.mjs';
-import { mainSource, memoryProjects, projectFromZip, projectToZip } from '../../web/studio/src/projects.js';
+import { mainSource, memoryProjects, mergeProjects, projectFromZip, projectToZip } from '../../web/studio/src/projects.js';
 import { createStore } from '../../web/studio/src/store.js';
 
 const png = Uint8Array.from([0x89, 0x50, 0x4E, 0x47, 0, 1, 2, 255]);
@@ -11,7 +11,7 @@ const png = Uint8Array.from([0x89, 0x50, 0x4E, 0x47, 0, 1, 2, 255]);
 // editor opens them), the rest as the same bytes.
 const everyKind = {
   'main.asm': '.start\n', 'lib/util.s': '; util\n', 'defs.inc': 'X = 1\n', 'gfx.txt': 'art/tiles.png --tiles\n',
-  'NOTES.md': '# Notes ✓\n', 'game.sym': 'main 0100\n', 'maps/room.tmx': '<map/>\n', 'maps/room.tmj': '{}\n',
+  'NOTES.md': '# Notes ✓\n', 'game.sym': 'main 0100\n', 'maps/room.tmx': '<map/>\n', 'music/tune.snd': 'song t\nC4 square 9\n', 'maps/room.tmj': '{}\n',
   'maps/set.tsx': '<tileset/>\n', 'data.json': '[]\n', 'table.csv': '1,2\n', 'Mixed.ASM': 'nop\n',
   'art/tiles.png': png, 'music/song.mid': Uint8Array.from([0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6]),
   'blob.bin': Uint8Array.from([0, 0xFF, 0x80]),
@@ -60,6 +60,51 @@ test('the main source follows the files as they are added, renamed and deleted',
   store.removeFile('part.asm');
   assert.equal(store.mainSource(), null);
   store.cancelStore();
-  // An include in a folder, with spaces around the name, counts as well.
-  assert.equal(mainSource({ name: 'x', files: { 'a.asm': '  .INCLUDE   "src/b.asm"\n', 'src/b.asm': '' } }), 'a.asm');
+  // An include in a folder, in capitals, with spaces around the name, counts as well.
+  assert.equal(mainSource({ name: 'x', files: { 'src/b.asm': '', 'z.asm': '  .INCLUDE   "src/b.asm"\n' } }), 'z.asm');
+});
+
+test('two tabs\' writes merged: a change on one side is taken, changes on both are both kept, a change beats a deletion', () => {
+  const picture = () => Uint8Array.of(1, 2, 3);
+  // [what happened, base, theirs, mine, merged]; undefined is a file that is not there.
+  const cases = [
+    ['only theirs changed', 'a', 'b', 'a', { 'f.asm': 'b' }],
+    ['only mine changed', 'a', 'a', 'c', { 'f.asm': 'c' }],
+    ['both made the same change', 'a', 'b', 'b', { 'f.asm': 'b' }],
+    ['both changed it', 'a', 'b', 'c', { 'f.asm': 'c', 'f (other tab).asm': 'b' }],
+    ['mine deleted it', 'a', 'a', undefined, {}],
+    ['theirs deleted it', 'a', undefined, 'a', {}],
+    ['mine deleted what theirs changed', 'a', 'b', undefined, { 'f.asm': 'b' }],
+    ['theirs deleted what mine changed', 'a', undefined, 'c', { 'f.asm': 'c' }],
+    ['both added it', undefined, 'b', 'c', { 'f.asm': 'c', 'f (other tab).asm': 'b' }],
+    ['a picture stored again, the same bytes', picture(), picture(), picture(), { 'f.asm': picture() }],
+  ];
+  const project = (contents, extra = {}) => ({ name: 'p', files: contents === undefined ? { ...extra } : { 'f.asm': contents, ...extra } });
+  for (const [what, base, theirs, mine, merged] of cases) {
+    const { project: result, copies } = mergeProjects(project(base), project(theirs), project(mine));
+    assert.deepEqual(result.files, merged, what);
+    assert.equal(copies.length, Object.keys(merged).length - 1 === 1 ? 1 : 0, what);
+  }
+  // A copy's name already taken is numbered; a name without an extension keeps none.
+  const taken = mergeProjects(project('a', { 'f (other tab).asm': 'x' }), project('b', { 'f (other tab).asm': 'x' }),
+    project('c', { 'f (other tab).asm': 'x' }));
+  assert.deepEqual(taken.copies, [['f.asm', 'f (other tab 2).asm']]);
+  const bare = mergeProjects({ files: { 'dir.v/README': 'a' } }, { files: { 'dir.v/README': 'b' } }, { files: { 'dir.v/README': 'c' } });
+  assert.deepEqual(Object.keys(bare.project.files).sort(), ['dir.v/README', 'dir.v/README (other tab)']);
+  // Save RAM and breakpoints: theirs unless this tab changed them.
+  const save = mergeProjects({ files: {}, save: null, breakpoints: {} }, { files: {}, save: Uint8Array.of(9), breakpoints: { 'f.asm': [3] } },
+    { files: {}, save: null, breakpoints: {} }).project;
+  assert.deepEqual([save.save, save.breakpoints], [Uint8Array.of(9), { 'f.asm': [3] }]);
+});
+
+test('a write over another tab\'s is merged, one over the version this tab read is not', async () => {
+  const projects = memoryProjects();
+  await projects.put({ name: 'p', files: { 'a.asm': '1', 'b.asm': '1' }, version: 4 });
+  const base = await projects.get('p');
+  const first = await projects.write({ ...base, files: { ...base.files, 'a.asm': '2' } }, base);
+  assert.deepEqual([first.merged, first.project.version], [false, 5]);
+  // This tab still holds version 4: its write is merged with version 5.
+  const second = await projects.write({ ...base, files: { ...base.files, 'b.asm': '3' } }, base);
+  assert.deepEqual([second.merged, second.project.version], [true, 6]);
+  assert.deepEqual((await projects.get('p')).files, { 'a.asm': '2', 'b.asm': '3' });
 });

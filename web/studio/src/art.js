@@ -16,27 +16,43 @@ export function parseRules(text) {
   return rules;
 }
 
+// A number as lumacor-gfx reads one (C's strtol with base 0): decimal, 0x
+// hexadecimal, or octal after a leading 0.
+export function tileNumber(text) {
+  const match = /^([+-]?)(?:0x([0-9a-f]+)|(0[0-7]*)|([1-9][0-9]*))$/i.exec(text ?? '');
+  if (!match) return NaN;
+  const value = match[2] ? Number.parseInt(match[2], 16) : match[3] ? Number.parseInt(match[3], 8) : Number(match[4]);
+  return match[1] === '-' ? -value : value;
+}
+
 // The options as lumacor-gfx reads them, with the same choice of reading.
 export function optionsOf(picture, args) {
   const options = { parts: 0, vram: false, name: '', firstTile: 0, paletteFrom: null, quantize: false,
     forceSheet: false, forceScreen: false, problems: [] };
+  const value = (option, i) => {
+    if (i < args.length) return args[i];
+    options.problems.push(`${option} needs a value`);
+    return null;
+  };
   for (let i = 0; i < args.length; i++) {
     const arg = args[i];
     if (arg === '--tiles') options.parts |= 1;
     else if (arg === '--map') options.parts |= 2;
     else if (arg === '--palette') options.parts |= 4;
     else if (arg === '--vram') options.vram = true;
-    else if (arg === '--name') options.name = args[++i] || '';
-    else if (arg === '--first-tile') options.firstTile = Number(args[++i]);
-    else if (arg === '--palette-from') options.paletteFrom = args[++i] || null;
+    else if (arg === '--name') options.name = value(arg, ++i) ?? '';
+    else if (arg === '--palette-from') options.paletteFrom = value(arg, ++i);
     else if (arg === '--quantize') options.quantize = true;
     else if (arg === '--sheet') options.forceSheet = true;
     else if (arg === '--screen-art') options.forceScreen = true;
-    else options.problems.push(`unknown option ${arg}`);
+    else if (arg === '--first-tile') {
+      const text = value(arg, ++i);
+      if (text === null) continue;
+      options.firstTile = tileNumber(text);
+      if (!(options.firstTile >= 0 && options.firstTile <= 255)) options.problems.push(`--first-tile ${text}: not a tile number (0-255)`);
+    } else options.problems.push(`unknown option ${arg}`);
   }
   if (!options.vram && !options.parts) options.parts = 1;
-  if (!(Number.isInteger(options.firstTile) && options.firstTile >= 0 && options.firstTile <= 255))
-    options.problems.push('--first-tile: not a tile number (0-255)');
   if (options.vram && options.parts) options.problems.push('--vram writes a whole screen; --tiles, --map and --palette write include files instead');
   options.screen = options.forceScreen ||
     ((options.vram || (options.parts & 2) || !(options.parts & 5)) && !options.forceSheet);
@@ -80,8 +96,9 @@ export async function encodePng(picture) {
 }
 
 // Every picture of the project converted: the files the sources include
-// (by the path they are included as), and the problems found.
-export async function convertArt(tools, files) {
+// (by the path they are included as), and the problems found. `decode`
+// turns PNG bytes into { width, height, rgba }.
+export async function convertArt(tools, files, decode = decodePng) {
   const rules = parseRules(typeof files[RULES_FILE] === 'string' ? files[RULES_FILE] : '');
   const outputs = new Map();
   const problems = [];
@@ -92,13 +109,13 @@ export async function convertArt(tools, files) {
     if (options.problems.length) continue;
     let order = null;
     try {
-      const picture = await decodePng(contents);
+      const picture = await decode(contents);
       if (options.paletteFrom) {
         if (!(files[options.paletteFrom] instanceof Uint8Array)) {
           problems.push({ file: name, message: `--palette-from ${options.paletteFrom}: no such picture in the project` });
           continue;
         }
-        order = await decodePng(files[options.paletteFrom]);
+        order = await decode(files[options.paletteFrom]);
       }
       const result = tools.convertPicture(picture, order, options, name.slice(name.lastIndexOf('/') + 1));
       if (result.ok) outputs.set(options.output, options.vram ? result.bytes : new TextDecoder().decode(result.bytes));

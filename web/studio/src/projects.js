@@ -49,14 +49,19 @@ export async function openProjects() {
       const transaction = db.transaction(STORE, 'readwrite');
       const projects = transaction.objectStore(STORE);
       let result = null;
+      let refused = null;
       const read = projects.get(mine.name);
       read.onsuccess = () => {
         result = writeOver(read.result, mine, base);
-        projects.put(result.project);
+        try {
+          projects.put(result.project);
+        } catch (error) {
+          refused = error;
+          transaction.abort();
+        }
       };
       transaction.oncomplete = () => resolve(result);
-      transaction.onerror = () => reject(transaction.error);
-      transaction.onabort = () => reject(transaction.error || new DOMException('the write was cut short', 'AbortError'));
+      transaction.onabort = () => reject(refused || transaction.error || new DOMException('the write was cut short', 'AbortError'));
     }),
   };
 }
@@ -101,7 +106,8 @@ export function mergeProjects(base, theirs, mine) {
     return [name, copy];
   });
   const pick = (key) => (sameValue(mine[key], base[key]) ? theirs[key] : mine[key]);
-  const project = { ...mine, files, save: pick('save') ?? null, breakpoints: pick('breakpoints') ?? {} };
+  const project = { ...mine, files, save: pick('save') ?? null, breakpoints: pick('breakpoints') ?? {},
+    notes: pick('notes') ?? {} };
   return { project, copies: named };
 }
 
@@ -138,6 +144,16 @@ export function projectToZip(project) {
   const entries = {};
   for (const [name, contents] of Object.entries(project.files))
     entries[name] = typeof contents === 'string' ? strToU8(contents) : contents;
+  return zipSync(entries, { level: 6 });
+}
+
+// Every project in one zip, each in a folder of its name.
+export function projectsToZip(projects) {
+  const entries = {};
+  for (const project of projects) {
+    for (const [name, contents] of Object.entries(project.files))
+      entries[`${project.name}/${name}`] = typeof contents === 'string' ? strToU8(contents) : contents;
+  }
   return zipSync(entries, { level: 6 });
 }
 

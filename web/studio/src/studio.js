@@ -7,17 +7,19 @@
 //   - editors, which open files: the first whose handles(name, contents) is
 //     true gets the file (art for pictures, sound for .snd, code for text);
 //     a file more than one handles can be shown in another (*Text view*). An editor is
-//     { name, element, handles(name, contents), open(name, line) -> ok, close() }.
+//     { name, element, handles(name, contents), load(name)?, open(name, line), close() }:
+//     `load`, if there is one, reads the file before the editor shows (a
+//     promise of false if it cannot); `open` shows it, once its element is shown.
 //   - side panels, by name (game, debugger), which the page's buttons and
 //     keys drive; `context.show(name, ...args)` asks the page to show one.
 // Scripts (and tests) drive the page through window.lumacorStudio.
 import { openProjects, memoryProjects } from './projects.js';
-import { projectToZip, projectFromZip } from './projects.js';
+import { projectToZip, projectFromZip, projectsToZip } from './projects.js';
 import { createStore } from './store.js';
 import { createBuild } from './build.js';
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
-import { artConverter, encodePng } from './art.js';
+import { RULES_FILE, artConverter, encodePng } from './art.js';
 import { NEW_SOUND, isSound, soundConverter } from './sound.js';
 import { codePanel } from './panels/code.js';
 import { artPanel } from './panels/art.js';
@@ -52,41 +54,42 @@ let openName = null;
 
 // ---- files ---------------------------------------------------------------------
 
+// The project's files, then the includes the build made from its assets,
+// which open read-only.
 function listFiles() {
-  const list = $('file-list');
-  list.replaceChildren();
-  for (const name of store.files()) {
-    const item = document.createElement('li');
-    item.textContent = name;
-    item.dataset.name = name;
-    item.classList.toggle('open', name === openName);
-    item.classList.toggle('error', build.problems(name).some((d) => d.severity === 'error'));
-    item.addEventListener('click', () => openFile(name));
-    list.append(item);
-  }
+  const item = (name, made = false) => {
+    const li = document.createElement('li');
+    li.textContent = name;
+    li.dataset.name = name;
+    li.classList.toggle('open', name === openName);
+    li.classList.toggle('made', made);
+    if (made) li.title = 'Made by the build from its picture: read-only';
+    li.classList.toggle('error', build.problems(name).some((d) => d.severity === 'error'));
+    li.addEventListener('click', () => openFile(name));
+    return li;
+  };
+  $('file-list').replaceChildren(...store.files().map((name) => item(name)));
+  const made = build.madeNames().filter((name) => !(name in store.project.files) && typeof build.made(name) === 'string');
+  $('made-list').replaceChildren(...made.map((name) => item(name, true)));
+  $('made-heading').hidden = !made.length;
 }
 
 // `editorName` asks for one editor of those that handle the file.
 async function openFile(name, line = null, editorName = null) {
-  if (!(name in store.project.files)) return;
-  const contents = store.file(name);
+  const contents = name in store.project.files ? store.file(name) : build.made(name);
+  if (contents === undefined) return;
   const able = editors.filter((e) => e.handles(name, contents));
   const next = able.find((e) => e.name === editorName) || able[0];
   if (!next) {
     say(`${name} is not text: it is kept in the project for the assembler to read.`);
     return;
   }
-  const previous = editor;
-  if (previous && previous !== next) previous.close();
+  if (next.load && !(await next.load(name))) return;
+  if (editor && editor !== next) editor.close();
   for (const e of editors) e.element.hidden = e !== next;
   editor = next;
   openName = name;
-  if (!(await next.open(name, line))) {
-    // It could not be read: the editor before keeps the page.
-    editor = previous;
-    for (const e of editors) e.element.hidden = e !== previous;
-    openName = previous ? openName : null;
-  }
+  next.open(name, line);
   listFiles();
   const other = able.find((e) => e !== editor);
   $('file-view').hidden = !other || !editor;
@@ -173,25 +176,75 @@ async function exportZip() {
   download(`${store.project.name}.zip`, projectToZip(store.project), 'application/zip');
 }
 
+async function exportAll() {
+  await store.storeNow();
+  const all = [];
+  for (const name of await store.names()) all.push(name === store.project.name ? store.project : await store.projects.get(name));
+  download('lumacor-projects.zip', projectsToZip(all), 'application/zip');
+}
+
+// What the store says of the browser's storage and of other tabs.
+function listenToStore() {
+  store.on('refused', (error) => {
+    say(`The browser refused to store ${store.project.name} (${error?.name || 'refused'}${
+      error?.name === 'QuotaExceededError' ? ': its storage is full' : ''}): export it as .zip to keep it.`, true);
+    $('status-export').hidden = false;
+  });
+  store.on('stored', () => { $('status-export').hidden = true; });
+  store.on('shared', () => say(`${store.project.name} is open in another tab as well: changes made in either ` +
+    'come into the other, and a file changed in both keeps the other tab\'s text in a copy beside it.'));
+  store.on('merged', (copies, touched) => {
+    if (copies.length) {
+      say(copies.map(([name, copy]) => `${name} was changed in another tab too: its text there is kept in ${copy}.`)
+        .join(' '), true);
+    } else if (touched.length) {
+      say(`Changed in another tab: ${touched.join(', ')}.`);
+    }
+    listFiles();
+  });
+}
+
 function newFile() {
   const name = ask('Name of the new file:', 'new.asm');
   if (!name) return;
   if (name in store.project.files) return say(`There is already a file named ${name}.`, true);
-  if (/\.png$/i.test(name)) {
-    // A new picture is a blank screen; a sheet of tiles is cut from it as
-    // gfx.txt says.
-    store.writing(async () => {
-      store.setFile(name, await encodePng({ width: 256, height: 192, rgba: new Uint8Array(256 * 192 * 4) }));
-      await openFile(name);
-    });
-    return;
-  }
+  if (/\.png$/i.test(name)) return newPicture(name);
   store.setFile(name, isSound(name) ? NEW_SOUND : '');
   openFile(name);
 }
 
+// A new picture is a sheet of tiles and sprites of the size asked, its
+// patterns from tile 1 on (so a tile map still all 0 shows nothing), or a
+// whole screen; gfx.txt gets its line.
+function newPicture(name) {
+  const answer = ask(`What is ${name}? A sheet of tiles and sprites, "sheet WIDTHxHEIGHT" in pixels ` +
+    '(multiples of 8), or a whole 256 x 192 "screen":', 'sheet 128x64');
+  if (!answer) return;
+  const sheet = /^sheet\s+(\d+)\s*x\s*(\d+)$/i.exec(answer);
+  const screen = /^screen$/i.test(answer);
+  const [width, height] = sheet ? [Number(sheet[1]), Number(sheet[2])] : [256, 192];
+  if (!screen && !(sheet && width % 8 === 0 && height % 8 === 0 && width > 0 && height > 0 && width * height <= 255 * 64)) {
+    return say(`${answer}: give "screen", or "sheet WIDTHxHEIGHT" in multiples of 8 with at most 255 tiles ` +
+      '(128x64 is 128).', true);
+  }
+  const line = `${name} ${screen ? '--vram' : '--tiles --first-tile 1'}`;
+  const rules = String(store.file(RULES_FILE) ?? '').split('\n').filter((l) => l && l.split(/\s+/)[0] !== name);
+  store.writing(async () => {
+    store.setFile(name, await encodePng({ width, height, rgba: new Uint8Array(width * height * 4) }));
+    store.setFile(RULES_FILE, [...rules, line, ''].join('\n'));
+    await openFile(name);
+  });
+}
+
+// An include the build made is changed through its picture, not by hand.
+function madeByBuild() {
+  if (!openName || openName in store.project.files) return false;
+  say(`${openName} is made by the build from its picture: change the picture or gfx.txt instead.`, true);
+  return true;
+}
+
 function renameFile() {
-  if (!openName) return;
+  if (!openName || madeByBuild()) return;
   const name = ask(`New name of ${openName}:`, openName);
   if (!name || name === openName) return;
   if (name in store.project.files) return say(`There is already a file named ${name}.`, true);
@@ -202,7 +255,7 @@ function renameFile() {
 }
 
 function deleteFile() {
-  if (!openName || !window.confirm(`Delete ${openName}?`)) return;
+  if (!openName || madeByBuild() || !window.confirm(`Delete ${openName}?`)) return;
   const name = openName;
   editor?.close();
   editor = null;
@@ -292,6 +345,8 @@ function wireControls() {
   on('project-delete', deleteProject);
   on('project-import', () => $('zip-file').click());
   on('project-export', exportZip);
+  on('project-export-all', exportAll);
+  on('status-export', exportZip);
   $('zip-file').addEventListener('change', () => {
     if ($('zip-file').files.length) importZip($('zip-file').files[0]);
     $('zip-file').value = '';
@@ -323,8 +378,12 @@ async function start() {
   build.addConverter(artConverter);
   build.addConverter(soundConverter);
   build.on('problems', listFiles);
+  build.on('converted', listFiles);
   build.on('built', sayBuilt);
   store.on('file', () => listFiles());
+  listenToStore();
+  // Storage the browser may clear when space runs short, unless it grants this.
+  const persisted = navigator.storage?.persist ? navigator.storage.persist().catch(() => false) : Promise.resolve(false);
 
   const context = { store, build, say, open: openFile, show: (name, ...args) => side.get(name)?.show?.(...args) };
   editors.push(artPanel(context), soundPanel({ ...context, tools }), codePanel(context));
@@ -339,8 +398,9 @@ async function start() {
   const wanted = localStorage.getItem('lumacor-studio:project');
   await switchProject(names.includes(wanted) ? wanted : names.includes('demo') ? 'demo' : names[0]);
   updateButtons();
-  say(store.projects.temporary ? 'This browser keeps no projects here: export them as .zip before closing the page.'
-    : 'Ctrl+Enter builds and runs the game.', Boolean(store.projects.temporary));
+  if (store.projects.temporary) say('This browser keeps no projects here: export them as .zip before closing the page.', true);
+  else if (!$('status').textContent) say('Ctrl+Enter builds and runs the game.');
+  store.persistent = await persisted;
 }
 
 // The problem list under the game: every diagnostic of the latest check or build.
@@ -369,6 +429,9 @@ window.lumacorStudio = Object.freeze({
   ready,
   files: () => store.files(),
   file: (name) => store.file(name),
+  // Whether changes are still to be stored, and whether the browser keeps the storage for good.
+  get unsaved() { return store ? store.unsaved : false; },
+  get persistent() { return Boolean(store?.persistent); },
   async setFile(name, contents) {
     store.setFile(name, typeof contents === 'string' ? contents : new Uint8Array(contents));
     listFiles();
