@@ -27,15 +27,15 @@ const ctrl = async (page, key) => {
 test('a breakpoint outlives a reload; the stop line is shown well inside the editor; the right pane shows all it holds', async () => {
   const page = await openStudio(browser);
   const studio = studioOf(page);
-  await studio(() => window.lumacorStudio.openFile('game.asm', 54));
-  await studio(() => window.lumacorStudio.toggleBreakpoint(54));
+  await studio(() => window.lumacorStudio.openFile('game.asm', 56));
+  await studio(() => window.lumacorStudio.toggleBreakpoint(56));
   await page.waitForFunction(() => !window.lumacorStudio.unsaved);
   await page.reload();
   await studio(() => window.lumacorStudio.ready);
   await page.keyboard.press('F5');
   await page.waitForFunction(() => window.lumacorStudio.debugger?.state() === 'stopped');
   const where = await studio(() => window.lumacorStudio.debugger.where());
-  assert.deepEqual([where.reason, path.basename(where.file), where.line], ['breakpoint', 'game.asm', 54]);
+  assert.deepEqual([where.reason, path.basename(where.file), where.line], ['breakpoint', 'game.asm', 56]);
   assert.equal(await page.$eval('#file-list li.open', (l) => l.dataset.name), 'game.asm');
 
   // Opened from the top of the file, the stop line is brought in with room around it.
@@ -193,8 +193,10 @@ test('the art editor undoes and redoes, and its 16 numbered swatches keep their 
 
 test('the includes made from pictures are listed and open read-only, and go to definition reaches into them', async () => {
   const page = await openStudio(browser);
-  await page.waitForFunction(() => document.querySelectorAll('#made-list li').length === 2);
-  assert.deepEqual(await page.$$eval('#made-list li', (all) => all.map((l) => l.dataset.name)), ['art/palette.inc', 'art/tiles.inc']);
+  // The pictures' includes, the sound driver and the demo's converted sounds.
+  await page.waitForFunction(() => document.querySelectorAll('#made-list li').length === 4);
+  assert.deepEqual(await page.$$eval('#made-list li', (all) => all.map((l) => l.dataset.name)),
+    ['art/palette.inc', 'art/tiles.inc', 'sound.inc', 'sounds.inc']);
   await page.evaluate(() => window.lumacorStudio.openFile('tiles.asm', 15));
   const line = await page.evaluateHandle(() => Array.from(document.querySelectorAll('.cm-content .cm-line'))
     .find((l) => l.textContent.includes('.assert sheet_tile_count')));

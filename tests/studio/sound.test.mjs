@@ -245,7 +245,7 @@ test('the Sound template builds to lumacor-asm\'s ROM, and the page\'s preview i
   const page = await openStudio();
   await page.evaluate(async (files) => {
     for (const [name, text] of Object.entries(files)) await window.lumacorStudio.setFile(name, text);
-  }, { 'main.asm': source, 'sounds.snd': sounds });
+  }, { 'main.asm': source, 'sounds.snd': sounds, 'sound.txt': '' }); // the demo's sound.txt names its sounds otherwise
   const { ok, rom } = await page.evaluate(async () => {
     const result = await window.lumacorStudio.build();
     return { ok: result.ok, rom: Array.from(result.rom) };
