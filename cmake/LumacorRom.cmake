@@ -2,7 +2,8 @@
 #                 [LISTING file] [SYMBOLS file] [DEBUG_INFO file]
 #                 [INCLUDE_DIRS dir...] [DEPENDS file...]
 #                 [ART picture.png [lumacor-gfx options...] ...]
-#                 [MAP level.tmx [lumacor-map options...] ...])
+#                 [MAP level.tmx [lumacor-map options...] ...]
+#                 [SOUND sounds.snd [lumacor-sound options...] ...])
 #
 # Assembles a source with the project's own lumacor-asm at build time. The
 # assembler writes a depfile naming every .include and .incbin file, so an
@@ -21,7 +22,13 @@
 # --palette-from), converted the same way into "<map's path>.inc"; editing
 # the map, one of its tilesets or their images rebuilds the ROM.
 function(lumacor_add_rom target source output)
-  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS;ART;MAP")
+# SOUND lists the ROM's sound files, each followed by its lumacor-sound
+# options (--name). Each is converted at build time to its path beside the
+# source with the extension .inc, in the build folder, which the source
+# includes as "sounds.inc" after the driver, "sound.inc"; editing the file
+# rebuilds the ROM.
+function(lumacor_add_rom target source output)
+  cmake_parse_arguments(PARSE_ARGV 3 ROM "" "LISTING;SYMBOLS;DEBUG_INFO" "INCLUDE_DIRS;DEPENDS;ART;MAP;SOUND")
 
   get_filename_component(source_path ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(output_path ${output} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
@@ -86,13 +93,17 @@ function(lumacor_add_rom target source output)
     _lumacor_add_maps("${ROM_MAP}" map_outputs)
     list(APPEND art_outputs ${map_outputs})
     list(APPEND extra_args -I ${CMAKE_CURRENT_BINARY_DIR})
+  set(sound_outputs)
+  if(ROM_SOUND)
+    list(APPEND extra_args -I ${CMAKE_CURRENT_BINARY_DIR})
+    _lumacor_add_sounds("${ROM_SOUND}" sound_outputs)
   endif()
 
   add_custom_command(
     OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
     COMMAND lumacor-asm ${source_path} -o ${output_path} -d ${depfile} ${extra_args}
-    DEPENDS lumacor-asm ${source_path} ${ROM_DEPENDS} ${art_outputs}
+    DEPENDS lumacor-asm ${source_path} ${ROM_DEPENDS} ${art_outputs} ${sound_outputs}
     DEPFILE ${depfile}
     COMMENT "Assembling ${source}"
     VERBATIM)
@@ -176,4 +187,50 @@ function(_lumacor_add_maps items output_var)
     endif()
   endforeach()
   set(${output_var} ${outputs} PARENT_SCOPE)
+# The sound files of a ROM's SOUND list, each followed by its options (the
+# value of --name follows it): their conversions, outputs in <outputs_var>.
+function(_lumacor_add_sounds items outputs_var)
+  set(outputs)
+  set(file)
+  set(options)
+  set(expect_value OFF)
+  foreach(item IN LISTS items)
+    if(expect_value)
+      list(APPEND options ${item})
+      set(expect_value OFF)
+    elseif(item MATCHES "^-")
+      list(APPEND options ${item})
+      if(item STREQUAL "--name")
+        set(expect_value ON)
+      endif()
+    else()
+      if(file)
+        _lumacor_add_sound(${file} "${options}" output)
+        list(APPEND outputs ${output})
+      endif()
+      set(file ${item})
+      set(options)
+    endif()
+  endforeach()
+  if(file)
+    _lumacor_add_sound(${file} "${options}" output)
+    list(APPEND outputs ${output})
+  endif()
+  set(${outputs_var} ${outputs} PARENT_SCOPE)
+endfunction()
+
+function(_lumacor_add_sound file options output_var)
+  get_filename_component(path ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  file(RELATIVE_PATH relative ${CMAKE_CURRENT_SOURCE_DIR} ${path})
+  get_filename_component(relative_dir ${relative} DIRECTORY)
+  get_filename_component(stem ${relative} NAME_WE)
+  set(output ${CMAKE_CURRENT_BINARY_DIR}/${relative_dir}/${stem}.inc)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/${relative_dir}
+    COMMAND lumacor-sound ${path} ${options} -o ${output}
+    DEPENDS lumacor-sound ${path}
+    COMMENT "Converting ${relative}"
+    VERBATIM)
+  set(${output_var} ${output} PARENT_SCOPE)
 endfunction()

@@ -38,7 +38,7 @@ fi
 
 # The desktop tools and ROMs the web build needs.
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target lumacor-asm lumacor-run rom_demo test_roms
+cmake --build build -j"$jobs" --target lumacor-asm lumacor-run lumacor-sound rom_demo test_roms
 
 emcmake cmake -S web -B build-web -DLUMACOR_DESKTOP_BUILD="$PWD/build" >/dev/null
 cmake --build build-web -j"$jobs"

@@ -113,6 +113,10 @@
     if (!ui.message.classList.contains('error')) say(words);
   }
 
+  // Saves are stored under "lumacor:save:<image's CRC>"; a page that embeds
+  // the player for its own use (the studio) names another prefix with the
+  // image's data-storage, so its saves and an exported game's stay apart.
+  let keyPrefix = 'lumacor';
   const storage = {
     get(key) {
       try { return localStorage.getItem(key); } catch { return null; }
@@ -125,7 +129,7 @@
   function storeSave() {
     const pointer = wasm.web_save_ram();
     if (!cartridge || !pointer) return;
-    const stored = storage.set(`lumacor:save:${cartridge.key}`, toBase64(bytes(pointer, saveSize)));
+    const stored = storage.set(`${keyPrefix}:save:${cartridge.key}`, toBase64(bytes(pointer, saveSize)));
     wasm.web_save_stored(performance.now(), stored ? 1 : 0);
     if (!stored && !saveFailureShown) say('The browser refuses to store the save RAM: it is lost when the page closes.', true);
     saveFailureShown = !stored;
@@ -136,7 +140,7 @@
   }
 
   function restoreSave() {
-    const stored = storage.get(`lumacor:save:${cartridge.key}`);
+    const stored = storage.get(`${keyPrefix}:save:${cartridge.key}`);
     if (!stored) return;
     const data = fromBase64(stored);
     bytes(wasm.web_save_ram(), saveSize).set(data.subarray(0, saveSize));
@@ -304,7 +308,7 @@
   // A state is the machine's snapshot as the desktop writes it to
   // GAME.rom.state1 … 4, so the files move between the two either way.
 
-  const stateKey = (slot) => `lumacor:state:${cartridge.key}:${slot}`;
+  const stateKey = (slot) => `${keyPrefix}:state:${cartridge.key}:${slot}`;
 
   function stateData(slot) {
     const stored = cartridge && storage.get(stateKey(slot));
@@ -510,6 +514,7 @@
     const rom = document.getElementById('lumacor-rom');
     if (rom && rom.textContent.trim()) {
       document.body.classList.add('exported');
+      if (rom.dataset.storage) keyPrefix = rom.dataset.storage;
       load(fromBase64(rom.textContent), rom.dataset.name || 'game.rom');
     } else {
       say('Open a ROM image to play it.');

@@ -63,6 +63,7 @@
 
         .start
 main:
+        CALL  snd_init
         CALL  load_video
         CALL  load_high_score
         CALL  enter_title
@@ -75,7 +76,6 @@ frame:
         INC   r(V_FRAME)
         CALL  read_input
         CALL  next_random
-        CALL  sound_update
         CALL  flash_update
         MOV   r0, r(V_STATE)
         CMP   r0, ST_TITLE
@@ -90,6 +90,7 @@ frame:
 .sprites:
         CALL  draw_sprites
         CALL  upload_sprites
+        CALL  snd_frame
         RETI
 
         .include "game.asm"

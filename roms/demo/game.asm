@@ -29,6 +29,8 @@ next_random:
 ; --- title
 
 enter_title:
+        LDW   p0, sfx_title
+        CALL  snd_music
         LD    r(V_STATE), ST_TITLE
         LD    r(V_SHARDS), 0
         ; a ball wanders over the title, behind its text, inside its frame
@@ -117,8 +119,10 @@ start_game:
         LD    r(V_RANDOM), 0x5A
         LD    r0, 0x02
         OUT   TEST_PORT, r0
-        LDW   p2, tune_start
-        CALL  play_tune
+        LDW   p0, sfx_game
+        CALL  snd_music
+        LDW   p0, sfx_start
+        CALL  jingle
         ; fall through
 
 ; Builds the current level's wall and serves.
@@ -162,10 +166,8 @@ serve_frame:
 .right: LD    r(V_STATE), ST_PLAY
         LD    r0, 0x03
         OUT   TEST_PORT, r0
-        LD    r0, WAVE_SQUARE
-        LD    r1, 79
-        LD    r2, 4
-        CALL  sfx
+        LDW   p0, sfx_launch
+        CALL  effect
 .done:  RET
 
 ; A frame of the serve, the play, a lost ball's pause or a cleared wall's.
@@ -292,10 +294,8 @@ negate_dx:
         RET
 
 wall_sound:
-        LD    r0, WAVE_SQUARE
-        LD    r1, 84
-        LD    r2, 2
-        CALL  sfx
+        LDW   p0, sfx_wall
+        CALL  effect
         RET
 
 ; Moves the ball one step: across first, then up or down, bouncing off the
@@ -390,10 +390,8 @@ ball_step:
         JC    .angle
         LD    r1, 2
 .angle: MOV   r(V_DX), r1
-        LD    r0, WAVE_SQUARE
-        LD    r1, 60
-        LD    r2, 4
-        CALL  sfx
+        LDW   p0, sfx_paddle
+        CALL  effect
         ; a long rally speeds the ball up
         INC   r(V_HITS)
         CMP   r(V_HITS), HITS_TO_SPEED_UP
@@ -457,10 +455,8 @@ hit_brick:
         CALL  row_colors
         CALL  put_brick
         POP   p2
-        LD    r0, WAVE_SQUARE
-        LD    r1, 91
-        LD    r2, 3
-        CALL  sfx
+        LDW   p0, sfx_brick_hit
+        CALL  effect
         RET
 .break: PUSH  p2
         PUSH  p6
@@ -491,13 +487,7 @@ hit_brick:
         POP   p6
         LD    r0, 0x08
         OUT   TEST_PORT, r0
-        ; brick row r7 sets the pitch
-        LD    r1, 88
-        SUB   r1, r7
-        SUB   r1, r7
-        LD    r0, WAVE_SAW
-        LD    r2, 5
-        CALL  sfx
+        CALL  break_sound
         DEC   r(V_BRICKS)
         JNZ   .done
         CALL  level_clear
@@ -513,10 +503,8 @@ row_colors:
 lose_life:
         LD    r0, 0x04
         OUT   TEST_PORT, r0
-        LD    r0, WAVE_NOISE
-        LD    r1, 30
-        LD    r2, 20
-        CALL  sfx
+        LDW   p0, sfx_lose
+        CALL  effect
         LD    r(V_FLASH), 12
         LD    r(V_STEPS), SLOW_STEPS    ; the next ball starts slow again
         LD    r(V_HITS), 0
@@ -538,8 +526,8 @@ level_clear:
         INC   r(V_LEVEL)
         LD    r(V_STEPS), FAST_STEPS    ; later walls start fast
         CALL  phase_message
-        LDW   p2, tune_clear
-        CALL  play_tune
+        LDW   p0, sfx_clear
+        CALL  jingle
         RET
 
 game_over:
@@ -562,11 +550,13 @@ game_over:
         CALL  show_text
         LD    r0, 0x07
         OUT   TEST_PORT, r0
-        LDW   p2, tune_high
-        CALL  play_tune
+        CALL  snd_stop
+        LDW   p0, sfx_high
+        CALL  jingle
         RET
-.sad:   LDW   p2, tune_over
-        CALL  play_tune
+.sad:   CALL  snd_stop
+        LDW   p0, sfx_over
+        CALL  jingle
         RET
 
 ; --- score and high score

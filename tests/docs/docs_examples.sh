@@ -9,6 +9,8 @@
 #                                 60, with lumacor-run's --press) must equal
 #                                 PICTURE, a path beside the page; with
 #                                 UPDATE_PICTURES=1 the picture is written;
+#   ```snd NAME.snd               converted with lumacor-sound to NAME.inc beside it,
+#                                 for the examples after it to include;
 #   ```console                    "$ COMMAND" lines run in order, from a folder
 #                                 holding that page's named examples and `build`;
 #                                 the lines under a command must appear, in
@@ -16,7 +18,7 @@
 # usage: docs_examples.sh SOURCE_DIR BUILD_DIR
 set -u
 src=$1 build=$2
-asm=$build/tools/asm/lumacor-asm run=$build/tools/run/lumacor-run
+asm=$build/tools/asm/lumacor-asm run=$build/tools/run/lumacor-run sound=$build/tools/sound/lumacor-sound
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 examples=0
@@ -60,6 +62,10 @@ try_asm() { # doc:line, file, "fragment" or "", "shows=... frames=... press=..."
   [[ $differ == 0 ]] || fail "$1: the last frame is not ${shows#"$5"/} ($differ texels differ)"
 }
 
+try_snd() { # doc:line, file
+  "$sound" "$2" -o "${2%.snd}.inc" > "$2.log" 2>&1 || { fail "$1: does not convert:"; cat "$2.log"; }
+}
+
 try_console() { # doc:line, file
   local k=0 line dir=${2%/*}
   : > "$2.sh"
@@ -88,9 +94,9 @@ for doc in "$src"/README.md "$src"/docs/*.md; do
     [[ $marker == - ]] && marker=""
     "try_$kind" "$name:$at" "$dir/$file" "$marker" "$options" "${doc%/*}"
   done < <(awk -v dir="$dir" '
-    out == "" && /^```(asm|console)( |$)/ {
-      kind = substr($1, 4); file = kind "-" NR (kind == "asm" ? ".asm" : ".txt"); marker = "-"; options = ""
-      for (i = 2; i <= NF; i++) if ($i ~ /\.asm$/) file = $i; else if ($i ~ /=/) options = options " " $i; else marker = $i
+    out == "" && /^```(asm|console|snd)( |$)/ {
+      kind = substr($1, 4); file = kind "-" NR (kind == "console" ? ".txt" : "." kind); marker = "-"; options = ""
+      for (i = 2; i <= NF; i++) if ($i ~ /\.(asm|snd)$/) file = $i; else if ($i ~ /=/) options = options " " $i; else marker = $i
       out = dir "/" file; printf "" > out; print kind, NR, file, marker, options; next
     }
     out != "" && /^```/ { close(out); out = ""; next }

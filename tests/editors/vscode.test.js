@@ -26,7 +26,7 @@ const [codeServer, vsix, demoDir, examples, adapter, assembler, work] = process.
 const ws = path.join(work, 'demo');
 fs.rmSync(work, { recursive: true, force: true });
 fs.mkdirSync(path.join(ws, '.vscode'), { recursive: true });
-for (const f of fs.readdirSync(demoDir).filter((f) => f.endsWith('.asm'))) fs.copyFileSync(path.join(demoDir, f), path.join(ws, f));
+for (const f of fs.readdirSync(demoDir).filter((f) => f.endsWith('.asm') || f.endsWith('.inc'))) fs.copyFileSync(path.join(demoDir, f), path.join(ws, f));
 fs.cpSync(path.join(demoDir, 'art'), path.join(ws, 'art'), { recursive: true });
 fs.copyFileSync(path.join(examples, 'tasks.json'), path.join(ws, '.vscode', 'tasks.json'));
 const settings = (asm) => fs.writeFileSync(path.join(ws, '.vscode', 'settings.json'), JSON.stringify({ 'lumacor.assemblerPath': asm }));

@@ -11,7 +11,7 @@ const png = Uint8Array.from([0x89, 0x50, 0x4E, 0x47, 0, 1, 2, 255]);
 // editor opens them), the rest as the same bytes.
 const everyKind = {
   'main.asm': '.start\n', 'lib/util.s': '; util\n', 'defs.inc': 'X = 1\n', 'gfx.txt': 'art/tiles.png --tiles\n',
-  'NOTES.md': '# Notes ✓\n', 'game.sym': 'main 0100\n', 'maps/room.tmx': '<map/>\n', 'maps/room.tmj': '{}\n',
+  'NOTES.md': '# Notes ✓\n', 'game.sym': 'main 0100\n', 'maps/room.tmx': '<map/>\n', 'music/tune.snd': 'song t\nC4 square 9\n', 'maps/room.tmj': '{}\n',
   'maps/set.tsx': '<tileset/>\n', 'data.json': '[]\n', 'table.csv': '1,2\n', 'Mixed.ASM': 'nop\n',
   'art/tiles.png': png, 'music/song.mid': Uint8Array.from([0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6]),
   'blob.bin': Uint8Array.from([0, 0xFF, 0x80]),
@@ -60,8 +60,8 @@ test('the main source follows the files as they are added, renamed and deleted',
   store.removeFile('part.asm');
   assert.equal(store.mainSource(), null);
   store.cancelStore();
-  // An include in a folder, with spaces around the name, counts as well.
-  assert.equal(mainSource({ name: 'x', files: { 'a.asm': '  .INCLUDE   "src/b.asm"\n', 'src/b.asm': '' } }), 'a.asm');
+  // An include in a folder, in capitals, with spaces around the name, counts as well.
+  assert.equal(mainSource({ name: 'x', files: { 'src/b.asm': '', 'z.asm': '  .INCLUDE   "src/b.asm"\n' } }), 'z.asm');
 });
 
 test('two tabs\' writes merged: a change on one side is taken, changes on both are both kept, a change beats a deletion', () => {

@@ -36,13 +36,13 @@ function script(file) {
 // (lumacor_add_rom's ART list in the demo's CMakeLists.txt) as gfx.txt.
 const sample = {};
 for (const name of fs.readdirSync(args.sample).sort())
-  if (name.endsWith('.asm')) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
+  if (/\.(asm|snd)$/.test(name)) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
 sample['lumacor.inc'] = fs.readFileSync(args.include, 'utf8');
 const cmake = fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8');
 // One of lumacor_add_rom's lists, cut into a line for each file that
 // `ending` matches (unless it is --palette-from's value) with the options after it.
 function romList(keyword, ending) {
-  const found = new RegExp(`\\b${keyword}\\s+([^)]*?)\\s*(?:\\b(?:ART|MAP|LISTING|SYMBOLS|DEBUG_INFO|INCLUDE_DIRS|DEPENDS)\\b|\\))`)
+  const found = new RegExp(`\\b${keyword}\\s+([^)]*?)\\s*(?:\\b(?:ART|MAP|SOUND|LISTING|SYMBOLS|DEBUG_INFO|INCLUDE_DIRS|DEPENDS)\\b|\\))`)
     .exec(cmake);
   const words = found ? found[1].trim().split(/\s+/) : [];
   const lines = [];
@@ -93,6 +93,14 @@ function tmxAsTmj(file) {
   return { text: `${JSON.stringify(doc, null, 1)}\n`, images };
 }
 
+// The sounds' options (lumacor_add_rom's SOUND list) as sound.txt; the page
+// converts the sounds and has the driver, as the desktop build does.
+const soundLines = romList('SOUND', /\.snd$/);
+if (soundLines.length) {
+  sample['sound.txt'] = '# How each sound is converted when the game is built: the sound, then\n' +
+    '# the lumacor-sound options (--name PREFIX). Its include is its path with .inc.\n' +
+    soundLines.map((line) => `${line.join(' ')}\n`).join('');
+}
 const rules = [];
 for (const line of romList('ART', /\.png$/)) {
   rules.push(line);
@@ -114,11 +122,12 @@ if (rules.length) {
     '# then the options of lumacor-gfx or lumacor-map. Its include is its path with .inc.\n' +
     rules.map((line) => `${line.join(' ')}\n`).join('');
 }
-// The includes beside lumacor.inc that the sources name (map.inc).
+// The includes beside lumacor.inc that the sources name (map.inc); the
+// sound driver comes with the build, as sound.inc.
 for (const source of Object.values(sample).filter((v) => typeof v === 'string')) {
   for (const [, name] of source.matchAll(/^\s*\.include\s+"([^"/]+)"/gm)) {
     const include = path.join(path.dirname(args.include), name);
-    if (name !== 'lumacor.inc' && fs.existsSync(include)) sample[name] = fs.readFileSync(include, 'utf8');
+    if (name !== 'lumacor.inc' && name !== 'sound.inc' && fs.existsSync(include)) sample[name] = fs.readFileSync(include, 'utf8');
   }
 }
 
@@ -137,7 +146,7 @@ function templateFiles(file, source) {
   }
   for (const [, name] of source.matchAll(/^\s*\.include\s+"([^"/]+)"/gm)) {
     const include = path.join(path.dirname(args.include), name);
-    if (name !== 'lumacor.inc' && fs.existsSync(include)) files[name] = fs.readFileSync(include, 'utf8');
+    if (name !== 'lumacor.inc' && name !== 'sound.inc' && fs.existsSync(include)) files[name] = fs.readFileSync(include, 'utf8');
   }
   return files;
 }

@@ -24,12 +24,20 @@
 #include <vector>
 
 #include "assembler.h"
+#include "cartridge/cartridge.h"
+#include "computer/computer.h"
 #include "controller/controller.h"
 #include "cpu/cpu.h"
 #include "gfx.h"
 #include "gpu/gpu.h"
 #include "map.h"
+#include "headless.h" // the preview's rate: as lumacor-run's
+#include "preview.h"
 #include "session.h"
+#include "sound.h"
+
+extern const char lumacor_inc_text[];
+extern const char sound_inc_text[];
 
 namespace {
 
@@ -65,6 +73,17 @@ std::map<int, std::vector<CodeBreak>> line_breaks; // by file index
 
 std::array<uint8_t, 2> held_buttons{};
 std::string gfx_output; // an include, video memory, or the picture's problems
+
+std::string sound_output;
+// The sound preview's own machine, apart from the debugger's.
+Computer preview_computer{};
+Cartridge preview_cartridge{};
+bool preview_live = false;
+bool preview_started = false;
+bool preview_ended = false;
+std::string preview_error;
+std::vector<float> preview_samples;
+std::vector<uint8_t> preview_picture(FRAME_BYTES);
 
 void apply_buttons(void*, Session* s) { s->computer.controllers.bytes = held_buttons; }
 
@@ -426,5 +445,132 @@ EMSCRIPTEN_KEEPALIVE int map_convert(const char* path, uint32_t path_size, const
     gfx_output = Map_include_text(level, text_of(name, name_size), map_path, pack != 0);
     return 1;
 }
+
+// ---- the sound converter and its preview --------------------------------------
+
+// The model, the problems and (when there are none) the include, as JSON:
+// {"errors":[{line,column,message}],"blocks":[{kind,name,speed,loop,mark,line,
+// steps:[{line,note,wave,volume,length,fade,slide,arp1,arp2}]}],"include":TEXT}
+EMSCRIPTEN_KEEPALIVE const char* snd_convert(const char* text, uint32_t size, const char* prefix,
+                                             uint32_t prefix_size) {
+    SoundFile file = Sound_parse(std::string_view(text, size));
+    sound_output = "{\"errors\":[";
+    for (size_t i = 0; i < file.errors.size(); ++i) {
+        const SoundError& e = file.errors[i];
+        sound_output += (i ? ",{\"line\":" : "{\"line\":") + std::to_string(e.line) +
+                        ",\"column\":" + std::to_string(e.column) + ",\"message\":" + quoted(e.message) + "}";
+    }
+    sound_output += "],\"blocks\":[";
+    for (size_t b = 0; b < file.blocks.size(); ++b) {
+        const SoundBlock& block = file.blocks[b];
+        sound_output += std::string(b ? "," : "") + "{\"kind\":\"" +
+                        (block.kind == SoundKind::effect ? "effect" : "song") +
+                        "\",\"name\":" + quoted(block.name) + ",\"speed\":" + std::to_string(block.speed) +
+                        ",\"loop\":" + (block.loop ? "true" : "false") +
+                        ",\"mark\":" + std::to_string(block.mark) +
+                        ",\"line\":" + std::to_string(block.line) + ",\"steps\":[";
+        for (size_t i = 0; i < block.steps.size(); ++i) {
+            const SoundStep& s = block.steps[i];
+            sound_output += std::string(i ? "," : "") + "[" + std::to_string(s.line) + "," +
+                            std::to_string(s.note) + "," + std::to_string(static_cast<int>(s.wave)) + "," +
+                            std::to_string(s.volume) + "," + std::to_string(s.length) + "," +
+                            std::to_string(s.fade) + "," + std::to_string(s.slide) + "," +
+                            std::to_string(s.arp1) + "," + std::to_string(s.arp2) + "]";
+        }
+        sound_output += "]}";
+    }
+    sound_output += "],\"include\":";
+    sound_output +=
+        quoted(file.errors.empty() ? Sound_include_text(file, std::string_view(prefix, prefix_size)) : "");
+    return (sound_output += "}").c_str();
+}
+
+// The driver, as the assembler's include folder holds it.
+EMSCRIPTEN_KEEPALIVE const char* snd_driver() { return sound_inc_text; }
+
+// Builds the player for the block `name` of the sound text. Returns 1 when
+// it is ready to run; else snd_preview_error() says why.
+EMSCRIPTEN_KEEPALIVE int snd_preview_start(const char* text, uint32_t size, const char* name,
+                                           uint32_t name_size) {
+    preview_started = false;
+    preview_error.clear();
+    SoundFile file = Sound_parse(std::string_view(text, size));
+    if (!file.errors.empty()) {
+        preview_error = "the sound text has errors";
+        return 0;
+    }
+    const SoundBlock* block = nullptr;
+    for (const SoundBlock& b : file.blocks)
+        if (b.name == text_of(name, name_size)) block = &b;
+    if (!block) {
+        preview_error = "no effect or song named '" + text_of(name, name_size) + "'";
+        return 0;
+    }
+    std::string include = Sound_include_text(file, "sounds");
+    AsmOptions options;
+    options.read_file = [&](const std::string& path, std::string& contents) {
+        std::string file_name = path.substr(path.find_last_of('/') + 1);
+        if (file_name == "lumacor.inc")
+            contents = lumacor_inc_text;
+        else if (file_name == "sound.inc")
+            contents = sound_inc_text;
+        else if (file_name == "sounds.inc")
+            contents = include;
+        else
+            return false;
+        return true;
+    };
+    Assembly player = Assembler_assemble_text(
+        "player.asm", Sound_player_source("sounds_" + block->name, block->kind == SoundKind::effect),
+        options);
+    if (!Assembly_ok(player)) {
+        preview_error = AsmDiagnostic_format(player.diagnostics.at(0));
+        return 0;
+    }
+    if (preview_live) {
+        Computer_detach_cartridge(&preview_computer);
+        Cartridge_free_image(&preview_cartridge);
+        Computer_free(&preview_computer);
+        preview_live = false;
+    }
+    if (!Computer_init(&preview_computer) || !Cartridge_init_image(&preview_cartridge, player.image)) {
+        preview_error = "the machine could not be built";
+        Cartridge_free_image(&preview_cartridge);
+        Computer_free(&preview_computer);
+        return 0;
+    }
+    Computer_attach_cartridge(&preview_computer, &preview_cartridge);
+    preview_live = true;
+    return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* snd_preview_error() { return preview_error.c_str(); }
+
+// Runs the player `frames` frames on from where it stopped (from its start
+// the first time): SOUND_SAMPLES_PER_FRAME samples a frame, read at the
+// returned address.
+EMSCRIPTEN_KEEPALIVE const float* snd_preview_frames(int frames) {
+    preview_samples.clear();
+    if (!preview_live) return preview_samples.data();
+    // The frame sequence of lumacor-run's headless runner (and so of
+    // lumacor-sound's preview): the frame, then its samples; a stopped
+    // program gives no more.
+    if (!preview_started) {
+        Computer_start(&preview_computer);
+        preview_computer.apu.sample_rate.store(SOUND_RATE, std::memory_order_relaxed);
+        preview_started = true;
+        preview_ended = false;
+    }
+    for (int frame = 0; frame < frames && !preview_ended; ++frame) {
+        FrameEnd end = Computer_run_frame(&preview_computer, preview_picture.data());
+        size_t at = preview_samples.size();
+        preview_samples.resize(at + SOUND_SAMPLES_PER_FRAME);
+        APU_render(&preview_computer.apu, preview_samples.data() + at, SOUND_SAMPLES_PER_FRAME);
+        preview_ended = end != FrameEnd::Running;
+    }
+    return preview_samples.data();
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t snd_preview_size() { return static_cast<uint32_t>(preview_samples.size()); }
 
 } // extern "C"

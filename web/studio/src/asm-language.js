@@ -1,6 +1,6 @@
 // lumacor assembly for the editor: highlighting and finding a label's
 // definition.
-import { StreamLanguage } from '@codemirror/language';
+import { StreamLanguage, indentService } from '@codemirror/language';
 
 const MNEMONICS = new Set(('NOP LD MOV ST LDW MOVW STW XCHG PUSH POP JMP JC JNC JZ JNZ CALL RET RETI AND OR XOR NOT ' +
   'ADD ADDW SUB SUBW INC INCW DEC DECW SHL SHR CMP CMPW IN OUT DI EI HALT').split(' '));
@@ -25,6 +25,8 @@ export const lumacorAssembly = StreamLanguage.define({
       state.atStart = false;
       if (stream.peek() === ':') {
         stream.next();
+        // An instruction or directive may follow the label on its line.
+        state.atStart = true;
         return 'labelName';
       }
       if (text.startsWith('.') && first) return 'keyword';
@@ -36,7 +38,19 @@ export const lumacorAssembly = StreamLanguage.define({
     stream.next();
     return /[-+*/%&|^~<>=!()[\],]/.test(stream.string[stream.pos - 1]) ? 'operator' : null;
   },
-  languageData: { commentTokens: { line: ';' } },
+  // A label typed at the start of an indented line goes back to column 0.
+  languageData: { commentTokens: { line: ';' }, indentOnInput: /^\s*[A-Za-z_.][\w.]*:$/ },
+});
+
+// A label stands at column 0. A new line is indented for an instruction
+// after a line that starts with a label, and as the line before it otherwise.
+export const INSTRUCTION_INDENT = 8;
+export const asmIndentation = indentService.of((context, pos) => {
+  const line = context.lineAt(pos, 1);
+  if (line.from === 0 || /^\s*[A-Za-z_.][\w.]*:/.test(line.text)) return 0;
+  const previous = context.lineAt(line.from - 1, -1).text;
+  if (/^[A-Za-z_.][\w.]*:/.test(previous)) return INSTRUCTION_INDENT;
+  return /^\s*/.exec(previous)[0].length;
 });
 
 // The line (1-based) and column (0-based) where `name` is defined in `text`

@@ -10,11 +10,14 @@
 //       a kind of asset: `reads` tells which project files it reads (its
 //       assets and its rules file); `convert` is given every project file and
 //       returns (or promises) { outputs: Map(include path -> string | bytes),
-//       problems: [{ file, message }] }. Its outputs are kept until a file it
+//       problems: [{ file, message, line?, column? }] }. Its outputs are kept until a file it
 //       reads changes.
 //   build.check()            assembles soon in the worker; 'problems' follows
 //   build.build()            a promise of { ok, rom, debugInfo, diagnostics, main }
 //   build.converted()        a promise of every converter's { outputs, problems }
+//   build.made(name)         a file the converters made (the include of a picture), as
+//                            the latest conversion left it, or undefined; build.madeNames()
+//                            lists them. 'converted' (names) tells when they change.
 //   build.problems(name)     the latest diagnostics of one project file
 //   build.root(), build.relative(path)
 //                            the tools name files by absolute paths under the project's root
@@ -25,6 +28,7 @@ export function createBuild(store, tools, checker) {
   const converters = [];
   const cached = new Map(); // converter -> promise of its results
   let byFile = new Map();
+  let made = new Map(); // the latest conversion's outputs
 
   const emit = (event, ...args) => {
     for (const listener of listeners.get(event) || []) listener(...args);
@@ -50,6 +54,9 @@ export function createBuild(store, tools, checker) {
       for (const [name, contents] of result.outputs) outputs.set(name, contents);
       problems.push(...result.problems);
     }
+    const changed = outputs.size !== made.size || [...outputs].some(([name, contents]) => made.get(name) !== contents);
+    made = outputs;
+    if (changed) emit('converted', [...outputs.keys()]);
     return { outputs, problems };
   }
 
@@ -61,8 +68,9 @@ export function createBuild(store, tools, checker) {
     return files;
   }
 
-  const asDiagnostics = (problems) => problems.map((p) => ({ severity: 'error', file: root() + p.file, line: 0,
-    column: 0, message: p.message }));
+  // A problem with a place in a text file (a sound's line) is marked there.
+  const asDiagnostics = (problems) => problems.map((p) => ({ severity: 'error', file: root() + p.file,
+    line: p.line || 0, column: p.column || 0, message: p.message }));
 
   function report(diagnostics) {
     byFile = new Map();
@@ -90,12 +98,21 @@ export function createBuild(store, tools, checker) {
 
     converted,
     problems: (name) => byFile.get(name) || [],
+    made: (name) => made.get(name),
+    madeNames: () => [...made.keys()].sort(),
 
     async check() {
       const main = store.mainSource();
       if (!main) return;
       const { outputs, problems } = await converted();
-      checker.check(filesFor(outputs), root() + main, asDiagnostics(problems));
+      // A file that could not be made would only bring the assembler's
+      // complaints about what it lacks: its own problem is the one to show.
+      if (problems.length) {
+        checker.cancel();
+        report(asDiagnostics(problems));
+      } else {
+        checker.check(filesFor(outputs), root() + main);
+      }
     },
 
     async build() {
@@ -107,11 +124,11 @@ export function createBuild(store, tools, checker) {
       }
       const started = performance.now();
       const { outputs, problems } = await converted();
-      const assembled = tools.assemble(filesFor(outputs), root() + main, true);
       // An asset that breaks the machine's rules fails the build, as the
-      // converter fails a desktop build.
-      const ok = assembled.ok && !problems.length;
-      build.last = { ...assembled, ok, rom: ok ? assembled.image : new Uint8Array(0), main,
+      // converter fails a desktop build, before the assembler runs.
+      const assembled = problems.length ? { ok: false, image: new Uint8Array(0), debugInfo: '', diagnostics: [] }
+        : tools.assemble(filesFor(outputs), root() + main, true);
+      build.last = { ...assembled, rom: assembled.image, main,
         diagnostics: [...asDiagnostics(problems), ...assembled.diagnostics], took: performance.now() - started };
       report(build.last.diagnostics);
       emit('built', build.last);
@@ -126,6 +143,7 @@ export function createBuild(store, tools, checker) {
   });
   store.on('project', () => {
     cached.clear();
+    made = new Map();
     build.last = null;
     report([]);
   });

@@ -10,22 +10,21 @@ export function startChecker(module) {
   let latest = 0;
   let timer = 0;
   worker.onerror = (event) => console.error(`The checking worker failed: ${event.message}`);
-  let extra = [];
   worker.onmessage = (event) => {
-    if (event.data.id === latest) report([...extra, ...event.data.diagnostics]);
+    if (event.data.id === latest) report(event.data.diagnostics);
   };
   return {
     onReport(listener) {
       report = listener;
     },
-    // `found` are problems found before assembling (the pictures'), shown
-    // with the assembler's.
-    check(files, main, found = []) {
+    check(files, main) {
       clearTimeout(timer);
-      timer = setTimeout(() => {
-        extra = found;
-        worker.postMessage({ files, main, id: ++latest });
-      }, PAUSE_MS);
+      timer = setTimeout(() => worker.postMessage({ files, main, id: ++latest }), PAUSE_MS);
+    },
+    // Forgets the check that is due and the answer of one under way.
+    cancel() {
+      clearTimeout(timer);
+      latest++;
     },
   };
 }

@@ -8,10 +8,10 @@ import {
 } from '@codemirror/view';
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { searchKeymap, highlightSelectionMatches } from '@codemirror/search';
-import { syntaxHighlighting, HighlightStyle, bracketMatching } from '@codemirror/language';
+import { syntaxHighlighting, HighlightStyle, bracketMatching, indentOnInput } from '@codemirror/language';
 import { lintGutter, setDiagnostics } from '@codemirror/lint';
 import { tags } from '@lezer/highlight';
-import { lumacorAssembly } from './asm-language.js';
+import { asmIndentation, lumacorAssembly } from './asm-language.js';
 
 const toggleBreakpoint = StateEffect.define({ map: (value, mapping) => ({ ...value, pos: mapping.mapPos(value.pos) }) });
 class Dot extends GutterMarker {
@@ -92,11 +92,14 @@ const currentLine = StateField.define({
   provide: (field) => EditorView.decorations.from(field),
 });
 
-// Marks (or, with null, unmarks) the line the debugger stands on.
+// Marks (or, with null, unmarks) the line the debugger stands on, scrolled
+// well inside the editor, so the lines around it show too.
+const STOP_LINE_MARGIN_PX = 96;
 export function markCurrentLine(view, lineNumber) {
   const pos = lineNumber ? view.state.doc.line(Math.min(lineNumber, view.state.doc.lines)).from : null;
-  view.dispatch({ effects: showCurrentLine.of(pos), selection: pos === null ? undefined : { anchor: pos },
-    scrollIntoView: pos !== null });
+  const effects = [showCurrentLine.of(pos)];
+  if (pos !== null) effects.push(EditorView.scrollIntoView(pos, { y: 'nearest', yMargin: STOP_LINE_MARGIN_PX }));
+  view.dispatch({ effects, selection: pos === null ? undefined : { anchor: pos } });
 }
 
 const style = HighlightStyle.define([
@@ -124,7 +127,7 @@ export function editorState(text, extra) {
     extensions: [
       breakpoints, breakpointGutter, lineNumbers(), lintGutter(), highlightActiveLineGutter(), history(),
       drawSelection(), highlightActiveLine(), highlightSelectionMatches(), bracketMatching(), currentLine,
-      lumacorAssembly, syntaxHighlighting(style), theme,
+      lumacorAssembly, asmIndentation, indentOnInput(), syntaxHighlighting(style), theme,
       keymap.of([...defaultKeymap, ...searchKeymap, ...historyKeymap, indentWithTab]),
       ...extra,
     ],

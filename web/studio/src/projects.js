@@ -106,7 +106,8 @@ export function mergeProjects(base, theirs, mine) {
     return [name, copy];
   });
   const pick = (key) => (sameValue(mine[key], base[key]) ? theirs[key] : mine[key]);
-  const project = { ...mine, files, save: pick('save') ?? null, breakpoints: pick('breakpoints') ?? {} };
+  const project = { ...mine, files, save: pick('save') ?? null, breakpoints: pick('breakpoints') ?? {},
+    notes: pick('notes') ?? {} };
   return { project, copies: named };
 }
 
@@ -122,7 +123,7 @@ function writeOver(theirs, mine, base) {
 
 // Sources, includes, notes, symbol lists, and the text formats of maps
 // (Tiled's TMX, TMJ and TSX) and other tools' data.
-export const isText = (name) => /\.(asm|inc|s|txt|md|sym|json|csv|tmx|tmj|tsx|xml)$/i.test(name);
+export const isText = (name) => /\.(asm|inc|s|snd|txt|md|sym|json|csv|tmx|tmj|tsx|xml)$/i.test(name);
 
 // The main source: main.asm, else the one named after the project, else the
 // first source (by name) that no other one includes. It follows from the

@@ -12,6 +12,9 @@
 //   store.breakpoints(name)       the lines of a file that hold a breakpoint
 //   store.setBreakpoints(name, lines, by)
 //   store.setSave(bytes)          the game's save RAM
+//   store.note(key), store.setNote(key, value)
+//                                 small values a panel keeps with the project (the art
+//                                 panel's swatch order), stored with it
 //   store.mainSource()            the source the game is built from (see mainSource)
 //   store.writing(task)           runs `task` (async: a picture being encoded) after the changes
 //                                 under way; builds and stores wait for it
@@ -100,6 +103,13 @@ export function createStore(projects, channel = projects.temporary || typeof Bro
       store.project.save = bytes;
       changes++;
       return store.storeNow();
+    },
+
+    note: (key) => store.project.notes?.[key],
+
+    setNote(key, value) {
+      store.project.notes = { ...store.project.notes, [key]: value };
+      store.changed();
     },
 
     breakpoints: (name) => store.project.breakpoints?.[name] || [],

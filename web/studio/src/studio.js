@@ -5,8 +5,11 @@
 // The page wires a project store (store.js) and a build service (build.js)
 // to panels (panels/*.js) that know those two and not each other:
 //   - editors, which open files: the first whose handles(name, contents) is
-//     true gets the file (art for pictures, code for text). An editor is
-//     { name, element, handles(name, contents), open(name, line) -> ok, close() }.
+//     true gets the file (art for pictures, sound for .snd, code for text);
+//     a file more than one handles can be shown in another (*Text view*). An editor is
+//     { name, element, handles(name, contents), load(name)?, open(name, line), close() }:
+//     `load`, if there is one, reads the file before the editor shows (a
+//     promise of false if it cannot); `open` shows it, once its element is shown.
 //   - side panels, by name (game, debugger), which the page's buttons and
 //     keys drive; `context.show(name, ...args)` asks the page to show one.
 // Scripts (and tests) drive the page through window.lumacorStudio.
@@ -16,11 +19,13 @@ import { createStore } from './store.js';
 import { createBuild } from './build.js';
 import { instantiateTools } from './tools.js';
 import { startChecker } from './checker.js';
-import { artConverter, encodePng } from './art.js';
+import { RULES_FILE, artConverter, encodePng } from './art.js';
+import { NEW_SOUND, isSound, soundConverter } from './sound.js';
 import { codePanel } from './panels/code.js';
 import { artPanel } from './panels/art.js';
 import { mapPanel } from './panels/map.js';
 import { mapConverter } from './map.js';
+import { soundPanel } from './panels/sound.js';
 import { debuggerPanel } from './panels/debugger.js';
 import { gamePanel } from './panels/game.js';
 import { download, fromBase64 } from './util.js';
@@ -55,40 +60,53 @@ let openName = null;
 
 // ---- files ---------------------------------------------------------------------
 
+// The project's files, then the includes the build made from its assets,
+// which open read-only.
 function listFiles() {
-  const list = $('file-list');
-  list.replaceChildren();
-  for (const name of store.files()) {
-    const item = document.createElement('li');
-    item.textContent = name;
-    item.dataset.name = name;
-    item.classList.toggle('open', name === openName);
-    item.classList.toggle('error', build.problems(name).some((d) => d.severity === 'error'));
-    item.addEventListener('click', () => openFile(name));
-    list.append(item);
-  }
+  const item = (name, made = false) => {
+    const li = document.createElement('li');
+    li.textContent = name;
+    li.dataset.name = name;
+    li.classList.toggle('open', name === openName);
+    li.classList.toggle('made', made);
+    if (made) li.title = 'Made by the build from its picture: read-only';
+    li.classList.toggle('error', build.problems(name).some((d) => d.severity === 'error'));
+    li.addEventListener('click', () => openFile(name));
+    return li;
+  };
+  $('file-list').replaceChildren(...store.files().map((name) => item(name)));
+  const made = build.madeNames().filter((name) => !(name in store.project.files) && typeof build.made(name) === 'string');
+  $('made-list').replaceChildren(...made.map((name) => item(name, true)));
+  $('made-heading').hidden = !made.length;
 }
 
-async function openFile(name, line = null) {
-  if (!(name in store.project.files)) return;
-  const contents = store.file(name);
-  const next = editors.find((e) => e.handles(name, contents));
+// `editorName` asks for one editor of those that handle the file.
+async function openFile(name, line = null, editorName = null) {
+  const contents = name in store.project.files ? store.file(name) : build.made(name);
+  if (contents === undefined) return;
+  const able = editors.filter((e) => e.handles(name, contents));
+  const next = able.find((e) => e.name === editorName) || able[0];
   if (!next) {
     say(`${name} is not text: it is kept in the project for the assembler to read.`);
     return;
   }
-  const previous = editor;
-  if (previous && previous !== next) previous.close();
+  if (next.load && !(await next.load(name))) return;
+  if (editor && editor !== next) editor.close();
   for (const e of editors) e.element.hidden = e !== next;
   editor = next;
   openName = name;
-  if (!(await next.open(name, line))) {
-    // It could not be read: the editor before keeps the page.
-    editor = previous;
-    for (const e of editors) e.element.hidden = e !== previous;
-    openName = previous ? openName : null;
-  }
+  next.open(name, line);
   listFiles();
+  const other = able.find((e) => e !== editor);
+  $('file-view').hidden = !other || !editor;
+  if (other) $('file-view').textContent = editor?.name === 'code' ? 'Grid view' : 'Text view';
+}
+
+// The open file in the other editor that handles it (a sound's grid or text).
+function switchView() {
+  if (!openName) return;
+  const other = editors.find((e) => e !== editor && e.handles(openName, store.file(openName)));
+  if (other) openFile(openName, null, other.name);
 }
 
 // ---- projects --------------------------------------------------------------------
@@ -201,21 +219,43 @@ function newFile() {
     });
     return;
   }
-  if (/\.png$/i.test(name)) {
-    // A new picture is a blank screen; a sheet of tiles is cut from it as
-    // gfx.txt says.
-    store.writing(async () => {
-      store.setFile(name, await encodePng({ width: 256, height: 192, rgba: new Uint8Array(256 * 192 * 4) }));
-      await openFile(name);
-    });
-    return;
-  }
-  store.setFile(name, '');
+  if (/\.png$/i.test(name)) return newPicture(name);
+  store.setFile(name, isSound(name) ? NEW_SOUND : '');
   openFile(name);
 }
 
+// A new picture is a sheet of tiles and sprites of the size asked, its
+// patterns from tile 1 on (so a tile map still all 0 shows nothing), or a
+// whole screen; gfx.txt gets its line.
+function newPicture(name) {
+  const answer = ask(`What is ${name}? A sheet of tiles and sprites, "sheet WIDTHxHEIGHT" in pixels ` +
+    '(multiples of 8), or a whole 256 x 192 "screen":', 'sheet 128x64');
+  if (!answer) return;
+  const sheet = /^sheet\s+(\d+)\s*x\s*(\d+)$/i.exec(answer);
+  const screen = /^screen$/i.test(answer);
+  const [width, height] = sheet ? [Number(sheet[1]), Number(sheet[2])] : [256, 192];
+  if (!screen && !(sheet && width % 8 === 0 && height % 8 === 0 && width > 0 && height > 0 && width * height <= 255 * 64)) {
+    return say(`${answer}: give "screen", or "sheet WIDTHxHEIGHT" in multiples of 8 with at most 255 tiles ` +
+      '(128x64 is 128).', true);
+  }
+  const line = `${name} ${screen ? '--vram' : '--tiles --first-tile 1'}`;
+  const rules = String(store.file(RULES_FILE) ?? '').split('\n').filter((l) => l && l.split(/\s+/)[0] !== name);
+  store.writing(async () => {
+    store.setFile(name, await encodePng({ width, height, rgba: new Uint8Array(width * height * 4) }));
+    store.setFile(RULES_FILE, [...rules, line, ''].join('\n'));
+    await openFile(name);
+  });
+}
+
+// An include the build made is changed through its picture, not by hand.
+function madeByBuild() {
+  if (!openName || openName in store.project.files) return false;
+  say(`${openName} is made by the build from its picture: change the picture or gfx.txt instead.`, true);
+  return true;
+}
+
 function renameFile() {
-  if (!openName) return;
+  if (!openName || madeByBuild()) return;
   const name = ask(`New name of ${openName}:`, openName);
   if (!name || name === openName) return;
   if (name in store.project.files) return say(`There is already a file named ${name}.`, true);
@@ -226,7 +266,7 @@ function renameFile() {
 }
 
 function deleteFile() {
-  if (!openName || !window.confirm(`Delete ${openName}?`)) return;
+  if (!openName || madeByBuild() || !window.confirm(`Delete ${openName}?`)) return;
   const name = openName;
   editor?.close();
   editor = null;
@@ -326,6 +366,7 @@ function wireControls() {
   on('file-new', newFile);
   on('file-rename', renameFile);
   on('file-delete', deleteFile);
+  on('file-view', switchView);
   on('run', () => run());
   on('stop', stop);
   on('debug', startDebugging);
@@ -355,7 +396,9 @@ async function start() {
   build = createBuild(store, tools, startChecker(module));
   build.addConverter(artConverter);
   build.addConverter(mapConverter);
+  build.addConverter(soundConverter);
   build.on('problems', listFiles);
+  build.on('converted', listFiles);
   build.on('built', sayBuilt);
   store.on('file', () => listFiles());
   listenToStore();
@@ -369,7 +412,7 @@ async function start() {
   const labels = (state, pos) => labelsInScope(
     store.files().filter((n) => n !== openName && store.isText(n)).map((n) => String(store.file(n))),
     state.doc.toString(), state.doc.lineAt(pos).number);
-  editors.push(artPanel(context), mapPanel(context), codePanel({ ...context, extensions: assistance(help, labels) }));
+  editors.push(artPanel(context), mapPanel(context), soundPanel({ ...context, tools }), codePanel({ ...context, extensions: assistance(help, labels) }));
   side.set('game', gamePanel({ ...context, keys: onStudioKey }));
   side.set('debugger', debuggerPanel({ ...context, tools, onStop: showStop, onRun: () => showStop(null),
     onEnd: () => showStop(null) }));
@@ -433,4 +476,8 @@ window.lumacorStudio = Object.freeze({
   openFile: (name, line) => openFile(name, line),
   toggleBreakpoint: (line) => editors.find((e) => e.name === 'code').toggleBreakpoint(line),
   help: (word) => side.get('help').show(word),
+  // The page's sound preview: `frames` frames of samples of the block `name`
+  // of the open sound file, from its start, as lumacor-sound --wav gives them.
+  soundPreview: (name, frames) => editors.find((e) => e.name === 'sound').previewSamples(name, frames),
+  get soundPlaying() { return editors.find((e) => e.name === 'sound')?.playing ?? null; },
 });

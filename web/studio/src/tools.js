@@ -115,4 +115,36 @@ export class Tools {
     const result = decoder.decode(this.bytes(wasm.gfx_result(), wasm.gfx_result_size()));
     return ok ? { ok, text: result } : { ok, problems: result.split('\n').filter(Boolean) };
   }
+
+  // Sound text through the sound converter: { errors: [{ line, column,
+  // message }], blocks: [{ kind, name, speed, loop, mark, line, steps }],
+  // include } where each step is [line, note, wave, volume, length, fade,
+  // slide, arp1, arp2] and `include` is the driver's data (empty with errors).
+  convertSound(text, prefix) {
+    const textBytes = encoder.encode(text);
+    const prefixBytes = encoder.encode(prefix);
+    return JSON.parse(this.withBuffers([textBytes, prefixBytes], (t, p) =>
+      this.text(this.wasm.snd_convert(t, textBytes.length, p, prefixBytes.length))));
+  }
+
+  // The sound driver that games include as "sound.inc".
+  soundDriver() {
+    return this.text(this.wasm.snd_driver());
+  }
+
+  // Builds the smallest player around the block `name`; null when it is
+  // ready, else why not. previewFrames(n) then gives its next n frames of
+  // samples (48 kHz).
+  startPreview(text, name) {
+    const textBytes = encoder.encode(text);
+    const nameBytes = encoder.encode(name);
+    const ok = this.withBuffers([textBytes, nameBytes], (t, n) =>
+      this.wasm.snd_preview_start(t, textBytes.length, n, nameBytes.length));
+    return ok ? null : this.text(this.wasm.snd_preview_error());
+  }
+
+  previewFrames(frames) {
+    const pointer = this.wasm.snd_preview_frames(frames);
+    return new Float32Array(this.wasm.memory.buffer, pointer, this.wasm.snd_preview_size()).slice();
+  }
 }

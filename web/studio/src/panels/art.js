@@ -6,6 +6,7 @@ import { RULES_FILE, coloursOf, crowdedCells, decodePng, encodePng, optionsOf, p
 const DEFAULT_COLOURS = ['#000000', '#ffffff', '#ff4040', '#40c040', '#4060ff', '#ffe040', '#40e0e0', '#e040e0',
   '#808080', '#c0c0c0', '#a04000', '#ff9040', '#004080', '#80ff80', '#8040c0', '#ffc0c0'];
 const rgbOf = (text) => [1, 3, 5].map((i) => Number.parseInt(text.slice(i, i + 2), 16));
+const UNDO_STEPS = 100;
 
 class ArtEditor {
   constructor(root, { onChange, say }) {
@@ -20,6 +21,8 @@ class ArtEditor {
     this.selected = null;     // { x, y } of the selected cell
     this.clipboard = null;
     this.picture = null;
+    this.undoSteps = [];      // { rgba, palette } before each change, the latest last
+    this.redoSteps = [];
     this.wire();
   }
 
@@ -32,6 +35,11 @@ class ArtEditor {
     this.palette = palette.slice(0, 16);
     for (const colour of DEFAULT_COLOURS) if (this.palette.length < 16 && !this.palette.includes(colour)) this.palette.push(colour);
     this.selected = null;
+    if (name !== this.historyOf) {
+      this.undoSteps = [];
+      this.redoSteps = [];
+      this.historyOf = name;
+    }
     this.showPalette();
     this.draw();
   }
@@ -48,6 +56,8 @@ class ArtEditor {
     $('#art-copy').addEventListener('click', () => this.copy());
     $('#art-paste').addEventListener('click', () => this.paste());
     $('#art-colour-edit').addEventListener('change', (event) => this.editColour(event.target.value));
+    $('#art-undo').addEventListener('click', () => this.undo());
+    $('#art-redo').addEventListener('click', () => this.redo());
     let drawing = false;
     this.canvas.addEventListener('pointerdown', (event) => {
       const at = this.pixelAt(event);
@@ -58,6 +68,7 @@ class ArtEditor {
         return;
       }
       drawing = true;
+      this.keepForUndo();
       this.canvas.setPointerCapture(event.pointerId);
       this.last = at;
       this.plot(at, event.button === 2 ? -1 : this.colour);
@@ -111,6 +122,7 @@ class ArtEditor {
       const button = document.createElement('button');
       button.className = 'swatch';
       button.title = title;
+      if (index >= 0) button.textContent = index;
       button.dataset.index = index;
       button.style.background = colour;
       button.classList.toggle('on', index === this.colour);
@@ -128,6 +140,7 @@ class ArtEditor {
   // A palette colour changed: every pixel of the old colour takes the new one.
   editColour(value) {
     if (this.colour < 0) return;
+    this.keepForUndo();
     const [r, g, b] = rgbOf(this.palette[this.colour]);
     const rgba = this.picture.rgba;
     for (let i = 0; i < rgba.length; i += 4)
@@ -158,6 +171,7 @@ class ArtEditor {
   // Moves the selected cell's pixels: `to` gives where (x, y) goes.
   transform(to) {
     if (!this.selected) return this.say('Select a tile first (Select, then click it).');
+    this.keepForUndo();
     const before = this.cellPixels(this.selected);
     const after = new Array(64);
     for (let y = 0; y < 8; y++) {
@@ -177,13 +191,40 @@ class ArtEditor {
 
   paste() {
     if (!this.selected || !this.clipboard) return;
+    this.keepForUndo();
     this.putCell(this.selected, this.clipboard);
     this.draw();
     this.changed();
   }
 
   changed() {
-    this.onChange(this.name, this.picture);
+    this.onChange(this.name, this.picture, this.palette);
+  }
+
+  // The picture (and swatches) as they are, before a stroke, a tile's move or a colour's edit.
+  keepForUndo() {
+    this.undoSteps.push({ rgba: this.picture.rgba.slice(), palette: this.palette.slice() });
+    if (this.undoSteps.length > UNDO_STEPS) this.undoSteps.shift();
+    this.redoSteps = [];
+  }
+
+  undo() {
+    this.step(this.undoSteps, this.redoSteps);
+  }
+
+  redo() {
+    this.step(this.redoSteps, this.undoSteps);
+  }
+
+  step(from, to) {
+    const back = from.pop();
+    if (!back) return;
+    to.push({ rgba: this.picture.rgba.slice(), palette: this.palette.slice() });
+    this.picture.rgba = back.rgba;
+    this.palette = back.palette;
+    this.showPalette();
+    this.draw();
+    this.changed();
   }
 
   draw() {
@@ -236,15 +277,28 @@ export function artPanel({ store, say }) {
   let openName = null;
   const editor = new ArtEditor(element, {
     say,
-    onChange: (name, picture) => {
+    onChange: (name, picture, palette) => {
+      const swatches = store.note('swatches') || {};
+      if (swatches[name]?.join() !== palette.join()) store.setNote('swatches', { ...swatches, [name]: palette.slice() });
       store.writing(async () => {
         const bytes = await encodePng(picture);
         if (name in store.project.files) store.setFile(name, bytes, 'art');
       });
     },
   });
+  // Ctrl+Z undoes and Ctrl+Y (or Ctrl+Shift+Z) redoes while a picture is shown.
+  window.addEventListener('keydown', (event) => {
+    if (element.hidden || !(event.ctrlKey || event.metaKey) || event.target.closest?.('input')) return;
+    const key = event.key.toLowerCase();
+    if (key !== 'z' && key !== 'y') return;
+    event.preventDefault();
+    if (key === 'y' || event.shiftKey) editor.redo();
+    else editor.undo();
+  });
 
-  async function open(name) {
+  // Reads the picture and its palette before the panel shows; false if it cannot be read.
+  let loaded = null;
+  async function load(name) {
     const picture = await decodePng(store.file(name)).catch(() => null);
     if (!picture) {
       say(`${name} cannot be read as a PNG picture.`, true);
@@ -252,15 +306,24 @@ export function artPanel({ store, say }) {
     }
     const rules = parseRules(String(store.file(RULES_FILE) ?? ''));
     const options = optionsOf(name, rules.get(name) || []);
-    const from = options.paletteFrom && store.file(options.paletteFrom) instanceof Uint8Array
-      ? await decodePng(store.file(options.paletteFrom)) : picture;
-    openName = name;
-    editor.open(name, picture, coloursOf(from), options.screen);
+    // The machine's order where another picture gives it; else the swatches
+    // as they were last time (so colour 5 stays 5), then the picture's own colours.
+    let palette;
+    if (options.paletteFrom && store.file(options.paletteFrom) instanceof Uint8Array)
+      palette = coloursOf(await decodePng(store.file(options.paletteFrom)).catch(() => picture));
+    else palette = [...new Set([...(store.note('swatches')?.[name] || []), ...coloursOf(picture)])];
+    loaded = { name, picture, palette, screen: options.screen };
     return true;
   }
 
+  function open(name) {
+    if (loaded?.name !== name) return;
+    openName = name;
+    editor.open(name, loaded.picture, loaded.palette, loaded.screen);
+  }
+
   store.on('file', (name, by) => {
-    if (name === openName && by !== 'art' && store.file(name) instanceof Uint8Array) open(name);
+    if (name === openName && by !== 'art' && store.file(name) instanceof Uint8Array) load(name).then((ok) => ok && open(name));
   });
   store.on('renamed', (from, to) => {
     if (openName !== from) return;
@@ -273,6 +336,7 @@ export function artPanel({ store, say }) {
     name: 'art',
     element,
     handles: (name, contents) => /\.png$/i.test(name) && contents instanceof Uint8Array,
+    load,
     open,
     close: () => { openName = null; },
   };

@@ -2,6 +2,7 @@
 // per file (its undo history), the build's diagnostics at their lines, the
 // breakpoints in the gutter (kept in the store), the debugger's stop line,
 // and go to definition.
+import { EditorState } from '@codemirror/state';
 import { EditorView } from '@codemirror/view';
 import {
   editorState, showDiagnostics, breakpointLines, toggleBreakpointAt, markCurrentLine, withBreakpoints,
@@ -19,7 +20,17 @@ export function codePanel({ store, build, open, say, extensions = [] }) {
 
   const stateOf = (name) => (name === openName ? view.state : states.get(name));
 
+  // A file the build made from an asset (a picture's include) is shown as
+  // the latest conversion left it, and cannot be edited.
+  const isMade = (name) => !(name in store.project.files) && typeof build.made(name) === 'string';
+  const readOnly = [EditorState.readOnly.of(true), EditorView.editable.of(false)];
+
   function stateFor(name) {
+    if (isMade(name)) {
+      const text = build.made(name);
+      if (states.get(name)?.doc.toString() !== text) states.set(name, editorState(text, [...readOnly, ...extensions]));
+      return states.get(name);
+    }
     if (states.has(name)) return states.get(name);
     const state = editorState(String(store.file(name)), [
       EditorView.updateListener.of((update) => {
@@ -67,9 +78,11 @@ export function codePanel({ store, build, open, say, extensions = [] }) {
       return;
     }
     const name = word.includes('.') ? word.slice(0, word.indexOf('.')) : word;
-    const order = [openName, ...store.files().filter((n) => n !== openName && store.isText(n))];
+    // The project's texts first, then the includes the build made.
+    const order = [openName, ...store.files().filter((n) => n !== openName && store.isText(n)),
+      ...build.madeNames().filter((n) => n !== openName && isMade(n))];
     for (const file of order) {
-      const found = findDefinition(String(store.file(file)), name);
+      const found = findDefinition(String(isMade(file) ? build.made(file) : store.file(file)), name);
       if (found) {
         open(file, found.line);
         return;
@@ -108,6 +121,10 @@ export function codePanel({ store, build, open, say, extensions = [] }) {
   build.on('problems', () => {
     if (openName) showDiagnostics(view, build.problems(openName));
   });
+  // An include open while its picture changes shows the new conversion.
+  build.on('converted', () => {
+    if (openName && isMade(openName) && view.state.doc.toString() !== build.made(openName)) view.setState(stateFor(openName));
+  });
 
   return {
     name: 'code',
@@ -129,6 +146,7 @@ export function codePanel({ store, build, open, say, extensions = [] }) {
       keepOpenState();
       openName = null;
     },
+    isMade,
     // The line the debugger stands on in the open file, or none (null).
     markLine: (line) => markCurrentLine(view, line),
     toggleBreakpoint: (line) => toggleBreakpointAt(view, line),

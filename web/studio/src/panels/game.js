@@ -6,6 +6,10 @@ import { crc32, download, fromBase64, toBase64 } from '../util.js';
 const EMBEDDED_STYLE = 'header, footer { display: none; } #stage { padding: 0; } #screen { width: 512px; height: 384px; }';
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
 const SAVE_EVERY_MS = 2000;
+// The embedded player keeps its saves under this prefix, not the exported
+// game's "lumacor", so a game exported and opened in the same browser has
+// save RAM of its own.
+const STORAGE = 'lumacor-studio';
 
 // `keys` is the page's key handler, which also listens inside the game's
 // frame so the studio's keys work while the game has the focus.
@@ -56,7 +60,7 @@ export function gamePanel({ store, build, say, keys }) {
     async run(result, { paused = false } = {}) {
       await panel.stop();
       // The project's save RAM goes where the player looks for this image's.
-      const key = `lumacor:save:${crc32(result.rom).toString(16).padStart(8, '0')}`;
+      const key = `${STORAGE}:save:${crc32(result.rom).toString(16).padStart(8, '0')}`;
       try {
         if (store.project.save) localStorage.setItem(key, toBase64(store.project.save));
         else localStorage.removeItem(key);
@@ -66,7 +70,7 @@ export function gamePanel({ store, build, say, keys }) {
       const frame = document.createElement('iframe');
       frame.title = 'The game';
       // The exported page, with only its picture showing: the studio has the controls.
-      frame.srcdoc = exportedPage(result.rom, romName(), paused ? ' data-paused' : '')
+      frame.srcdoc = exportedPage(result.rom, romName(), ` data-storage="${STORAGE}"${paused ? ' data-paused' : ''}`)
         .replace('</head>', () => `<style>${EMBEDDED_STYLE}</style></head>`);
       const session = { frame, api: null, saveTimer: 0 };
       player = session;

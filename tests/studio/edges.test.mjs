@@ -1,0 +1,228 @@
+// The rough edges a first game met in the studio, each as a person meets it.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { fileUrl, launchBrowser, webBuild } from '../web/support.mjs';
+import { openStudio } from './support.mjs';
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(() => browser.shut());
+
+// The whole studio is one file a person downloads: it stays under 1.5 MB.
+const PAGE_LIMIT_BYTES = 1.5e6;
+test('the page, with everything inside it, is under 1.5 MB', () => {
+  const size = fs.statSync(path.join(webBuild, 'studio.html')).size;
+  assert.ok(size < PAGE_LIMIT_BYTES, `studio.html is ${size} bytes`);
+});
+
+const studioOf = (page) => (expression, ...args) => page.evaluate(expression, ...args);
+const ctrl = async (page, key) => {
+  await page.keyboard.down('Control');
+  await page.keyboard.press(key);
+  await page.keyboard.up('Control');
+};
+
+test('a breakpoint outlives a reload; the stop line is shown well inside the editor; the right pane shows all it holds', async () => {
+  const page = await openStudio(browser);
+  const studio = studioOf(page);
+  await studio(() => window.lumacorStudio.openFile('game.asm', 56));
+  await studio(() => window.lumacorStudio.toggleBreakpoint(56));
+  await page.waitForFunction(() => !window.lumacorStudio.unsaved);
+  await page.reload();
+  await studio(() => window.lumacorStudio.ready);
+  await page.keyboard.press('F5');
+  await page.waitForFunction(() => window.lumacorStudio.debugger?.state() === 'stopped');
+  const where = await studio(() => window.lumacorStudio.debugger.where());
+  assert.deepEqual([where.reason, path.basename(where.file), where.line], ['breakpoint', 'game.asm', 56]);
+  assert.equal(await page.$eval('#file-list li.open', (l) => l.dataset.name), 'game.asm');
+
+  // Opened from the top of the file, the stop line is brought in with room around it.
+  await page.waitForSelector('.cm-current-line');
+  const room = await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => {
+    const scroller = document.querySelector('.cm-scroller').getBoundingClientRect();
+    const line = document.querySelector('.cm-current-line').getBoundingClientRect();
+    resolve([line.top - scroller.top, scroller.bottom - line.bottom]);
+  })));
+  assert.ok(room[0] >= 60 && room[1] >= 60, `the stop line is ${room.join(' and ')} px from the editor's edges`);
+
+  // The pane beside the editor scrolls down, never across, and cuts nothing off.
+  const pane = await page.evaluate(() => {
+    const side = document.getElementById('side');
+    const memory = document.getElementById('memory');
+    return { across: side.scrollWidth - side.clientWidth, memory: memory.scrollWidth - memory.clientWidth,
+      right: Math.max(...Array.from(side.querySelectorAll('#debug-panel *')).map((e) => e.getBoundingClientRect().right))
+        - side.getBoundingClientRect().right,
+      captions: Array.from(document.querySelectorAll('.vram canvas')).map((c) => c.closest('figure')?.querySelector('figcaption')?.textContent ?? '') };
+  });
+  assert.equal(pane.across, 0);
+  assert.ok(pane.memory <= 0, `the memory view needs ${pane.memory} px more`);
+  assert.ok(pane.right <= 0, `the debug panel sticks out ${pane.right} px`);
+  assert.equal(pane.captions.length, 4);
+  for (const caption of pane.captions) assert.ok(caption.length > 4, `a video memory picture without a label: ${pane.captions}`);
+
+  // At 1400 px the project bar is one row.
+  const rows = await page.$$eval('header button:not([hidden]), header select', (all) => new Set(all.map((b) => Math.round(b.getBoundingClientRect().top))).size);
+  assert.equal(rows, 1);
+  assert.deepEqual(page.pageErrors, []);
+  await page.browserContext().close();
+});
+
+test('a label and an instruction on one line are both highlighted, and the line after a label is indented for an instruction', async () => {
+  const page = await openStudio(browser, { answers: ['typed'] });
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'typed');
+  await page.click('.cm-content');
+  await ctrl(page, 'KeyA');
+  await page.keyboard.press('Backspace');
+  await page.keyboard.type('.wait:  LD    r0, 1\nloop:\nJMP loop');
+  const colours = await page.evaluate(() => {
+    const colourOf = (text) => {
+      const span = Array.from(document.querySelectorAll('.cm-line span')).find((s) => s.textContent === text);
+      return span ? getComputedStyle(span).color : null;
+    };
+    return { label: colourOf('.wait:'), mnemonic: colourOf('LD'), jump: colourOf('JMP') };
+  });
+  assert.equal(colours.label, 'rgb(255, 207, 106)');
+  assert.equal(colours.mnemonic, 'rgb(138, 160, 255)');
+  assert.equal(colours.jump, colours.mnemonic);
+  assert.equal(await page.evaluate(() => window.lumacorStudio.file('main.asm')), '.wait:  LD    r0, 1\nloop:\n        JMP loop');
+  await page.browserContext().close();
+});
+
+test('a new picture asks what it is for: a new sheet builds at once with its patterns from tile 1, a new screen as video memory', async () => {
+  const page = await openStudio(browser, { answers: ['pictures', 'art/hero.png', 'sheet 16x16', 'art/title.png', 'screen',
+    'art/huge.png', 'sheet 256x128'] });
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'pictures');
+  for (const name of ['art/hero.png', 'art/title.png']) {
+    await page.click('#file-new');
+    await page.waitForFunction((n) => document.querySelector('#file-list li.open')?.dataset.name === n, {}, name);
+  }
+  assert.equal(await page.evaluate(() => window.lumacorStudio.file('gfx.txt')), 'art/hero.png --tiles --first-tile 1\nart/title.png --vram\n');
+  assert.match(await page.$eval('#art-status', (s) => s.textContent), /art\/title\.png: 256 x 192, a screen/);
+  const built = await page.evaluate(() => window.lumacorStudio.build());
+  assert.equal(built.ok, true, JSON.stringify(built.errors));
+  // More tiles than the machine holds is refused when asked, not at the build.
+  await page.click('#file-new');
+  await page.waitForFunction(() => /at most 255 tiles/.test(document.getElementById('status').textContent));
+  assert.equal(await page.evaluate(() => window.lumacorStudio.files().includes('art/huge.png')), false);
+  await page.browserContext().close();
+});
+
+test('one faulty picture gives its own error only, not the assembler\'s about what it lacks', async () => {
+  const page = await openStudio(browser);
+  await page.evaluate(() => window.lumacorStudio.setFile('art/tiles.png', [1, 2, 3]));
+  const built = await page.evaluate(() => window.lumacorStudio.build());
+  assert.equal(built.ok, false);
+  assert.deepEqual(built.errors.map((e) => e.file), ['art/tiles.png']);
+  assert.match(built.errors[0].message, /PNG/);
+  await page.waitForFunction(() => document.querySelectorAll('#problems li').length === 1);
+  await page.browserContext().close();
+});
+
+test('a game exported from the studio keeps save RAM of its own in the same browser', async () => {
+  const page = await openStudio(browser, { answers: ['counter'] });
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'counter');
+  // Counts its starts in save RAM byte 0.
+  await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
+    '.start\nLDW p2, 0xE000\nLD r0, [p2]\nINC r0\nST [p2], r0\nidle: JMP idle\n'));
+  for (let i = 0; i < 3; i++) {
+    await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
+    await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
+  }
+  assert.equal(await page.evaluate(() => window.lumacorStudio.player.saveRAM()[0]), 3);
+  await page.evaluate(() => window.lumacorStudio.stop());
+  await page.downloads.take('counter.html', () => page.click('#export-html'));
+  const played = await page.browserContext().newPage();
+  await played.goto(fileUrl(path.join(page.downloads.folder, 'counter.html')));
+  await played.evaluate(() => window.lumacor.ready);
+  await played.waitForFunction(() => window.lumacor.frame > 2);
+  assert.equal(await played.evaluate(() => window.lumacor.saveRAM()[0]), 1);
+  // And the studio's own count goes on from where it was.
+  await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
+  await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
+  assert.equal(await page.evaluate(() => window.lumacorStudio.player.saveRAM()[0]), 4);
+  await page.browserContext().close();
+});
+
+test('the art editor undoes and redoes, and its 16 numbered swatches keep their numbers when the picture is opened again', async () => {
+  const page = await openStudio(browser, { answers: ['art', 'art/hero.png', 'sheet 16x16'] });
+  await page.click('#project-new');
+  await page.waitForFunction(() => window.lumacorStudio.project === 'art');
+  await page.click('#file-new');
+  await page.waitForFunction(() => document.querySelector('#file-list li.open')?.dataset.name === 'art/hero.png');
+  const swatches = () => page.$$eval('#art-palette .swatch', (all) => all.map((s) => [s.textContent, getComputedStyle(s).backgroundColor]));
+  const first = await swatches();
+  assert.equal(first.length, 17); // transparent, then colours 0 to 15
+  assert.deepEqual(first.slice(1).map(([number]) => number), Array.from({ length: 16 }, (_, i) => String(i)));
+  // The texel at (x, y) as the editor shows it.
+  const shown = (x, y) => page.evaluate((px, py) => {
+    const canvas = document.getElementById('art-canvas');
+    const zoom = canvas.width / 16;
+    return Array.from(canvas.getContext('2d').getImageData(px * zoom + zoom / 2, py * zoom + zoom / 2, 1, 1).data.slice(0, 3));
+  }, x, y);
+  const empty = await shown(1, 1);
+  await page.click('#art-palette .swatch[data-index="5"]');
+  const box = await (await page.$('#art-canvas')).boundingBox();
+  await page.mouse.click(box.x + 1.5 * (box.width / 16), box.y + 1.5 * (box.width / 16));
+  const yellow = await shown(1, 1);
+  assert.notDeepEqual(yellow, empty);
+  await ctrl(page, 'KeyZ');
+  assert.deepEqual(await shown(1, 1), empty);
+  await ctrl(page, 'KeyY');
+  assert.deepEqual(await shown(1, 1), yellow);
+  await page.click('#art-undo');
+  await page.click('#art-redo');
+  assert.deepEqual(await shown(1, 1), yellow);
+
+  // Opened again, here and after a reload: colour 5 is still the fifth swatch.
+  await page.waitForFunction(() => !window.lumacorStudio.unsaved);
+  await page.evaluate(() => window.lumacorStudio.openFile('main.asm'));
+  await page.evaluate(() => window.lumacorStudio.openFile('art/hero.png'));
+  assert.deepEqual(await swatches(), first);
+  await page.reload();
+  await page.evaluate(() => window.lumacorStudio.ready);
+  await page.evaluate(() => window.lumacorStudio.openFile('art/hero.png'));
+  assert.deepEqual(await swatches(), first);
+  assert.deepEqual(await shown(1, 1), yellow);
+  await page.browserContext().close();
+});
+
+test('the includes made from pictures are listed and open read-only, and go to definition reaches into them', async () => {
+  const page = await openStudio(browser);
+  // The pictures' includes, the sound driver and the demo's converted sounds.
+  await page.waitForFunction(() => document.querySelectorAll('#made-list li').length === 4);
+  assert.deepEqual(await page.$$eval('#made-list li', (all) => all.map((l) => l.dataset.name)),
+    ['art/palette.inc', 'art/tiles.inc', 'sound.inc', 'sounds.inc']);
+  await page.evaluate(() => window.lumacorStudio.openFile('tiles.asm', 15));
+  const line = await page.evaluateHandle(() => Array.from(document.querySelectorAll('.cm-content .cm-line'))
+    .find((l) => l.textContent.includes('.assert sheet_tile_count')));
+  const at = await line.evaluate((l) => {
+    const range = document.createRange();
+    const walker = document.createTreeWalker(l, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      const i = node.textContent.indexOf('sheet_tile_count');
+      if (i >= 0) {
+        range.setStart(node, i + 3);
+        const box = range.getBoundingClientRect();
+        return [box.x, box.y + box.height / 2];
+      }
+    }
+    return null;
+  });
+  await page.mouse.click(...at);
+  await page.keyboard.press('F12');
+  await page.waitForFunction(() => document.querySelector('#made-list li.open')?.dataset.name === 'art/tiles.inc');
+  assert.match(await page.$eval('.cm-activeLine', (l) => l.textContent), /^sheet_tile_count\b/);
+  // Typing changes nothing, and the build is as before.
+  const before = await page.$eval('.cm-content', (c) => c.textContent);
+  await page.keyboard.type('oops');
+  assert.equal(await page.$eval('.cm-content', (c) => c.textContent), before);
+  assert.equal(await page.evaluate(() => window.lumacorStudio.files().includes('art/tiles.inc')), false);
+  assert.equal((await page.evaluate(() => window.lumacorStudio.build())).ok, true);
+  assert.deepEqual(page.pageErrors, []);
+  await page.browserContext().close();
+});
