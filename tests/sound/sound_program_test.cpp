@@ -2,6 +2,7 @@
 // docs' smallest player, its errors and its exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -83,6 +84,21 @@ TEST(SoundProgram, ErrorsListedAndNothingWritten) {
     r = Process_run({SOUND, dir.file("my-sounds.snd"), "-o", dir.file("a.inc")});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(read_file(dir.file("a.inc")).find("\nmy_sounds_a:\n"), std::string::npos);
+}
+
+// --listen through SDL's disk audio driver, which writes what it is given to
+// a file: the preview's samples, then the device's silence.
+TEST(SoundProgram, ListenPlaysThePreview) {
+    TempDir dir;
+    write_text(dir.file("s.snd"), "effect beep\nspeed 1\nA4 square 200 8\n");
+    ProcessResult r =
+        Process_run({SOUND, dir.file("s.snd"), "--wav", dir.file("s.wav"), "--play", "beep", "--frames", "10",
+                     "--listen"},
+                    {{{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", dir.file("heard.raw")}}});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<uint8_t> wav = read_bytes(dir.file("s.wav")), heard = read_bytes(dir.file("heard.raw"));
+    ASSERT_GE(heard.size(), wav.size() - 44);
+    EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), heard.begin()));
 }
 
 TEST(SoundProgram, Usage) {
