@@ -34,8 +34,8 @@ void driver_cost(benchmark::State& state, const char* text, int every) {
     for (auto _ : state) {
         DriverRun run(Sound_include_text(file, "b"), "b_song", false, "b_effect", every, "snd_effect");
         if (!run.ok) return state.SkipWithError(run.error.c_str());
-        Counter counter{static_cast<uint16_t>(run.symbol("snd_frame")), static_cast<uint16_t>(run.symbol("b_song")),
-                        0};
+        Counter counter{static_cast<uint16_t>(run.symbol("snd_frame")),
+                        static_cast<uint16_t>(run.symbol("b_song")), 0};
         run.computer.cpu.hook = count_driver;
         run.computer.cpu.hook_context = &counter;
         for (int f = 0; f < FRAMES; ++f) {

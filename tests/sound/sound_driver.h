@@ -20,7 +20,7 @@ struct DriverRun {
     Cartridge cartridge{};
     Assembly assembly;
     bool ok = false;
-    std::string error;
+    std::string error; // why it did not assemble
 
     // `then` is called with p0 = `second` at the start of snd_frame call
     // number `at` + 1 (so after `at` frames of the first block).
@@ -81,8 +81,6 @@ struct DriverRun {
         Computer_free(&computer);
         Log_set_sink(nullptr, nullptr);
     }
-    DriverRun(const DriverRun&) = delete;
-    DriverRun& operator=(const DriverRun&) = delete;
 
     void frame() { Computer_run_frame(&computer, nullptr); }
 

@@ -2,8 +2,10 @@
 // docs' smallest player, its errors and its exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "preview.h"
 #include "process.h"
@@ -33,24 +35,20 @@ TEST(SoundProgram, PreviewIsWhatTheMachinePlays) {
     ASSERT_EQ(docs_example("asm player.asm"), Sound_player_source("sounds_tune", false));
     TempDir dir;
     write_text(dir.file("sounds.snd"), docs_example("snd sounds.snd"));
-    struct Case {
-        const char* name;
-        bool effect;
-        const char* frames;
-    } cases[] = {{"tune", false, "300"}, {"jump", true, "40"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    using Case = std::tuple<const char*, bool, const char*>; // block, an effect?, frames
+    for (const auto& [name, effect, frames] : {Case{"tune", false, "300"}, Case{"jump", true, "40"}}) {
+        SCOPED_TRACE(name);
         ProcessResult r = Process_run({SOUND, dir.file("sounds.snd"), "-o", dir.file("sounds.inc"), "--wav",
-                                       dir.file("preview.wav"), "--play", c.name, "--frames", c.frames});
+                                       dir.file("preview.wav"), "--play", name, "--frames", frames});
         ASSERT_EQ(r.exit_code, 0) << r.err;
-        write_text(dir.file("player.asm"), Sound_player_source(std::string("sounds_") + c.name, c.effect));
+        write_text(dir.file("player.asm"), Sound_player_source(std::string("sounds_") + name, effect));
         r = Process_run({ASM, dir.file("player.asm"), "-o", dir.file("player.rom")});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         r = Process_run(
-            {RUN, dir.file("player.rom"), "--frames", c.frames, "--wav", dir.file("run.wav"), "--quiet"});
+            {RUN, dir.file("player.rom"), "--frames", frames, "--wav", dir.file("run.wav"), "--quiet"});
         ASSERT_EQ(r.exit_code, 3) << r.err; // the frame limit
         std::vector<uint8_t> preview = read_bytes(dir.file("preview.wav"));
-        EXPECT_EQ(preview.size(), 44 + 768 * 4 * std::stoul(c.frames));
+        EXPECT_EQ(preview.size(), 44 + 768 * 4 * std::stoul(frames));
         EXPECT_TRUE(preview == read_bytes(dir.file("run.wav")));
         // Not two silences: the sound is there.
         size_t loud = 0;
@@ -85,24 +83,34 @@ TEST(SoundProgram, ErrorsListedAndNothingWritten) {
     EXPECT_NE(read_file(dir.file("a.inc")).find("\nmy_sounds_a:\n"), std::string::npos);
 }
 
+// --listen through SDL's disk audio driver, which writes what it is given to
+// a file: the preview's samples, then the device's silence.
+TEST(SoundProgram, ListenPlaysThePreview) {
+    TempDir dir;
+    write_text(dir.file("s.snd"), "effect beep\nspeed 1\nA4 square 200 8\n");
+    ProcessResult r =
+        Process_run({SOUND, dir.file("s.snd"), "--wav", dir.file("s.wav"), "--play", "beep", "--frames", "10",
+                     "--listen"},
+                    {{{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", dir.file("heard.raw")}}});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<uint8_t> wav = read_bytes(dir.file("s.wav")), heard = read_bytes(dir.file("heard.raw"));
+    ASSERT_GE(heard.size(), wav.size() - 44);
+    EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), heard.begin()));
+}
+
 TEST(SoundProgram, Usage) {
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        const char* says; // on standard output for status 0, standard error otherwise
-    } cases[] = {
-        {{"--help"}, 0, "Exit status:"},
-        {{"x.snd"}, 2, "nothing to do"},
-        {{"x.snd", "--wav", "x.wav"}, 2, "need --play"},
-        {{"x.snd", "-o", "x.inc", "--name", "9x"}, 2, "--name 9x"},
-        {{"x.snd", "-o", "x.inc", "--bogus"}, 2, "lumacor-sound:"},
-    };
-    for (const Case& c : cases) {
+    // Arguments, the status, and what it says: on standard output for status 0, else on standard error.
+    using Case = std::tuple<std::vector<std::string>, int, const char*>;
+    for (const auto& [args, status, says] :
+         {Case{{"--help"}, 0, "Exit status:"}, Case{{"x.snd"}, 2, "nothing to do"},
+          Case{{"x.snd", "--wav", "x.wav"}, 2, "need --play"},
+          Case{{"x.snd", "-o", "x.inc", "--name", "9x"}, 2, "--name 9x"},
+          Case{{"x.snd", "-o", "x.inc", "--bogus"}, 2, "lumacor-sound:"}}) {
         std::vector<std::string> argv = {SOUND};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        argv.insert(argv.end(), args.begin(), args.end());
         ProcessResult r = Process_run(argv);
-        EXPECT_EQ(r.exit_code, c.status) << c.args.back();
-        EXPECT_NE((c.status ? r.err : r.out).find(c.says), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.exit_code, status) << args.back();
+        EXPECT_NE((status ? r.err : r.out).find(says), std::string::npos) << r.out << r.err;
     }
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "assembler.h"
 #include "cartridge/cartridge.h"
@@ -15,15 +17,13 @@
 namespace {
 
 TEST(SoundText, NotesByNameAndNumber) {
-    struct Case {
-        const char* written;
-        int note;
-    } cases[] = {{"C4", 60}, {"A4", 69}, {"C#4", 61},  {"Db4", 61}, {"c-1", 0}, {"B7", 107},
-                 {"60", 60}, {"0", 0},   {"107", 107}, {"Bb3", 58}, {"E#4", 65}};
-    for (const Case& c : cases) {
-        SoundFile file = Sound_parse(std::string("song s\n") + c.written + " sine 1\n");
-        ASSERT_TRUE(file.errors.empty()) << c.written << ": " << file.errors[0].message;
-        EXPECT_EQ(file.blocks[0].steps[0].note, c.note) << c.written;
+    using Case = std::pair<const char*, int>; // as written, the note
+    for (const auto& [written, note] :
+         {Case{"C4", 60}, Case{"A4", 69}, Case{"C#4", 61}, Case{"Db4", 61}, Case{"c-1", 0}, Case{"B7", 107},
+          Case{"60", 60}, Case{"0", 0}, Case{"107", 107}, Case{"Bb3", 58}, Case{"E#4", 65}}) {
+        SoundFile file = Sound_parse(std::string("song s\n") + written + " sine 1\n");
+        ASSERT_TRUE(file.errors.empty()) << written << ": " << file.errors[0].message;
+        EXPECT_EQ(file.blocks[0].steps[0].note, note) << written;
     }
     for (int note = 0; note < SOUND_NOTES; ++note) {
         SoundFile file = Sound_parse("song s\n" + Sound_note_name(note) + " sine 1\n");
@@ -43,35 +43,17 @@ TEST(SoundText, ReadsEveryField) {
                                  "B4 square 0\n"
                                  "loop\n");
     ASSERT_TRUE(file.errors.empty()) << file.errors[0].message;
-    ASSERT_EQ(file.blocks.size(), 2u);
-    const SoundBlock& zap = file.blocks[0];
-    EXPECT_EQ(zap.kind, SoundKind::effect);
-    EXPECT_EQ(zap.speed, 3);
-    EXPECT_FALSE(zap.loop);
-    const SoundStep& s = zap.steps[0];
-    EXPECT_EQ(s.note, 72);
-    EXPECT_EQ(s.wave, SoundWave::noise);
-    EXPECT_EQ(s.volume, 200);
-    EXPECT_EQ(s.length, 4);
-    EXPECT_EQ(s.fade, -20);
-    EXPECT_EQ(s.slide, 2);
-    EXPECT_EQ(s.arp1, 4);
-    EXPECT_EQ(s.arp2, 7);
-    EXPECT_EQ(s.line, 4);
-    EXPECT_EQ(zap.steps[1].note, SOUND_REST);
-    EXPECT_EQ(zap.steps[1].length, 2);
-    const SoundBlock& tune = file.blocks[1];
-    EXPECT_EQ(tune.speed, SOUND_DEFAULT_SPEED);
-    EXPECT_EQ(tune.steps[0].arp1, 12);
-    EXPECT_EQ(tune.steps[0].arp2, 0);
-    EXPECT_TRUE(tune.loop);
-    EXPECT_EQ(tune.mark, 1);
+    // The model, seen through the text written from it and a few fields.
+    EXPECT_EQ(Sound_text(file), "effect zap\nspeed 3\nC5 noise 200 4 fade -20 slide 2 arp 4 7\n--- 2\n\n"
+                                "song tune\nspeed 6\nA4 saw 9 arp 12 0\nmark\nB4 square 0\nloop\n");
+    const SoundStep& zap = file.blocks.at(0).steps.at(0);
+    EXPECT_EQ(std::tuple(zap.note, zap.wave, zap.fade, zap.line), std::tuple(72, SoundWave::noise, -20, 4));
+    EXPECT_EQ(file.blocks[0].kind, SoundKind::effect);
+    EXPECT_EQ(file.blocks[1].mark, 1);
     // Written back, the text reads to the same model.
     SoundFile again = Sound_parse(Sound_text(file));
     ASSERT_TRUE(again.errors.empty());
     EXPECT_EQ(Sound_text(again), Sound_text(file));
-    EXPECT_EQ(again.blocks[1].mark, 1);
-    EXPECT_EQ(again.blocks[0].steps[0].fade, -20);
     EXPECT_TRUE(Sound_check(file).empty());
 }
 
@@ -130,105 +112,60 @@ TEST(SoundText, ChecksModelsMadeElsewhere) {
     EXPECT_EQ(problems[2], "'a': the mark is past the last step");
 }
 
-// The registers after each frame, from the frame the driver first ran.
-struct Expect {
-    int frame; // 1 is the first snd_frame
-    int wave, note, volume;
-};
-
+// Frame, then the waveform, note and volume registers after it, for some of
+// the frames from the first the driver ran.
 struct DriverCase {
     const char* name;
-    const char* text;
-    const char* play;   // the song (or effect) started at once
-    const char* effect; // played over it from `effect_at` on, or null
-    int effect_at;
-    std::vector<Expect> expect;
+    const char* text; // its first block starts at once
+    int effect_at;    // when not 0, effect "e" starts after this many frames
+    std::vector<int> expect;
 };
 
 const DriverCase driver_cases[] = {
     {"steps last their length times the speed, and a song ends in silence",
      "song s\nspeed 2\nC4 square 100\nD4 saw 50 2\n",
-     "s",
-     nullptr,
      0,
-     {{1, 2, 60, 100}, {2, 2, 60, 100}, {3, 1, 62, 50}, {6, 1, 62, 50}, {7, 1, 62, 0}, {9, 1, 62, 0}}},
+     {1, 2, 60, 100, 2, 2, 60, 100, 3, 1, 62, 50, 6, 1, 62, 50, 7, 1, 62, 0, 9, 1, 62, 0}},
     {"a rest silences and keeps the note",
      "song s\nspeed 1\nE4 sine 70\n---\nG4 noise 80\n",
-     "s",
-     nullptr,
      0,
-     {{1, 0, 64, 70}, {2, 0, 64, 0}, {3, 3, 67, 80}, {4, 3, 67, 0}}},
+     {1, 0, 64, 70, 2, 0, 64, 0, 3, 3, 67, 80, 4, 3, 67, 0}},
     {"a loop goes back to the start",
      "song s\nspeed 1\nC4 sine 10\nD4 sine 20\nloop\n",
-     "s",
-     nullptr,
      0,
-     {{1, 0, 60, 10}, {2, 0, 62, 20}, {3, 0, 60, 10}, {4, 0, 62, 20}, {5, 0, 60, 10}}},
+     {1, 0, 60, 10, 2, 0, 62, 20, 3, 0, 60, 10, 4, 0, 62, 20, 5, 0, 60, 10}},
     {"a loop goes back to the mark",
      "song s\nspeed 1\nC4 square 10\nmark\nD4 square 20\nE4 square 30\nloop\n",
-     "s",
-     nullptr,
      0,
-     {{1, 2, 60, 10}, {2, 2, 62, 20}, {3, 2, 64, 30}, {4, 2, 62, 20}, {5, 2, 64, 30}, {6, 2, 62, 20}}},
+     {1, 2, 60, 10, 2, 2, 62, 20, 3, 2, 64, 30, 4, 2, 62, 20, 5, 2, 64, 30, 6, 2, 62, 20}},
     {"a fade stops at 0 and at 255",
      "song s\nspeed 1\nC4 square 100 4 fade -40\nD4 square 200 3 fade 40\n",
-     "s",
-     nullptr,
      0,
-     {{1, 2, 60, 100},
-      {2, 2, 60, 60},
-      {3, 2, 60, 20},
-      {4, 2, 60, 0},
-      {5, 2, 62, 200},
-      {6, 2, 62, 240},
-      {7, 2, 62, 255},
-      {8, 2, 62, 0}}},
+     {1, 2, 60, 100, 2, 2, 60, 60,  3, 2, 60, 20,  4, 2, 60, 0,
+      5, 2, 62, 200, 6, 2, 62, 240, 7, 2, 62, 255, 8, 2, 62, 0}},
     {"a pitch slide stops at notes 0 and 107",
      "song s\nspeed 1\nC4 saw 9 3 slide -30\n100 saw 9 3 slide 5\n0 saw 9 4 slide 100\n",
-     "s",
-     nullptr,
      0,
-     {{1, 1, 60, 9},
-      {2, 1, 30, 9},
-      {3, 1, 0, 9},
-      {4, 1, 100, 9},
-      {5, 1, 105, 9},
-      {6, 1, 107, 9},
-      {7, 1, 0, 9},
-      {8, 1, 100, 9},
-      {9, 1, 107, 9},
-      {10, 1, 107, 9}}},
+     {1, 1, 60,  9, 2, 1, 30, 9, 3, 1, 0,   9, 4, 1, 100, 9, 5,  1, 105, 9,
+      6, 1, 107, 9, 7, 1, 0,  9, 8, 1, 100, 9, 9, 1, 107, 9, 10, 1, 107, 9}},
     {"an arpeggio cycles three notes, the highest held at 107",
      "song s\nspeed 1\nC4 square 100 4 arp 4 7\n105 square 100 3 arp 4\n",
-     "s",
-     nullptr,
      0,
-     {{1, 2, 60, 100},
-      {2, 2, 64, 100},
-      {3, 2, 67, 100},
-      {4, 2, 60, 100},
-      {5, 2, 105, 100},
-      {6, 2, 107, 100},
-      {7, 2, 105, 100}}},
+     {1,  2,   60, 100, 2,   2,   64, 100, 3,   2,   67, 100, 4,   2,
+      60, 100, 5,  2,   105, 100, 6,  2,   107, 100, 7,  2,   105, 100}},
     {"a step longer than 255 frames goes on without starting again",
      "song s\nspeed 200\nC4 square 255 2 fade -1\nD4 square 9\n",
-     "s",
-     nullptr,
      0,
-     {{1, 2, 60, 255}, {255, 2, 60, 1}, {256, 2, 60, 0}, {300, 2, 60, 0}, {400, 2, 60, 0}, {401, 2, 62, 9}}},
+     {1, 2, 60, 255, 255, 2, 60, 1, 256, 2, 60, 0, 300, 2, 60, 0, 400, 2, 60, 0, 401, 2, 62, 9}},
     {"an effect plays over a song, which goes on underneath",
      "song s\nspeed 1\nC4 square 100\nD4 square 100\nE4 square 100\nF4 square 100\nG4 square 100\nloop\n"
      "effect e\nspeed 2\n96 noise 200 fade -50\n",
-     "s",
-     "e",
      2,
-     {{1, 2, 60, 100}, {2, 2, 62, 100}, {3, 3, 96, 200}, {4, 3, 96, 150}, {5, 2, 67, 100}, {6, 2, 60, 100}}},
+     {1, 2, 60, 100, 2, 2, 62, 100, 3, 3, 96, 200, 4, 3, 96, 150, 5, 2, 67, 100, 6, 2, 60, 100}},
     {"an effect alone ends in silence",
      "effect e\nspeed 1\nC6 sine 50\nD6 sine 60\n",
-     "e",
-     nullptr,
      0,
-     {{1, 0, 84, 50}, {2, 0, 86, 60}, {3, 0, 86, 0}}},
+     {1, 0, 84, 50, 2, 0, 86, 60, 3, 0, 86, 0}},
 };
 
 TEST(SoundDriver, RegistersFrameByFrame) {
@@ -236,23 +173,15 @@ TEST(SoundDriver, RegistersFrameByFrame) {
         SCOPED_TRACE(c.name);
         SoundFile file = Sound_parse(c.text);
         ASSERT_TRUE(file.errors.empty()) << file.errors[0].message;
-        bool effect_first = false;
-        for (const SoundBlock& b : file.blocks)
-            if (b.name == c.play) effect_first = b.kind == SoundKind::effect;
-        DriverRun run(Sound_include_text(file, "t"), std::string("t_") + c.play, effect_first,
-                      c.effect ? std::string("t_") + c.effect : "", c.effect_at);
+        const SoundBlock& first = file.blocks[0];
+        DriverRun run(Sound_include_text(file, "t"), "t_" + first.name, first.kind == SoundKind::effect,
+                      c.effect_at ? "t_e" : "", c.effect_at);
         ASSERT_TRUE(run.ok) << run.error;
-        int last = std::max_element(c.expect.begin(), c.expect.end(), [](const Expect& a, const Expect& b) {
-                       return a.frame < b.frame;
-                   })->frame;
-        size_t next = 0;
-        for (int frame = 1; frame <= last; ++frame) {
-            run.frame();
-            if (next < c.expect.size() && c.expect[next].frame == frame) {
-                const Expect& e = c.expect[next++];
-                EXPECT_EQ(run.registers(), (std::array<int, 3>{e.wave, e.note, e.volume}))
-                    << "frame " << frame;
-            }
+        for (size_t i = 0, frame = 0; i + 3 < c.expect.size(); i += 4) {
+            while (frame < static_cast<size_t>(c.expect[i])) run.frame(), ++frame;
+            EXPECT_EQ(run.registers(),
+                      (std::array<int, 3>{c.expect[i + 1], c.expect[i + 2], c.expect[i + 3]}))
+                << "frame " << frame;
         }
         EXPECT_TRUE(run.registers_kept()) << "the driver changed a register of the interrupted code";
     }

@@ -50,12 +50,9 @@ const includesIn = (dir, prefix = '') => Object.fromEntries(fs.readdirSync(path.
 const demoArt = () => ({ ...includesIn('roms/demo/art', 'art/'), ...includesIn('roms/demo'),
   'map.inc': fs.readFileSync(path.join(desktopBuild, 'tools/asm/include/map.inc'), 'utf8') });
 
-// The sound driver beside lumacor.inc, and the demo's sounds as the desktop
-// build converted them.
-const demoSound = () => ({
-  'sound.inc': fs.readFileSync(path.join(path.dirname(include), 'sound.inc'), 'utf8'),
-  'sounds.inc': fs.readFileSync(path.join(desktopBuild, 'roms/demo/sounds.inc'), 'utf8'),
-});
+// The sound driver beside lumacor.inc, and the demo's sounds as the desktop build converted them.
+const demoSound = () => Object.fromEntries([['sound.inc', path.join(path.dirname(include), 'sound.inc')],
+  ['sounds.inc', path.join(desktopBuild, 'roms/demo/sounds.inc')]].map(([name, file]) => [name, fs.readFileSync(file, 'utf8')]));
 
 test('the demo and every test cartridge: the same image and debug information', () => {
   const cartridges = [[{ ...sourcesIn(path.join(repository, 'roms/demo')), ...demoArt(), ...demoSound() }, 'demo.asm']];
