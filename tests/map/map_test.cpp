@@ -218,6 +218,13 @@ TEST(Map, PackedRoomsAreSmallAndCheapToUnpack) {
     std::vector<uint8_t> packed = Map_pack(room);
     // 300 cells in 3 runs, 400 in 4, 68 as they are: control bytes and cells.
     EXPECT_EQ(packed.size(), 7u * 4 + 1 + 3 * 68 + 1);
+    // The machine unpacks runs longer than one control byte holds.
+    MapLevel synthetic;
+    synthetic.rooms_wide = synthetic.rooms_high = 1;
+    synthetic.rooms = {room};
+    synthetic.objects = {{}};
+    MapRun long_runs(room_program(0, true), Map_include_text(synthetic, "level", "m", true));
+    EXPECT_TRUE(std::equal(room.begin(), room.end(), long_runs.computer.gpu.vram + VRAM_TILE_MAP));
     for (int n = 0; n < 768; ++n) room[size_t(3 * n)] = uint8_t(n), room[size_t(3 * n + 1)] = uint8_t(n >> 8);
     EXPECT_EQ(Map_pack(room).size(), 6u + MAP_ROOM_BYTES + 1);
 
