@@ -5,6 +5,7 @@
 // web server and fetches nothing.
 //   make_studio.cjs --page studio.html --script BUNDLE.js --worker WORKER.js --wasm studio.wasm
 //                  --player lumacor.html --sample DIR --include lumacor.inc -o OUT.html
+//                  [--converted DIR --map-include map.inc]
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -35,7 +36,14 @@ const sample = {};
 for (const name of fs.readdirSync(args.sample).sort())
   if (name.endsWith('.asm')) sample[name] = fs.readFileSync(path.join(args.sample, name), 'utf8');
 sample['lumacor.inc'] = fs.readFileSync(args.include, 'utf8');
-const art = /\bART\s+([^)]*)\)/.exec(fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8'));
+// The demo's map goes in as the include the desktop build converted it into,
+// with the unpack routine beside lumacor.inc.
+if (args.converted) {
+  for (const name of fs.readdirSync(args.converted).sort())
+    if (name.endsWith('.inc')) sample[name] = fs.readFileSync(path.join(args.converted, name), 'utf8');
+}
+if (args['map-include']) sample['map.inc'] = fs.readFileSync(args['map-include'], 'utf8');
+const art = /\bART\s+([^)]*?)(?:\bMAP\b[^)]*)?\)/.exec(fs.readFileSync(path.join(args.sample, 'CMakeLists.txt'), 'utf8'));
 if (art) {
   const words = art[1].trim().split(/\s+/);
   const lines = [];
