@@ -28,13 +28,13 @@ cmake --build build -j"$jobs" --target lumacor-debug lumacor-asm rom_demo
 asm=$root/build/tools/asm/lumacor-asm
 adapter=$root/build/tools/debug/lumacor-debug
 # The demo as a user has it: its sources beside the includes its pictures
-# and sounds were converted into.
+# and sounds and its map were converted into.
 demo=$out/demo-sources
 rm -rf "$demo"
 mkdir -p "$demo/art"
 cp roms/demo/*.asm "$demo/"
 cp build/roms/demo/art/*.inc "$demo/art/"
-cp build/roms/demo/sounds.inc "$demo/"
+cp build/roms/demo/*.inc "$demo/"
 
 if [ "$then" = --test ]; then
   echo "== Emacs: dap-mode =="

@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
@@ -116,7 +117,7 @@ inline std::string csv(const std::vector<uint32_t>& gids) {
 
 // Tile layer formats: "csv", "base64", "zlib", "gzip", and in TMX also
 // "xml" (a <tile> element a cell). With `tileset_file` the tileset is
-// external (its text is then tsx_text or tsj_text).
+// external (its text is then tsx_text or tsj).
 inline std::string tmx_text(const TestMap& map, const std::string& format,
                             const std::string& tileset_file = "") {
     std::string out =
@@ -173,51 +174,44 @@ inline std::string tsx_text(const TestMap& map) {
            std::to_string(map.tiles.height) + "\"/>\n</tileset>\n";
 }
 
-inline std::string tsj_text(const TestMap& map) {
-    int count = map.tiles.width / 8 * (map.tiles.height / 8);
-    return "{\"type\":\"tileset\",\"name\":\"tiles\",\"tilewidth\":8,\"tileheight\":8,\"tilecount\":" +
-           std::to_string(count) +
-           ",\"columns\":4,\"image\":\"tiles.png\",\"imagewidth\":32,\"imageheight\":" +
-           std::to_string(map.tiles.height) + "}";
+inline nlohmann::json tsj(const TestMap& map) {
+    return {{"type", "tileset"},
+            {"name", "tiles"},
+            {"tilewidth", 8},
+            {"tileheight", 8},
+            {"columns", 4},
+            {"image", "tiles.png"},
+            {"tilecount", map.tiles.width / 8 * (map.tiles.height / 8)}};
 }
 
 inline std::string tmj_text(const TestMap& map, const std::string& format,
                             const std::string& tileset_file = "") {
-    int count = map.tiles.width / 8 * (map.tiles.height / 8);
-    std::string out = "{\"type\":\"map\",\"orientation\":\"orthogonal\",\"infinite\":false,\"width\":" +
-                      std::to_string(map.width) + ",\"height\":" + std::to_string(map.height) +
-                      ",\"tilewidth\":8,\"tileheight\":8,\"tilesets\":[";
-    if (!tileset_file.empty())
-        out += "{\"firstgid\":1,\"source\":\"" + tileset_file + "\"}";
-    else
-        out += "{\"firstgid\":1,\"name\":\"tiles\",\"tilewidth\":8,\"tileheight\":8,\"tilecount\":" +
-               std::to_string(count) + ",\"columns\":4,\"image\":\"tiles.png\"}";
-    out += "],\"layers\":[";
+    using nlohmann::json;
+    json set = tileset_file.empty() ? tsj(map) : json{{"source", tileset_file}}, layers = json::array();
+    set["firstgid"] = 1;
     for (const TestLayer& layer : map.layers) {
-        out += "{\"type\":\"tilelayer\",\"name\":\"" + layer.name +
-               "\",\"width\":" + std::to_string(map.width) + ",\"height\":" + std::to_string(map.height) +
-               ",";
-        if (format == "csv") {
-            out += "\"data\":[" + csv(layer.gids) + "]},";
-        } else {
-            std::string compression = format == "base64" ? "" : format;
-            out += "\"encoding\":\"base64\",\"compression\":\"" + compression + "\",\"data\":\"" +
-                   encoded(layer.gids, compression) + "\"},";
-        }
+        json l = {{"type", "tilelayer"}, {"name", layer.name}, {"width", map.width}, {"height", map.height}};
+        std::string compression = format == "base64" ? "" : format;
+        if (format == "csv")
+            l["data"] = layer.gids;
+        else
+            l["encoding"] = "base64", l["compression"] = compression,
+            l["data"] = encoded(layer.gids, compression);
+        layers.push_back(l);
     }
-    out += "{\"type\":\"objectgroup\",\"name\":\"things\",\"objects\":[";
+    json objects = json::array();
     for (size_t i = 0; i < map.objects.size(); ++i) {
         const TestObject& o = map.objects[i];
-        char place[64];
-        std::snprintf(place, sizeof place, "\"x\":%g,\"y\":%g", o.x, o.y);
-        out += (i ? "," : "") + std::string("{\"id\":") + std::to_string(i + 1) + ",\"type\":\"" + o.type +
-               "\"," + place;
+        json object = {{"id", i + 1}, {"type", o.type}, {"x", o.x}, {"y", o.y}};
         if (o.id >= 0)
-            out +=
-                ",\"properties\":[{\"name\":\"id\",\"type\":\"int\",\"value\":" + std::to_string(o.id) + "}]";
-        out += "}";
+            object["properties"] = json::array({{{"name", "id"}, {"type", "int"}, {"value", o.id}}});
+        objects.push_back(object);
     }
-    return out + "]}]}";
+    layers.push_back({{"type", "objectgroup"}, {"name", "things"}, {"objects", objects}});
+    return json{{"type", "map"},      {"orientation", "orthogonal"}, {"infinite", false},
+                {"width", map.width}, {"height", map.height},        {"tilewidth", 8},
+                {"tileheight", 8},    {"tilesets", {set}},           {"layers", layers}}
+        .dump();
 }
 
 // The colour texel (x, y) of the map shows in `layer_kind` (0 back, 1 front),

@@ -429,7 +429,8 @@ struct Reader {
         model->tile_width = clamp_int(number(doc, "tilewidth"));
         model->tile_height = clamp_int(number(doc, "tileheight"));
         model->orientation = text_of(doc, "orientation", "orthogonal");
-        if (doc.value("infinite", false) == true) {
+        auto infinite = doc.find("infinite");
+        if (infinite != doc.end() && infinite->is_boolean() && infinite->get<bool>()) {
             error(path, "an infinite map is not read; make the map finite (Map Properties, Infinite)");
             return;
         }
