@@ -368,7 +368,11 @@ async function start() {
   // Storage the browser may clear when space runs short, unless it grants this.
   const persisted = navigator.storage?.persist ? navigator.storage.persist().catch(() => false) : Promise.resolve(false);
 
-  const context = { store, build, say, open: openFile, show: (name, ...args) => side.get(name)?.show?.(...args) };
+  // What every panel is given. A help panel, say, adds its hover and
+  // completion to `extensions` before the code panel is made, and registers
+  // itself in `side` by name, so `show('help', word)` reaches it.
+  const context = { store, build, say, open: openFile, show: (name, ...args) => side.get(name)?.show?.(...args),
+    extensions: [] };
   editors.push(artPanel(context), codePanel(context));
   side.set('game', gamePanel({ ...context, keys: onStudioKey }));
   side.set('debugger', debuggerPanel({ ...context, tools, onStop: showStop, onRun: () => showStop(null),
