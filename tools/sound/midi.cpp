@@ -1,0 +1,240 @@
+#include "midi.h"
+
+// smf.h opens extern "C" around GLib, whose headers need <type_traits> seen
+// first when compiled as C++.
+#include <type_traits>
+
+#include <smf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace {
+
+// A note as the file has it, before it is fitted to the one voice.
+struct RawNote {
+    int start = 0; // frames
+    int end = 0;
+    int pulses = 0; // where it starts, for its bar and beat
+    uint8_t key = 0;
+    uint8_t velocity = 0;
+};
+
+// libsmf reports through GLib's log; while a file is read its lines are kept
+// here (the reader runs on one thread) so that a refused file says why.
+std::vector<std::string>* library_lines = nullptr;
+
+void keep_library_line(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+    if (!library_lines || !message) return;
+    std::string line = message;
+    for (const char* prefix : {"SMF warning: ", "SMF error: "})
+        if (line.rfind(prefix, 0) == 0) line.erase(0, std::strlen(prefix));
+    if (std::find(library_lines->begin(), library_lines->end(), line) == library_lines->end())
+        library_lines->push_back(line);
+}
+
+struct SmfFile {
+    smf_t* smf = nullptr;
+    ~SmfFile() {
+        if (smf) smf_delete(smf);
+    }
+};
+
+int to_frame(double seconds) { return static_cast<int>(std::lround(seconds * MIDI_FRAMES_PER_SECOND)); }
+
+bool is_note_on(const smf_event_t* e) {
+    return e->midi_buffer_length >= 3 && (e->midi_buffer[0] & 0xF0) == 0x90 && e->midi_buffer[2] > 0;
+}
+bool is_note_off(const smf_event_t* e) {
+    if (e->midi_buffer_length < 3) return false;
+    int kind = e->midi_buffer[0] & 0xF0;
+    return kind == 0x80 || (kind == 0x90 && e->midi_buffer[2] == 0);
+}
+bool on_channel(const smf_event_t* e, int channel) {
+    return channel == 0 || (e->midi_buffer[0] & 0x0F) == channel - 1;
+}
+
+bool track_has_notes(smf_track_t* track, int channel) {
+    for (int i = 1; i <= track->number_of_events; ++i) {
+        const smf_event_t* e = smf_track_get_event_by_number(track, i);
+        if (e && is_note_on(e) && on_channel(e, channel)) return true;
+    }
+    return false;
+}
+
+// The notes of one track on the channel asked for. A key struck again while
+// it sounds ends the earlier note there; a note still held when the track
+// ends stops at its end.
+void collect_notes(smf_track_t* track, int channel, std::vector<RawNote>* notes) {
+    std::map<int, std::pair<const smf_event_t*, size_t>> held; // channel * 128 + key -> note-on
+    auto finish = [&](int slot, double seconds) {
+        auto it = held.find(slot);
+        if (it == held.end()) return;
+        RawNote& note = (*notes)[it->second.second];
+        note.end = std::max(to_frame(seconds), note.start + 1);
+        held.erase(it);
+    };
+    for (int i = 1; i <= track->number_of_events; ++i) {
+        const smf_event_t* e = smf_track_get_event_by_number(track, i);
+        if (!e || smf_event_is_metadata(e) || !on_channel(e, channel)) continue;
+        bool on = is_note_on(e);
+        if (!on && !is_note_off(e)) continue;
+        int slot = (e->midi_buffer[0] & 0x0F) * 128 + (e->midi_buffer[1] & 0x7F);
+        finish(slot, e->time_seconds);
+        if (!on) continue;
+        RawNote note;
+        note.start = to_frame(e->time_seconds);
+        note.pulses = e->time_pulses;
+        note.key = e->midi_buffer[1] & 0x7F;
+        note.velocity = e->midi_buffer[2] & 0x7F;
+        held[slot] = {e, notes->size()};
+        notes->push_back(note);
+    }
+    const smf_event_t* last = smf_track_get_last_event(track);
+    double end = last ? last->time_seconds : 0.0;
+    while (!held.empty()) finish(held.begin()->first, end);
+}
+
+// Bars and beats as musicians count them, from 1, through the file's time
+// signatures. A signature that changes in the middle of a bar starts a new
+// bar, as notation programs do.
+std::string bar_and_beat(const smf_t* smf, int pulses) {
+    int numerator = 4, denominator = 4;
+    int bar = 0, from = 0; // bars before `from`, where the current signature began
+    auto beat_pulses = [&] { return smf->ppqn * 4.0 / denominator; };
+    for (int i = 0;; ++i) {
+        const smf_tempo_t* tempo = smf_get_tempo_by_number(smf, i);
+        if (!tempo || tempo->time_pulses > pulses) break;
+        if (tempo->numerator == numerator && tempo->denominator == denominator) continue;
+        if (tempo->numerator <= 0 || tempo->denominator <= 0) continue;
+        bar += static_cast<int>(std::ceil((tempo->time_pulses - from) / (numerator * beat_pulses())));
+        from = tempo->time_pulses;
+        numerator = tempo->numerator;
+        denominator = tempo->denominator;
+    }
+    double beats = (pulses - from) / beat_pulses();
+    int whole_bars = static_cast<int>(beats / numerator);
+    double beat = beats - whole_bars * numerator + 1;
+    char text[64];
+    if (beat == std::floor(beat))
+        std::snprintf(text, sizeof text, "bar %d, beat %d", bar + whole_bars + 1, static_cast<int>(beat));
+    else
+        std::snprintf(text, sizeof text, "bar %d, beat %.2g", bar + whole_bars + 1, beat);
+    return text;
+}
+
+// The one voice: at each frame the latest started of the held notes, the
+// highest of a chord.
+std::vector<MidiNote> one_voice(const std::vector<RawNote>& notes) {
+    std::vector<std::pair<int, int>> points; // frame, +1 + index to start or -1 - index to end
+    for (size_t i = 0; i < notes.size(); ++i) {
+        points.push_back({notes[i].start, static_cast<int>(i) + 1});
+        points.push_back({notes[i].end, -static_cast<int>(i) - 1});
+    }
+    std::sort(points.begin(), points.end());
+    auto later = [&](size_t a, size_t b) {
+        return std::tie(notes[a].start, notes[a].key, a) < std::tie(notes[b].start, notes[b].key, b);
+    };
+    std::set<size_t, decltype(later)> held(later);
+    std::vector<MidiNote> voice;
+    std::vector<size_t> from; // the note each piece of the voice plays
+    for (size_t p = 0; p < points.size();) {
+        int frame = points[p].first;
+        for (; p < points.size() && points[p].first == frame; ++p) {
+            int k = points[p].second;
+            if (k > 0) held.insert(static_cast<size_t>(k - 1));
+            else held.erase(static_cast<size_t>(-k - 1));
+        }
+        if (!voice.empty() && voice.back().end == 0) voice.back().end = frame;
+        if (held.empty()) continue;
+        size_t playing = *held.rbegin();
+        if (!voice.empty() && voice.back().end == frame && from.back() == playing) {
+            voice.back().end = 0; // the same note goes on
+            continue;
+        }
+        voice.push_back({frame, 0, notes[playing].key, notes[playing].velocity});
+        from.push_back(playing);
+    }
+    for (size_t i = 1; i < voice.size(); ++i) {
+        MidiNote& before = voice[i - 1];
+        if (before.end == voice[i].start && before.key == voice[i].key && before.end - before.start > 1)
+            --before.end;
+    }
+    return voice;
+}
+
+} // namespace
+
+std::string Midi_note_name(int key) {
+    static const char* const names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    return names[key % 12] + std::to_string(key / 12 - 1);
+}
+
+bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiMelody* melody) {
+    *melody = MidiMelody{};
+    auto& errors = melody->errors;
+    if (!Midi_is_midi(bytes)) {
+        errors.push_back("not a Standard MIDI File (it does not start with \"MThd\")");
+        return false;
+    }
+    // libsmf reads on past many faults ("continuing anyway"); a file it had
+    // to complain about is refused rather than half converted.
+    std::vector<std::string> lines;
+    library_lines = &lines;
+    guint handler = g_log_set_handler("libsmf", G_LOG_LEVEL_MASK, keep_library_line, nullptr);
+    SmfFile file{smf_load_from_memory(bytes.data(), static_cast<int>(bytes.size()))};
+    g_log_remove_handler("libsmf", handler);
+    library_lines = nullptr;
+    if (!file.smf || !lines.empty()) {
+        std::string why = "the MIDI file is damaged";
+        if (lines.empty()) lines.push_back("libsmf cannot read it");
+        for (size_t i = 0; i < lines.size(); ++i) why += (i ? "; " : ": ") + lines[i];
+        errors.push_back(why);
+        return false;
+    }
+    const smf_t* smf = file.smf;
+    if (smf->ppqn <= 0) {
+        errors.push_back("the file counts time in SMPTE frames; only files in beats are read");
+        return false;
+    }
+
+    std::vector<RawNote> notes;
+    if (options.track > smf->number_of_tracks) {
+        errors.push_back("there is no track " + std::to_string(options.track) + ": the file has " +
+                         std::to_string(smf->number_of_tracks));
+        return false;
+    }
+    for (int t = 1; t <= smf->number_of_tracks; ++t) {
+        smf_track_t* track = smf_get_track_by_number(smf, t);
+        if (!track) continue;
+        bool wanted = options.track ? t == options.track
+                                    : (options.channel || !melody->track) && track_has_notes(track, options.channel);
+        if (!wanted) continue;
+        if (!melody->track) melody->track = t;
+        collect_notes(track, options.channel, &notes);
+    }
+    std::stable_sort(notes.begin(), notes.end(), [](const RawNote& a, const RawNote& b) {
+        return a.start < b.start;
+    });
+    if (notes.empty()) {
+        std::string on_channel = options.channel ? " on channel " + std::to_string(options.channel) : "";
+        if (options.track) errors.push_back("track " + std::to_string(options.track) + " has no notes" + on_channel);
+        else if (options.channel) errors.push_back("no track has notes" + on_channel);
+        else errors.push_back("the file has no notes");
+        return false;
+    }
+    for (const RawNote& note : notes) {
+        if (note.key <= MIDI_HIGHEST_NOTE) continue;
+        errors.push_back(bar_and_beat(smf, note.pulses) + ": note " + std::to_string(note.key) + " (" +
+                         Midi_note_name(note.key) + ") is above the highest note the machine plays, " +
+                         std::to_string(MIDI_HIGHEST_NOTE) + " (" + Midi_note_name(MIDI_HIGHEST_NOTE) + ")");
+    }
+    if (!errors.empty()) return false;
+    melody->notes = one_voice(notes);
+    return true;
+}
