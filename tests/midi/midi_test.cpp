@@ -180,3 +180,39 @@ TEST(MidiMelody, ProblemsAreNamed) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(MidiSong, OneFrameAStepWithRestsBetween) {
+    MidiMelody melody;
+    melody.notes = {{10, 20, 60, 127}, {20, 25, 62, 64}, {30, 30 + SOUND_MAX_LENGTH + 4, 64, 1}};
+    SoundBlock song = Midi_song(melody, {});
+    auto step = [](int note, int volume, int length) {
+        SoundStep s;
+        s.note = note;
+        s.volume = volume;
+        s.length = length;
+        return s;
+    };
+    const SoundStep expected[] = {step(SOUND_REST, 0, 10), step(60, 255, 10), step(62, 129, 5),
+                                  step(SOUND_REST, 0, 5), step(64, 2, SOUND_MAX_LENGTH), step(64, 2, 4)};
+    ASSERT_EQ(song.steps.size(), std::size(expected));
+    for (size_t i = 0; i < song.steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(song.steps[i].note, expected[i].note);
+        EXPECT_EQ(song.steps[i].volume, expected[i].volume);
+        EXPECT_EQ(song.steps[i].length, expected[i].length);
+        EXPECT_EQ(song.steps[i].wave, SoundWave::square);
+    }
+    EXPECT_EQ(song.name, "song");
+    EXPECT_EQ(song.speed, 1);
+    EXPECT_FALSE(song.loop);
+    EXPECT_TRUE(Sound_check(SoundFile{{song}, {}}).empty());
+
+    song = Midi_song(melody, {.wave = SoundWave::saw, .volume = 77, .loop = true});
+    EXPECT_TRUE(song.loop);
+    EXPECT_EQ(song.steps[2].volume, 77);
+    EXPECT_EQ(song.steps[2].wave, SoundWave::saw);
+}
+
+} // namespace

@@ -168,11 +168,39 @@ std::vector<MidiNote> one_voice(const std::vector<RawNote>& notes) {
     return voice;
 }
 
+// MIDI names notes up to 127, past the machine's table, in the same way.
+std::string key_name(int key) {
+    std::string name = Sound_note_name(key % 12 + 12); // the letters, in octave 0
+    return name.substr(0, name.size() - 1) + std::to_string(key / 12 - 1);
+}
+
 } // namespace
 
-std::string Midi_note_name(int key) {
-    static const char* const names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-    return names[key % 12] + std::to_string(key / 12 - 1);
+SoundBlock Midi_song(const MidiMelody& melody, const MidiOptions& options) {
+    SoundBlock song;
+    song.kind = SoundKind::song;
+    song.name = "song";
+    song.speed = 1;
+    song.loop = options.loop;
+    // A step lasts at most SOUND_MAX_LENGTH frames; a longer note or rest
+    // goes on in further steps of the same.
+    auto add = [&](SoundStep step, int frames) {
+        for (; frames > 0; frames -= SOUND_MAX_LENGTH) {
+            step.length = std::min(frames, SOUND_MAX_LENGTH);
+            song.steps.push_back(step);
+        }
+    };
+    int now = 0;
+    for (const MidiNote& note : melody.notes) {
+        add(SoundStep{}, note.start - now);
+        SoundStep step;
+        step.note = note.key;
+        step.wave = options.wave;
+        step.volume = options.volume >= 0 ? options.volume : (note.velocity * 255 + 63) / 127;
+        add(step, note.end - note.start);
+        now = note.end;
+    }
+    return song;
 }
 
 bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiMelody* melody) {
@@ -231,8 +259,8 @@ bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiM
     for (const RawNote& note : notes) {
         if (note.key <= MIDI_HIGHEST_NOTE) continue;
         errors.push_back(bar_and_beat(smf, note.pulses) + ": note " + std::to_string(note.key) + " (" +
-                         Midi_note_name(note.key) + ") is above the highest note the machine plays, " +
-                         std::to_string(MIDI_HIGHEST_NOTE) + " (" + Midi_note_name(MIDI_HIGHEST_NOTE) + ")");
+                         key_name(note.key) + ") is above the highest note the machine plays, " +
+                         std::to_string(MIDI_HIGHEST_NOTE) + " (" + Sound_note_name(MIDI_HIGHEST_NOTE) + ")");
     }
     if (!errors.empty()) return false;
     melody->notes = one_voice(notes);

@@ -25,10 +25,17 @@
 // again right where the same key ends gets a one-frame rest before it, or
 // the two would sound as one long note on a voice without an envelope.
 //
+// The song made of it plays at one frame a step, each note and each rest one
+// step that lasts as many frames as it does, so no time is rounded twice. A
+// note's volume follows its velocity (127 is full, 255), or one volume set
+// for all; every note takes the one waveform chosen (square by default).
+//
 // Use:
 //   MidiMelody melody;
 //   if (!Midi_read(bytes, options, &melody)) print melody.errors;
 //   for (const MidiNote& n : melody.notes) ...   // in order, never overlapping
+//   SoundFile file{{Midi_song(melody, options)}};
+//   text = Sound_include_text(file, prefix);      // label PREFIX_song
 #pragma once
 
 #include <cstdint>
@@ -36,12 +43,17 @@
 #include <string>
 #include <vector>
 
+#include "sound.h"
+
 constexpr double MIDI_FRAMES_PER_SECOND = 62.5;
 constexpr int MIDI_HIGHEST_NOTE = 107; // the top of the machine's note table
 
 struct MidiOptions {
     int track = 0;   // 1 and up; 0 picks the first track with notes
     int channel = 0; // 1-16; 0 takes every channel
+    SoundWave wave = SoundWave::square;
+    int volume = -1;   // 0-255 for every note; -1 follows each note's velocity
+    bool loop = false; // the song starts again when it ends
 };
 
 // One note of the melody, from frame `start` up to (not including) `end`,
@@ -72,5 +84,6 @@ inline bool Midi_is_midi(std::span<const uint8_t> bytes) {
 // cannot be read or the voice has no notes or a note the machine cannot play.
 bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiMelody* melody);
 
-// "C4" for 60, "A#-1" for 10: the note names that sound text uses.
-std::string Midi_note_name(int key);
+// The melody as the song block "song", at one frame a step: a rest up to
+// the first note, then each note and each silence between notes.
+SoundBlock Midi_song(const MidiMelody& melody, const MidiOptions& options);
