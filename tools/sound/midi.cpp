@@ -45,7 +45,13 @@ struct SmfFile {
     }
 };
 
-int to_frame(double seconds) { return static_cast<int>(std::lround(seconds * MIDI_FRAMES_PER_SECOND)); }
+// Songs are kept under four hours, so a frame count always fits an int;
+// later times are held there, and notes that start there are refused.
+constexpr double LONGEST_SONG = 4 * 3600.0;
+
+int to_frame(double seconds) {
+    return static_cast<int>(std::lround(std::clamp(seconds, 0.0, LONGEST_SONG) * MIDI_FRAMES_PER_SECOND));
+}
 
 bool is_note_on(const smf_event_t* e) {
     return e->midi_buffer_length >= 3 && (e->midi_buffer[0] & 0xF0) == 0x90 && e->midi_buffer[2] > 0;
@@ -105,27 +111,98 @@ void collect_notes(smf_track_t* track, int channel, std::vector<RawNote>* notes)
 // bar, as notation programs do.
 std::string bar_and_beat(const smf_t* smf, int pulses) {
     int numerator = 4, denominator = 4;
-    int bar = 0, from = 0; // bars before `from`, where the current signature began
+    double bar = 0; // whole bars before `from`, where the current signature began
+    int from = 0;
     auto beat_pulses = [&] { return smf->ppqn * 4.0 / denominator; };
     for (int i = 0;; ++i) {
         const smf_tempo_t* tempo = smf_get_tempo_by_number(smf, i);
         if (!tempo || tempo->time_pulses > pulses) break;
         if (tempo->numerator == numerator && tempo->denominator == denominator) continue;
         if (tempo->numerator <= 0 || tempo->denominator <= 0) continue;
-        bar += static_cast<int>(std::ceil((tempo->time_pulses - from) / (numerator * beat_pulses())));
+        bar += std::ceil((tempo->time_pulses - from) / (numerator * beat_pulses()));
         from = tempo->time_pulses;
         numerator = tempo->numerator;
         denominator = tempo->denominator;
     }
     double beats = (pulses - from) / beat_pulses();
-    int whole_bars = static_cast<int>(beats / numerator);
-    double beat = beats - whole_bars * numerator + 1;
-    char text[64];
-    if (beat == std::floor(beat))
-        std::snprintf(text, sizeof text, "bar %d, beat %d", bar + whole_bars + 1, static_cast<int>(beat));
-    else
-        std::snprintf(text, sizeof text, "bar %d, beat %.2g", bar + whole_bars + 1, beat);
+    double whole_bars = std::floor(beats / numerator);
+    char beat[32], text[96];
+    std::snprintf(beat, sizeof beat, "%.2f", beats - whole_bars * numerator + 1);
+    std::string b = beat; // "2.50" -> "2.5", "3.00" -> "3"
+    b.erase(b.find_last_not_of('0') + 1);
+    if (b.back() == '.') b.pop_back();
+    std::snprintf(text, sizeof text, "bar %.0f, beat %s", bar + whole_bars + 1, b.c_str());
     return text;
+}
+
+// libsmf asserts, and so ends the program, on some malformed events, and
+// its times overflow on absurd ones; so the file's structure is walked here
+// first and a file that breaks it is refused with the reason. Returns "" for
+// a sound file.
+std::string structure_fault(std::span<const uint8_t> bytes) {
+    size_t at = 0;
+    auto take = [&](size_t n) -> uint32_t {
+        uint32_t value = 0;
+        for (size_t i = 0; i < n; ++i) value = value << 8 | bytes[at++];
+        return value;
+    };
+    if (bytes.size() < 14 || take(4) != 0x4D546864 || take(4) < 6) return "its header is cut short";
+    uint32_t format = take(2), tracks = take(2), division = take(2);
+    if (format > 2) return "it has the unknown format " + std::to_string(format);
+    if (division & 0x8000) return "it counts time in SMPTE frames; only files in beats are read";
+    if (division == 0) return "its header gives no pulses per quarter note";
+    if (tracks == 0) return "it holds no tracks";
+    at = 8 + (uint32_t{bytes[4]} << 24 | uint32_t{bytes[5]} << 16 | uint32_t{bytes[6]} << 8 | bytes[7]);
+    uint32_t found = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < 8) return "a chunk is cut short";
+        uint32_t id = take(4), length = take(4);
+        if (length > bytes.size() - at) return "chunk " + std::to_string(found + 1) + " is cut short";
+        size_t end = at + length;
+        if (id != 0x4D54726B) { // other chunks are skipped, as the format asks
+            at = end;
+            continue;
+        }
+        ++found;
+        std::string track = "track " + std::to_string(found) + ": ";
+        auto number = [&](uint32_t* value) { // a variable-length number, at most four bytes
+            *value = 0;
+            for (int i = 0; i < 4 && at < end; ++i) {
+                uint8_t b = bytes[at++];
+                *value = *value << 7 | (b & 0x7F);
+                if (!(b & 0x80)) return true;
+            }
+            return false;
+        };
+        uint8_t running = 0;
+        uint64_t pulses = 0;
+        bool ended = false;
+        while (at < end && !ended) {
+            uint32_t delta = 0, size = 0;
+            if (!number(&delta) || at >= end) return track + "an event is cut short";
+            if ((pulses += delta) > 0x0FFFFFFF) return track + "it lasts too long";
+            uint8_t status = bytes[at];
+            if (status == 0xFF || status == 0xF0 || status == 0xF7) {
+                at += status == 0xFF ? 2 : 1;
+                if (at > end || !number(&size) || size > end - at) return track + "an event is cut short";
+                ended = status == 0xFF && bytes[at - 2] == 0x2F;
+                at += size;
+                running = 0; // meta and system exclusive events end running status
+                continue;
+            }
+            if (status > 0xF0) return track + "it holds a system message that files do not carry";
+            if (status & 0x80) running = bytes[at++];
+            else if (!running) return track + "a data byte comes without a status byte";
+            size = (running & 0xE0) == 0xC0 ? 1 : 2; // program change and channel pressure take one
+            for (; size > 0; --size)
+                if (at >= end || bytes[at++] & 0x80) return track + "an event is cut short";
+        }
+        if (!ended) return track + "it has no end-of-track event";
+        at = end;
+    }
+    if (found != tracks)
+        return "its header announces " + std::to_string(tracks) + " tracks but it holds " + std::to_string(found);
+    return "";
 }
 
 // The one voice: at each frame the latest started of the held notes, the
@@ -210,6 +287,10 @@ bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiM
         errors.push_back("not a Standard MIDI File (it does not start with \"MThd\")");
         return false;
     }
+    if (std::string fault = structure_fault(bytes); !fault.empty()) {
+        errors.push_back("the MIDI file is damaged: " + fault);
+        return false;
+    }
     // libsmf reads on past many faults ("continuing anyway"); a file it had
     // to complain about is refused rather than half converted.
     std::vector<std::string> lines;
@@ -226,10 +307,6 @@ bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiM
         return false;
     }
     const smf_t* smf = file.smf;
-    if (smf->ppqn <= 0) {
-        errors.push_back("the file counts time in SMPTE frames; only files in beats are read");
-        return false;
-    }
 
     std::vector<RawNote> notes;
     if (options.track > smf->number_of_tracks) {
@@ -257,6 +334,10 @@ bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiM
         return false;
     }
     for (const RawNote& note : notes) {
+        if (note.start >= to_frame(LONGEST_SONG)) {
+            errors.push_back(bar_and_beat(smf, note.pulses) + ": the note starts four hours or more into the file, later than a song may last");
+            break;
+        }
         if (note.key <= MIDI_HIGHEST_NOTE) continue;
         errors.push_back(bar_and_beat(smf, note.pulses) + ": note " + std::to_string(note.key) + " (" +
                          key_name(note.key) + ") is above the highest note the machine plays, " +
