@@ -178,32 +178,6 @@ void errors_only(void*, bool is_error, const char* text) {
     if (is_error) std::fputs(text, stderr);
 }
 
-void put_le(std::vector<uint8_t>* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-// A WAV file of 32-bit float samples, one channel.
-std::vector<uint8_t> wav_file(const std::vector<float>& samples) {
-    uint32_t data_bytes = static_cast<uint32_t>(samples.size() * sizeof(float));
-    std::vector<uint8_t> out;
-    for (char c : std::string("RIFF")) out.push_back(static_cast<uint8_t>(c));
-    put_le(&out, 36 + data_bytes, 4);
-    for (char c : std::string("WAVEfmt ")) out.push_back(static_cast<uint8_t>(c));
-    put_le(&out, 16, 4);
-    put_le(&out, 3, 2); // IEEE float
-    put_le(&out, 1, 2);
-    put_le(&out, SOUND_RATE, 4);
-    put_le(&out, SOUND_RATE * 4, 4);
-    put_le(&out, 4, 2);
-    put_le(&out, 32, 2);
-    for (char c : std::string("data")) out.push_back(static_cast<uint8_t>(c));
-    put_le(&out, data_bytes, 4);
-    size_t at = out.size();
-    out.resize(at + data_bytes);
-    if (data_bytes) std::memcpy(out.data() + at, samples.data(), data_bytes);
-    return out;
-}
-
 bool write_file(const char* path, std::span<const uint8_t> bytes, const char* what) {
     std::string reason;
     if (File_replace(path, bytes, &reason)) return true;
@@ -278,7 +252,7 @@ int main(int argc, char** argv) {
         Computer_save_state(&computer, &state);
         written = write_file(args.save_state, state, "state");
     }
-    if (args.wav) written = write_file(args.wav, wav_file(sound), "sound") && written;
+    if (args.wav) written = write_file(args.wav, Headless_wav_file(sound), "sound") && written;
 
     Computer_detach_cartridge(&computer);
     Cartridge_free(&cartridge);

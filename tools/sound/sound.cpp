@@ -33,8 +33,7 @@ std::vector<Token> split_line(std::string_view line) {
             continue;
         }
         size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != ';')
-            ++i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != ';') ++i;
         tokens.push_back({line.substr(start, i - start), static_cast<int>(start) + 1});
     }
     return tokens;
@@ -81,7 +80,7 @@ bool valid_name(std::string_view name) {
 }
 
 class Parser {
-public:
+  public:
     SoundFile file;
 
     void line(std::string_view text, int number) {
@@ -92,7 +91,8 @@ public:
         if (word == "effect" || word == "song")
             block_line(tokens, word == "effect" ? SoundKind::effect : SoundKind::song);
         else if (!block())
-            error(tokens[0], "'" + std::string(word) + "' outside a block; start one with 'effect NAME' or 'song NAME'");
+            error(tokens[0],
+                  "'" + std::string(word) + "' outside a block; start one with 'effect NAME' or 'song NAME'");
         else if (word == "speed")
             speed_line(tokens);
         else if (word == "mark")
@@ -107,11 +107,11 @@ public:
         if (block()) close_block();
     }
 
-private:
+  private:
     int line_number = 0;
     bool looped = false;
     bool marked = false;
-    int loop_column = 0;
+    int step_lines = 0; // in the current block, good or not
 
     SoundBlock* block() { return file.blocks.empty() ? nullptr : &file.blocks.back(); }
 
@@ -127,7 +127,8 @@ private:
     }
 
     // A number in [low, high] from tokens[i], or an error naming `what`.
-    std::optional<int> number(const std::vector<Token>& tokens, size_t i, const char* what, int low, int high) {
+    std::optional<int> number(const std::vector<Token>& tokens, size_t i, const char* what, int low,
+                              int high) {
         if (i >= tokens.size()) {
             error(tokens.back().column + static_cast<int>(tokens.back().text.size()),
                   std::string("missing ") + what);
@@ -144,7 +145,7 @@ private:
 
     void close_block() {
         SoundBlock& b = file.blocks.back();
-        if (b.steps.empty()) file.errors.push_back({b.line, 1, "'" + b.name + "' has no steps"});
+        if (step_lines == 0) file.errors.push_back({b.line, 1, "'" + b.name + "' has no steps"});
     }
 
     void block_line(const std::vector<Token>& tokens, SoundKind kind) {
@@ -154,12 +155,14 @@ private:
         b.line = line_number;
         looped = false;
         marked = false;
+        step_lines = 0;
         if (tokens.size() < 2) {
             error(tokens[0].column + static_cast<int>(tokens[0].text.size()), "missing name");
         } else {
             b.name = std::string(tokens[1].text);
             if (!valid_name(b.name)) {
-                error(tokens[1], "bad name '" + b.name + "': letters, digits and '_', not starting with a digit");
+                error(tokens[1],
+                      "bad name '" + b.name + "': letters, digits and '_', not starting with a digit");
             } else {
                 for (const SoundBlock& other : file.blocks)
                     if (other.name == b.name)
@@ -176,7 +179,8 @@ private:
             error(tokens[0], "'speed' must come before the block's first step");
             return;
         }
-        if (std::optional<int> speed = number(tokens, 1, "speed", 1, SOUND_MAX_SPEED)) block()->speed = *speed;
+        if (std::optional<int> speed = number(tokens, 1, "speed", 1, SOUND_MAX_SPEED))
+            block()->speed = *speed;
         no_more(tokens, 2);
     }
 
@@ -194,12 +198,12 @@ private:
         else if (b.mark >= static_cast<int>(b.steps.size()))
             error(tokens[0], "'loop' has no steps to repeat");
         looped = true;
-        loop_column = tokens[0].column;
         b.loop = true;
         no_more(tokens, 1);
     }
 
     void step_line(const std::vector<Token>& tokens) {
+        ++step_lines;
         if (looped) {
             error(tokens[0], "nothing may follow 'loop' in a block");
             return;
@@ -221,9 +225,11 @@ private:
                 return;
             }
             step.note = *note;
-            if (!wave(tokens, 1, &step)) return;
-            std::optional<int> volume = number(tokens, 2, "volume", 0, 255);
-            if (!volume) return;
+            // Both fields are checked, so one run reports both of their problems.
+            bool waved = wave(tokens, 1, &step);
+            std::optional<int> volume =
+                tokens.size() > 1 ? number(tokens, 2, "volume", 0, 255) : std::nullopt;
+            if (!waved || !volume) return;
             step.volume = *volume;
             i = 3;
         }
@@ -362,7 +368,8 @@ std::vector<std::string> Sound_check(const SoundFile& file) {
             if (file.blocks[j].name == b.name) problems.push_back(where + "defined twice");
         if (!in(b.speed, 1, SOUND_MAX_SPEED)) problems.push_back(where + "speed out of range");
         if (b.steps.empty()) problems.push_back(where + "no steps");
-        if (!in(b.mark, 0, static_cast<int>(b.steps.size())) || (b.loop && b.mark == static_cast<int>(b.steps.size())))
+        if (!in(b.mark, 0, static_cast<int>(b.steps.size())) ||
+            (b.loop && b.mark == static_cast<int>(b.steps.size())))
             problems.push_back(where + "the mark is past the last step");
         for (size_t s = 0; s < b.steps.size(); ++s) {
             const SoundStep& st = b.steps[s];
@@ -370,7 +377,8 @@ std::vector<std::string> Sound_check(const SoundFile& file) {
                       in(st.length, 1, SOUND_MAX_LENGTH) && in(st.fade, -SOUND_MAX_FADE, SOUND_MAX_FADE) &&
                       in(st.slide, -SOUND_MAX_SLIDE, SOUND_MAX_SLIDE) && in(st.arp1, 0, SOUND_MAX_ARP) &&
                       in(st.arp2, 0, SOUND_MAX_ARP) && in(static_cast<int>(st.wave), 0, 3);
-            if (!ok) problems.push_back(where + "step " + std::to_string(s + 1) + " has a value out of range");
+            if (!ok)
+                problems.push_back(where + "step " + std::to_string(s + 1) + " has a value out of range");
         }
     }
     return problems;
@@ -395,9 +403,10 @@ std::string Sound_include_text(const SoundFile& file, std::string_view prefix) {
                 wave = static_cast<int>(st.wave) & 3;
             }
             int frames = Sound_step_frames(b, st);
-            std::snprintf(line, sizeof line, "        .byte %d, %d, %d, %d, %d, %d, 0x%02X ; %s\n", note, wave,
-                          rest ? 0 : st.volume, frames < MAX_FRAMES ? frames : MAX_FRAMES, rest ? 0 : st.fade & 0xFF,
-                          rest ? 0 : st.slide & 0xFF, rest ? 0 : (st.arp1 << 4 | st.arp2),
+            std::snprintf(line, sizeof line, "        .byte %d, %d, %d, %d, %d, %d, 0x%02X ; %s\n", note,
+                          wave, rest ? 0 : st.volume, frames < MAX_FRAMES ? frames : MAX_FRAMES,
+                          rest ? 0 : st.fade & 0xFF, rest ? 0 : st.slide & 0xFF,
+                          rest ? 0 : (st.arp1 << 4 | st.arp2),
                           rest ? "rest" : Sound_note_name(st.note).c_str());
             text += line;
             for (frames -= MAX_FRAMES; frames > 0; frames -= MAX_FRAMES) {

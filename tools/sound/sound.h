@@ -21,14 +21,14 @@
 #include <string_view>
 #include <vector>
 
-constexpr int SOUND_NOTES = 108;         // notes 0..107; 69 is A4 (440 Hz), 60 is C4
-constexpr int SOUND_REST = -1;           // a step's note when it is a rest
-constexpr int SOUND_MAX_LENGTH = 65535;  // steps one line may last
-constexpr int SOUND_MAX_SPEED = 255;     // frames per step
-constexpr int SOUND_DEFAULT_SPEED = 6;   // when a block names none
-constexpr int SOUND_MAX_ARP = 15;        // semitones an arpeggio offset may add
-constexpr int SOUND_MAX_SLIDE = 107;     // semitones a pitch slide may move per frame
-constexpr int SOUND_MAX_FADE = 255;      // volume a fade may move per frame
+constexpr int SOUND_NOTES = 108;        // notes 0..107; 69 is A4 (440 Hz), 60 is C4
+constexpr int SOUND_REST = -1;          // a step's note when it is a rest
+constexpr int SOUND_MAX_LENGTH = 65535; // steps one line may last
+constexpr int SOUND_MAX_SPEED = 255;    // frames per step
+constexpr int SOUND_DEFAULT_SPEED = 6;  // when a block names none
+constexpr int SOUND_MAX_ARP = 15;       // semitones an arpeggio offset may add
+constexpr int SOUND_MAX_SLIDE = 107;    // semitones a pitch slide may move per frame
+constexpr int SOUND_MAX_FADE = 255;     // volume a fade may move per frame
 
 enum class SoundWave : uint8_t { sine, saw, square, noise }; // the APU's waveform numbers
 
@@ -52,7 +52,7 @@ enum class SoundKind : uint8_t { effect, song };
 
 struct SoundBlock {
     SoundKind kind = SoundKind::song;
-    std::string name; // a symbol: letters, digits and '_', not starting with a digit
+    std::string name;                // a symbol: letters, digits and '_', not starting with a digit
     int speed = SOUND_DEFAULT_SPEED; // frames per step, 1..255
     std::vector<SoundStep> steps;
     bool loop = false; // after the last step, play again from `mark`
