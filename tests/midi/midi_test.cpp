@@ -175,9 +175,15 @@ TEST(MidiMelody, ProblemsAreNamed) {
         {damaged([](auto& b) { b.resize(20); }), {}, {damage + "a chunk is cut short"}},
         {damaged([](auto& b) { b.resize(b.size() - 1); }), {}, {damage + "chunk 1 is cut short"}},
         {damaged([](auto& b) { b[11] = 2; }), {}, {damage + "its header announces 2 tracks but it holds 1"}},
-        {damaged([](auto& b) { b[12] = 0xE7; }), {}, {damage + "it counts time in SMPTE frames; only files in beats are read"}},
-        {damaged([](auto& b) { b[23] = 0x00; }), {}, {damage + "track 1: a data byte comes without a status byte"}},
-        {damaged([](auto& b) { b.insert(b.end() - 4, 0x80); }), {}, {damage + "track 1: an event is cut short"}},
+        {damaged([](auto& b) { b[12] = 0xE7; }),
+         {},
+         {damage + "it counts time in SMPTE frames; only files in beats are read"}},
+        {damaged([](auto& b) { b[23] = 0x00; }),
+         {},
+         {damage + "track 1: a data byte comes without a status byte"}},
+        {damaged([](auto& b) { b.insert(b.end() - 4, 0x80); }),
+         {},
+         {damage + "track 1: an event is cut short"}},
     };
     for (const auto& c : cases) {
         MidiMelody melody = read(c.bytes, c.options);
@@ -201,8 +207,9 @@ TEST(MidiSong, OneFrameAStepWithRestsBetween) {
         s.length = length;
         return s;
     };
-    const SoundStep expected[] = {step(SOUND_REST, 0, 10), step(60, 255, 10), step(62, 129, 5),
-                                  step(SOUND_REST, 0, 5), step(64, 2, SOUND_MAX_LENGTH), step(64, 2, 4)};
+    const SoundStep expected[] = {
+        step(SOUND_REST, 0, 10),       step(60, 255, 10), step(62, 129, 5), step(SOUND_REST, 0, 5),
+        step(64, 2, SOUND_MAX_LENGTH), step(64, 2, 4)};
     ASSERT_EQ(song.steps.size(), std::size(expected));
     for (size_t i = 0; i < song.steps.size(); ++i) {
         SCOPED_TRACE(i);

@@ -7,6 +7,7 @@
 #include <smf.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +33,7 @@ std::vector<std::string>* library_lines = nullptr;
 void keep_library_line(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
     if (!library_lines || !message) return;
     std::string line = message;
+    if (line.find("Expected MTrk signature") != std::string::npos) return; // unknown chunks are skipped
     for (const char* prefix : {"SMF warning: ", "SMF error: "})
         if (line.rfind(prefix, 0) == 0) line.erase(0, std::strlen(prefix));
     if (std::find(library_lines->begin(), library_lines->end(), line) == library_lines->end())
@@ -146,18 +148,20 @@ std::string structure_fault(std::span<const uint8_t> bytes) {
         for (size_t i = 0; i < n; ++i) value = value << 8 | bytes[at++];
         return value;
     };
-    if (bytes.size() < 14 || take(4) != 0x4D546864 || take(4) < 6) return "its header is cut short";
+    if (bytes.size() < 14 || take(4) != 0x4D546864 || take(4) != 6) return "its header is not 6 bytes long";
     uint32_t format = take(2), tracks = take(2), division = take(2);
+    if (format == 2) return "it is of format 2 (independent patterns), which is not read";
     if (format > 2) return "it has the unknown format " + std::to_string(format);
     if (division & 0x8000) return "it counts time in SMPTE frames; only files in beats are read";
     if (division == 0) return "its header gives no pulses per quarter note";
     if (tracks == 0) return "it holds no tracks";
-    at = 8 + (uint32_t{bytes[4]} << 24 | uint32_t{bytes[5]} << 16 | uint32_t{bytes[6]} << 8 | bytes[7]);
     uint32_t found = 0;
     while (at < bytes.size()) {
         if (bytes.size() - at < 8) return "a chunk is cut short";
         uint32_t id = take(4), length = take(4);
         if (length > bytes.size() - at) return "chunk " + std::to_string(found + 1) + " is cut short";
+        for (int shift = 0; shift < 32; shift += 8)
+            if (!std::isalnum((id >> shift) & 0xFF)) return "a chunk's name is not letters and digits";
         size_t end = at + length;
         if (id != 0x4D54726B) { // other chunks are skipped, as the format asks
             at = end;
@@ -184,15 +188,20 @@ std::string structure_fault(std::span<const uint8_t> bytes) {
             uint8_t status = bytes[at];
             if (status == 0xFF || status == 0xF0 || status == 0xF7) {
                 at += status == 0xFF ? 2 : 1;
+                uint8_t type = status == 0xFF && at <= end ? bytes[at - 1] : 0;
                 if (at > end || !number(&size) || size > end - at) return track + "an event is cut short";
-                ended = status == 0xFF && bytes[at - 2] == 0x2F;
+                if ((type == 0x51 && size != 3) || (type == 0x58 && size != 4))
+                    return track + "a tempo or time signature is not of its size";
+                ended = type == 0x2F;
                 at += size;
                 running = 0; // meta and system exclusive events end running status
                 continue;
             }
             if (status > 0xF0) return track + "it holds a system message that files do not carry";
-            if (status & 0x80) running = bytes[at++];
-            else if (!running) return track + "a data byte comes without a status byte";
+            if (status & 0x80)
+                running = bytes[at++];
+            else if (!running)
+                return track + "a data byte comes without a status byte";
             size = (running & 0xE0) == 0xC0 ? 1 : 2; // program change and channel pressure take one
             for (; size > 0; --size)
                 if (at >= end || bytes[at++] & 0x80) return track + "an event is cut short";
@@ -201,7 +210,8 @@ std::string structure_fault(std::span<const uint8_t> bytes) {
         at = end;
     }
     if (found != tracks)
-        return "its header announces " + std::to_string(tracks) + " tracks but it holds " + std::to_string(found);
+        return "its header announces " + std::to_string(tracks) + " tracks but it holds " +
+               std::to_string(found);
     return "";
 }
 
@@ -224,8 +234,10 @@ std::vector<MidiNote> one_voice(const std::vector<RawNote>& notes) {
         int frame = points[p].first;
         for (; p < points.size() && points[p].first == frame; ++p) {
             int k = points[p].second;
-            if (k > 0) held.insert(static_cast<size_t>(k - 1));
-            else held.erase(static_cast<size_t>(-k - 1));
+            if (k > 0)
+                held.insert(static_cast<size_t>(k - 1));
+            else
+                held.erase(static_cast<size_t>(-k - 1));
         }
         if (!voice.empty() && voice.back().end == 0) voice.back().end = frame;
         if (held.empty()) continue;
@@ -317,25 +329,30 @@ bool Midi_read(std::span<const uint8_t> bytes, const MidiOptions& options, MidiM
     for (int t = 1; t <= smf->number_of_tracks; ++t) {
         smf_track_t* track = smf_get_track_by_number(smf, t);
         if (!track) continue;
-        bool wanted = options.track ? t == options.track
-                                    : (options.channel || !melody->track) && track_has_notes(track, options.channel);
+        bool wanted = options.track
+                          ? t == options.track
+                          : (options.channel || !melody->track) && track_has_notes(track, options.channel);
         if (!wanted) continue;
         if (!melody->track) melody->track = t;
         collect_notes(track, options.channel, &notes);
     }
-    std::stable_sort(notes.begin(), notes.end(), [](const RawNote& a, const RawNote& b) {
-        return a.start < b.start;
-    });
+    std::stable_sort(notes.begin(), notes.end(),
+                     [](const RawNote& a, const RawNote& b) { return a.start < b.start; });
     if (notes.empty()) {
         std::string on_channel = options.channel ? " on channel " + std::to_string(options.channel) : "";
-        if (options.track) errors.push_back("track " + std::to_string(options.track) + " has no notes" + on_channel);
-        else if (options.channel) errors.push_back("no track has notes" + on_channel);
-        else errors.push_back("the file has no notes");
+        if (options.track)
+            errors.push_back("track " + std::to_string(options.track) + " has no notes" + on_channel);
+        else if (options.channel)
+            errors.push_back("no track has notes" + on_channel);
+        else
+            errors.push_back("the file has no notes");
         return false;
     }
     for (const RawNote& note : notes) {
         if (note.start >= to_frame(LONGEST_SONG)) {
-            errors.push_back(bar_and_beat(smf, note.pulses) + ": the note starts four hours or more into the file, later than a song may last");
+            errors.push_back(
+                bar_and_beat(smf, note.pulses) +
+                ": the note starts four hours or more into the file, later than a song may last");
             break;
         }
         if (note.key <= MIDI_HIGHEST_NOTE) continue;
