@@ -4,6 +4,8 @@
 #                                 `.start` line), to the bytes its comments show
 #                                 ("; 10 00 12"); a whole program also run for
 #                                 60 frames, ending by itself or at the limit;
+#   ```snd NAME.snd               converted with lumacor-sound to NAME.inc beside it,
+#                                 for the examples after it to include;
 #   ```console                    "$ COMMAND" lines run in order, from a folder
 #                                 holding that page's named examples and `build`;
 #                                 the lines under a command must appear, in
@@ -11,7 +13,7 @@
 # usage: docs_examples.sh SOURCE_DIR BUILD_DIR
 set -u
 src=$1 build=$2
-asm=$build/tools/asm/lumacor-asm run=$build/tools/run/lumacor-run
+asm=$build/tools/asm/lumacor-asm run=$build/tools/run/lumacor-run sound=$build/tools/sound/lumacor-sound
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 examples=0
@@ -42,6 +44,10 @@ try_asm() { # doc:line, file, "fragment" or ""
   ((status == 0 || status == 3)) || { fail "$1: lumacor-run ended with status $status:"; cat "$2.log"; }
 }
 
+try_snd() { # doc:line, file
+  "$sound" "$2" -o "${2%.snd}.inc" > "$2.log" 2>&1 || { fail "$1: does not convert:"; cat "$2.log"; }
+}
+
 try_console() { # doc:line, file
   local k=0 line dir=${2%/*}
   : > "$2.sh"
@@ -69,9 +75,9 @@ for doc in "$src"/README.md "$src"/docs/*.md; do
     examples=$((examples + 1))
     "try_$kind" "$name:$at" "$dir/$file" "$marker"
   done < <(awk -v dir="$dir" '
-    out == "" && /^```(asm|console)( |$)/ {
-      kind = substr($1, 4); file = kind "-" NR (kind == "asm" ? ".asm" : ".txt"); marker = ""
-      for (i = 2; i <= NF; i++) if ($i ~ /\.asm$/) file = $i; else marker = $i
+    out == "" && /^```(asm|console|snd)( |$)/ {
+      kind = substr($1, 4); file = kind "-" NR (kind == "console" ? ".txt" : "." kind); marker = ""
+      for (i = 2; i <= NF; i++) if ($i ~ /\.(asm|snd)$/) file = $i; else marker = $i
       out = dir "/" file; printf "" > out; print kind, NR, file, marker; next
     }
     out != "" && /^```/ { close(out); out = ""; next }

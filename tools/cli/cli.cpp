@@ -29,7 +29,8 @@ void Cli_init(CLI::App& app, const CliTool& tool) {
     app.name(tool.name);
     app.description(tool.summary);
     app.set_help_flag("-h,--help", "print this help and exit");
-    app.set_version_flag("--version", Cli_version_line(tool.name), "print the version and the commit and exit");
+    app.set_version_flag("--version", Cli_version_line(tool.name),
+                         "print the version and the commit and exit");
     app.footer("\nExample:\n" + indented(tool.example) + "\nExit status:\n" + indented(tool.exits));
 }
 

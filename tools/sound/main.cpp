@@ -57,7 +57,8 @@ std::string prefix_from(const std::string& path) {
 
 bool write(const std::string& path, const std::string& text) {
     std::string reason;
-    if (File_replace(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, &reason)) return true;
+    if (File_replace(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, &reason))
+        return true;
     std::fprintf(stderr, "lumacor-sound: could not write %s: %s\n", path.c_str(), reason.c_str());
     return false;
 }

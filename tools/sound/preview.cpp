@@ -12,20 +12,20 @@ extern const char lumacor_inc_text[];
 extern const char sound_inc_text[];
 
 std::string Sound_player_source(const std::string& label, bool effect) {
-    return "; Plays one sound: the smallest player.\n"
+    return "; The smallest player: starts one sound, then steps the driver once a frame.\n"
            "        .include \"lumacor.inc\"\n"
-           "SND_RAM = 0xDFE0\n"
+           "SND_RAM = 0xDFE0                ; the driver's work RAM\n"
            "        .vector 0, frame\n"
            "        .start\n"
            "        CALL  snd_init\n"
            "        LDW   p0, " +
            label + "\n" + (effect ? "        CALL  snd_effect\n" : "        CALL  snd_music\n") +
-           "        EI\n"
+           "        EI                      ; frame interrupts on\n"
            "idle:   JMP   idle\n"
            "frame:  CALL  snd_frame\n"
            "        RETI\n"
-           "        .include \"sound.inc\"\n"
-           "        .include \"sounds.inc\"\n";
+           "        .include \"sound.inc\"     ; the driver\n"
+           "        .include \"sounds.inc\"    ; the data lumacor-sound wrote\n";
 }
 
 bool Sound_preview(const std::string& include_text, const std::string& label, bool effect, int frames,

@@ -145,7 +145,8 @@ class Parser {
 
     void close_block() {
         SoundBlock& b = file.blocks.back();
-        if (step_lines == 0) file.errors.push_back({b.line, 1, "'" + b.name + "' has no steps"});
+        if (step_lines == 0 && !b.name.empty())
+            file.errors.push_back({b.line, 1, "'" + b.name + "' has no steps"});
     }
 
     void block_line(const std::vector<Token>& tokens, SoundKind kind) {
