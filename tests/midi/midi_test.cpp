@@ -74,6 +74,15 @@ TEST(MidiMelody, FramesFollowTheFilesTime) {
          },
          {},
          {{0, 30, 60, 100}, {31, 63, 60, 100}}},
+        {"a key struck again while it sounds ends it there",
+         [] {
+             MidiTrackWriter t;
+             t.note(0, 2 * Q, 60);
+             t.note(Q, 2 * Q, 60); // its note-off comes first, and ends it
+             return std::vector{t};
+         },
+         {},
+         {{0, 30, 60, 100}, {31, 63, 60, 100}}},
         {"a very short note lasts a frame",
          [] {
              MidiTrackWriter t;
@@ -152,6 +161,9 @@ TEST(MidiMelody, ProblemsAreNamed) {
     high.note(9 * Q + Q / 2, Q, 120);  // bar 3, beat 2.5
     high.note(11 * Q + Q / 2, Q, 110); // bar 4, beat 2 (eighths)
     high.note(14 * Q, Q, 107);         // the highest note plays
+    MidiTrackWriter midbar;            // 3/4 from the middle of the first bar starts bar 2
+    midbar.signature(2 * Q, 3, 2);
+    midbar.note(5 * Q, Q, 110);
     auto damaged = [&](auto change) {
         std::vector<uint8_t> bytes = midi_file({plain});
         change(bytes);
@@ -168,6 +180,9 @@ TEST(MidiMelody, ProblemsAreNamed) {
          {"bar 2, beat 3: note 108 (C8) is above the highest note the machine plays, 107 (B7)",
           "bar 3, beat 2.5: note 120 (C9) is above the highest note the machine plays, 107 (B7)",
           "bar 4, beat 2: note 110 (D8) is above the highest note the machine plays, 107 (B7)"}},
+        {midi_file({midbar}),
+         {},
+         {"bar 3, beat 1: note 110 (D8) is above the highest note the machine plays, 107 (B7)"}},
         {midi_file({plain}), {.track = 3}, {"there is no track 3: the file has 1"}},
         {midi_file({plain}), {.channel = 2}, {"no track has notes on channel 2"}},
         {midi_file({plain, MidiTrackWriter{}}), {.track = 2}, {"track 2 has no notes"}},

@@ -186,7 +186,10 @@ std::string structure_fault(std::span<const uint8_t> bytes) {
             if (!number(&delta) || at >= end) return track + "an event is cut short";
             if ((pulses += delta) > 0x0FFFFFFF) return track + "it lasts too long";
             uint8_t status = bytes[at];
-            if (status == 0xFF || status == 0xF0 || status == 0xF7) {
+            // libsmf takes a 0xF7 packet for an escaped real-time message and
+            // fails on most others; melodies do without them.
+            if (status == 0xF7) return track + "it holds an escaped (0xF7) event, which is not read";
+            if (status == 0xFF || status == 0xF0) {
                 at += status == 0xFF ? 2 : 1;
                 uint8_t type = status == 0xFF && at <= end ? bytes[at - 1] : 0;
                 if (at > end || !number(&size) || size > end - at) return track + "an event is cut short";
