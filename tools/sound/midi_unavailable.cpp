@@ -4,6 +4,7 @@
 
 bool Midi_read(std::span<const uint8_t>, const MidiOptions&, MidiMelody* melody) {
     *melody = MidiMelody{};
-    melody->errors.push_back("this build reads no MIDI files: libsmf (libsmf-dev) was missing when it was built");
+    melody->errors.push_back(
+        "this build reads no MIDI files: libsmf (libsmf-dev) was missing when it was built");
     return false;
 }
