@@ -15,6 +15,7 @@ if [ "${1:-test}" != play ]; then
     git libgtest-dev libgmock-dev libbenchmark-dev tiled
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
     clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
+    libsmf-dev musescore3
   )
 fi
 packages+=("${@:2}")

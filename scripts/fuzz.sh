@@ -14,13 +14,13 @@ dir=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLUMACOR_SANITIZE=ON -DLUMACOR_FUZZ=ON -DLUMACOR_BENCH=OFF >/dev/null
-cmake --build "$dir" -j"$jobs" --target fuzz_machine fuzz_asm fuzz_dis fuzz_snapshot fuzz_png fuzz_map fuzz_dap fuzz_sound_text
+cmake --build "$dir" -j"$jobs" --target fuzz_machine fuzz_asm fuzz_dis fuzz_snapshot fuzz_png fuzz_map fuzz_dap fuzz_sound_text fuzz_midi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$dir/fuzz/crashes"
 status=0
-for target in machine asm dis snapshot png map dap sound_text; do
+for target in machine asm dis snapshot png map dap sound_text midi; do
   cp -r "fuzz/corpus/$target" "$work/$target"
   echo "== fuzz_$target: ${seconds} s =="
   if ! UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -16,6 +16,7 @@
 #include "cartridge/cartridge_file.h"
 #include "cli.h"
 #include "headless.h"
+#include "midi.h"
 #include "preview.h"
 #include "sound.h"
 
@@ -29,7 +30,8 @@ const CliTool tool = {
     "convert sound text (effects and songs) to data for the sound.inc driver, and preview it exactly",
     "lumacor-sound sounds.snd -o sounds.inc\n"
     "lumacor-sound sounds.snd --wav jump.wav --play jump --frames 60\n"
-    "lumacor-sound sounds.snd --listen --play title",
+    "lumacor-sound sounds.snd --listen --play title\n"
+    "lumacor-sound tune.mid -o tune.inc --track 2 --wave saw",
     "0 success, 1 the input has errors or a file failed (nothing written), 2 wrong usage",
 };
 
@@ -87,13 +89,62 @@ bool listen(const std::vector<float>& samples) {
     return true;
 }
 
+// MIDI files: what is taken from them and how it sounds (midi.h).
+struct MidiArguments {
+    MidiOptions options;
+    std::string wave = "square";
+    bool given = false; // any of the options below
+};
+
+void add_midi_options(CLI::App& app, MidiArguments* midi) {
+    auto given = [midi](auto) { midi->given = true; };
+    app.add_option("--track", midi->options.track,
+                   "MIDI: the track to take notes from, from 1 (default: the first with notes)")
+        ->check(CLI::Range(1, 65535))
+        ->each(given);
+    app.add_option("--channel", midi->options.channel,
+                   "MIDI: only notes on this channel, 1-16 (from every track unless --track)")
+        ->check(CLI::Range(1, 16))
+        ->each(given);
+    app.add_option("--wave", midi->wave, "MIDI: the notes' waveform: sine, saw, square (default) or noise")
+        ->check(CLI::IsMember({"sine", "saw", "square", "noise"}))
+        ->each(given);
+    app.add_option("--volume", midi->options.volume,
+                   "MIDI: one volume for every note, 0-255 (default: from each velocity)")
+        ->check(CLI::Range(0, 255))
+        ->each(given);
+    app.add_flag_callback(
+        "--loop", [midi] { midi->options.loop = midi->given = true; },
+        "MIDI: the song starts again when it ends");
+}
+
+bool is_midi(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".mid" || extension == ".midi" || Midi_is_midi(bytes);
+}
+
+// The melody of a MIDI file as one song, "song"; its problems as "FILE: message".
+bool read_midi(const std::string& path, const std::vector<uint8_t>& bytes, MidiArguments midi,
+               SoundFile* file) {
+    const char* const waves[] = {"sine", "saw", "square", "noise"};
+    for (int w = 0; w < 4; ++w)
+        if (midi.wave == waves[w]) midi.options.wave = static_cast<SoundWave>(w);
+    const MidiOptions& options = midi.options;
+    MidiMelody melody;
+    bool ok = Midi_read(bytes, options, &melody);
+    for (const std::string& e : melody.errors) std::fprintf(stderr, "%s: %s\n", path.c_str(), e.c_str());
+    if (ok) file->blocks.push_back(Midi_song(melody, options));
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Arguments args;
     CLI::App app;
     Cli_init(app, tool);
-    app.add_option("input", args.input, "the sound text (.snd)")->required();
+    app.add_option("input", args.input, "the sound text (.snd), or a MIDI file (.mid)")->required();
     app.add_option("-o", args.output, "write the driver's data as an assembler include");
     app.add_option("--name", args.name, "prefix of the labels, PREFIX_NAME (default: the input's name)");
     app.add_option("--wav", args.wav, "write the preview (48 kHz, 32-bit float, mono) as a WAV file");
@@ -101,6 +152,8 @@ int main(int argc, char** argv) {
     app.add_option("--frames", args.frames, "frames to preview (default 250, four seconds)")
         ->check(CLI::Range(1, 1000000));
     app.add_flag("--listen", args.listen, "play the preview on the speakers");
+    MidiArguments midi;
+    add_midi_options(app, &midi);
     if (int status = Cli_parse(app, tool, argc, argv); status >= 0) return status;
     if (!args.name.empty() && prefix_from(args.name + ".snd") != args.name) {
         std::fprintf(stderr, "lumacor-sound: --name %s: letters, digits and '_', not starting with a digit\n",
@@ -123,7 +176,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", args.input.c_str(), reason.c_str());
         return EXIT_PROBLEMS;
     }
-    SoundFile file = Sound_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    SoundFile file;
+    if (is_midi(args.input, bytes)) {
+        if (!read_midi(args.input, bytes, midi, &file)) return EXIT_PROBLEMS;
+    } else if (midi.given) {
+        std::fprintf(stderr,
+                     "lumacor-sound: --track, --channel, --wave, --volume and --loop are for MIDI files\n");
+        return CLI_USAGE_ERROR;
+    } else {
+        file = Sound_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
     for (const SoundError& e : file.errors)
         std::fprintf(stderr, "%s:%d:%d: %s\n", args.input.c_str(), e.line, e.column, e.message.c_str());
     if (!file.errors.empty()) return EXIT_PROBLEMS;
