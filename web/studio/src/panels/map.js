@@ -4,7 +4,7 @@
 // pasted, flipped and moved around its room with the arrow keys; objects
 // are placed with a type; the rooms' grid moves between rooms. Every edit
 // is written back to the store as Tiled's JSON.
-import { decodePng, encodePng } from '../art.js';
+import { coloursOf, decodePng, encodePng } from '../art.js';
 import {
   FLIP_H, FLIP_V, ROOM_COLUMNS, ROOM_ROWS, beginEdit, brokenCells, copy, fill, flipRegion, gidOf, isMap, moveSelection,
   mapText, newMap, paint, paste, placeObject, readMap, redo, tileColours, undo, writeMap,
@@ -109,12 +109,15 @@ export function mapPanel({ store, say }) {
     }
     drawPicker();
     drawRooms();
-    const problems = broken.length ? `; ${broken.length} cell(s) with more than two colours (marked red)` : '';
+    const notes = [];
+    if (broken.length) notes.push(`${broken.length} cell(s) with more than two colours (marked red)`);
+    if (tileset.count > 16) notes.push(`the tileset has ${tileset.count} colours: the palette holds 16`);
+    const problems = notes.map((note) => `; ${note}`).join('');
     const status = $('map-status');
     status.textContent = `${openName}: room ${room.y * map.roomsWide + room.x} of ${map.roomsWide} x ${map.roomsHigh}, ` +
       `${front ? 'front' : 'back'} layer, tile ${brush.tile}${brush.flips & FLIP_H ? ' ↔' : ''}${
         brush.flips & FLIP_V ? ' ↕' : ''}${problems}`;
-    status.classList.toggle('error', broken.length > 0);
+    status.classList.toggle('error', notes.length > 0);
   }
 
   function drawPicker() {
@@ -299,7 +302,8 @@ export function mapPanel({ store, say }) {
       if (!(bytes instanceof Uint8Array)) throw new Error(`its tileset picture ${next.image} is not in the project`);
       const picture = await decodePng(bytes);
       const bitmap = await createImageBitmap(new ImageData(new Uint8ClampedArray(picture.rgba), picture.width, picture.height));
-      tileset = { picture, bitmap, colours: tileColours(picture, next.columns, next.tileCount) };
+      tileset = { picture, bitmap, colours: tileColours(picture, next.columns, next.tileCount),
+        count: coloursOf(picture).length };
     } catch (error) {
       say(`${name} cannot be edited as a map: ${error.message}`, true);
       return false;
