@@ -29,7 +29,8 @@ void Cli_init(CLI::App& app, const CliTool& tool) {
     app.name(tool.name);
     app.description(tool.summary);
     app.set_help_flag("-h,--help", "print this help and exit");
-    app.set_version_flag("--version", Cli_version_line(tool.name), "print the version and the commit and exit");
+    app.set_version_flag("--version", Cli_version_line(tool.name),
+                         "print the version and the commit and exit");
     app.footer("\nExample:\n" + indented(tool.example) + "\nExit status:\n" + indented(tool.exits));
 }
 
@@ -46,10 +47,22 @@ int Cli_parse(CLI::App& app, const CliTool& tool, int argc, char** argv) {
         std::cout << version.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& error) {
-        std::cerr << tool.name << ": " << error.what() << "\n"
-                  << usage_line(app) << "\n"
-                  << "Run '" << tool.name << " --help' for more.\n";
-        return CLI_USAGE_ERROR;
+        // A mistyped option is the fault to name, not the required argument
+        // that seems missing because of it.
+        std::vector<std::string> extras = app.remaining();
+        if (!extras.empty() && !app.get_allow_extras()) {
+            const std::string& first = extras.front();
+            bool option = first.size() > 1 && first[0] == '-';
+            return Cli_usage_error(app, tool, (option ? "unknown option " : "unexpected argument ") + first);
+        }
+        return Cli_usage_error(app, tool, error.what());
     }
     return -1;
+}
+
+int Cli_usage_error(const CLI::App& app, const CliTool& tool, const std::string& message) {
+    std::cerr << tool.name << ": " << message << "\n"
+              << usage_line(app) << "\n"
+              << "Run '" << tool.name << " --help' for more.\n";
+    return CLI_USAGE_ERROR;
 }

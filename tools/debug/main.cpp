@@ -13,10 +13,25 @@
 
 #include "cartridge/cartridge_file.h"
 #include "channel.h"
+#include "cli.h"
 #include "requests.h"
 #include "window.h"
 
-int main() {
+constexpr CliTool TOOL = {
+    "lumacor-debug",
+    "A debug adapter for lumacor programs: speaks the Debug Adapter Protocol on standard input and output. "
+    "An editor starts it and sends 'launch' with the ROM to debug (see docs/debugging.md).",
+    "lumacor-debug    (started by the editor, which writes the protocol's messages to it)",
+    "0  the editor ended the session, or closed the input between messages\n"
+    "1  the input broke off inside a message, or the editor stopped reading (the reason is on standard "
+    "error)\n"
+    "2  wrong usage",
+};
+
+int main(int argc, char** argv) {
+    CLI::App app;
+    Cli_init(app, TOOL);
+    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
     // A client that stops reading is noticed as a failed write, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
     // Never freed: its reader thread may still be blocked in a read at exit.
