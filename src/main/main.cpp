@@ -3,6 +3,7 @@
 // window is closed; then tears everything down, writing the save file.
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,14 +56,13 @@ int main(int argc, char* argv[]) {
     Cli_init(app, TOOL);
     std::string rom;
     CLI::Option* rom_given = app.add_option("ROM", rom, "the ROM image to play");
-    // The first argument that is not an option is the ROM; what follows it is not read.
-    app.prefix_command();
-    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
-    if (!rom_given->count()) {
-        const std::string first = app.remaining().empty() ? std::string() : app.remaining().front();
-        return Cli_usage_error(app, TOOL,
-                               (first.starts_with('-') ? "unknown option " : "no ROM given before ") + first);
-    }
+    // The first argument that is not an option is the ROM; what follows it
+    // is not read.
+    int read = 1;
+    while (read < argc && argv[read][0] == '-' && argv[read][1] != '\0') ++read;
+    read = std::min(read + 1, argc);
+    if (int status = Cli_parse(app, TOOL, read, argv); status >= 0) return status;
+    if (!rom_given->count()) return Cli_usage_error(app, TOOL, "no ROM given");
     if (!Display_in_reach()) {
         say_no_display();
         return EXIT_NO_DISPLAY;

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "assembler.h"
@@ -26,6 +28,9 @@ constexpr const char* PROBE = R"(
         ST    [p8], 255
 .wait:  JMP   .wait
 )";
+
+// RIFF header, an 18-byte format chunk, a fact chunk and the data chunk's head.
+constexpr size_t WAV_FLOAT_HEADER = 12 + 26 + 12 + 8;
 
 struct RunnerState : testing::Test {
     TempDir dir;
@@ -98,12 +103,9 @@ TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
     EXPECT_EQ(blank.err, "");
     EXPECT_EQ(read_bytes(rom + ".sav"), old_save);
     std::vector<unsigned char> wav = read_bytes(dir.file("w.wav"));
-    ASSERT_EQ(wav.size(), 44u + 2 * 768 * 4);
-    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-    EXPECT_EQ(wav[20], 3) << "IEEE float";
-    EXPECT_EQ(wav[24] | wav[25] << 8 | wav[26] << 16, 48000);
+    ASSERT_EQ(wav.size(), WAV_FLOAT_HEADER + 2 * 768 * 4);
     float first = 0, last = 0;
-    std::memcpy(&first, wav.data() + 44, 4);
+    std::memcpy(&first, wav.data() + WAV_FLOAT_HEADER, 4);
     std::memcpy(&last, wav.data() + wav.size() - 4, 4);
     EXPECT_EQ(first, 1.0f) << "the square wave starts high at full volume";
     EXPECT_NE(last, 0.0f);
@@ -118,6 +120,47 @@ TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
 
     ProcessResult loud = run({"--frames", "2"});
     EXPECT_NE(loud.out.find("out[0x80] <- 0x9\n"), std::string::npos) << "ROM.sav by default";
+}
+
+// The sound files as sound tools and players read them: sox without a
+// warning, Python's wave module for the integer format.
+TEST_F(RunnerState, SoundFilesReadBySoxAndPython) {
+    ASSERT_STRNE(SOX_PATH, "") << "sox is needed (scripts/deps.sh installs it)";
+    ASSERT_STRNE(PYTHON_PATH, "") << "python3 is needed (scripts/deps.sh installs it)";
+    put_probe();
+    const std::vector<std::tuple<const char*, const char*, const char*>> formats{
+        {"f32", "32-bit Floating Point PCM", "25-bit"},
+        {"s16", "16-bit Signed Integer PCM", "16-bit"},
+    };
+    for (const auto& [format, encoding, precision] : formats) {
+        std::string wav = dir.file(std::string(format) + ".wav");
+        ProcessResult r =
+            run({"--frames", "2", "--no-save", "--quiet", "--wav", wav, "--wav-format", format});
+        ASSERT_EQ(r.exit_code, 3) << r.err;
+        ProcessResult info = Process_run({SOX_PATH, "--i", wav});
+        EXPECT_EQ(info.exit_code, 0) << format;
+        EXPECT_EQ(info.err, "") << format << ": sox warns";
+        for (std::string line :
+             {std::string("Channels       : 1\n"), std::string("Sample Rate    : 48000\n"),
+              "Precision      : " + std::string(precision) + "\n", std::string("= 1536 samples"),
+              "Sample Encoding: " + std::string(encoding) + "\n"})
+            EXPECT_NE(info.out.find(line), std::string::npos) << format << " lacks " << line << info.out;
+        // sox decodes the samples too: a full-volume square wave.
+        ProcessResult stat = Process_run({SOX_PATH, wav, "-n", "stat"});
+        EXPECT_EQ(stat.exit_code, 0) << stat.err;
+        std::smatch peak;
+        ASSERT_TRUE(std::regex_search(stat.err, peak, std::regex("Maximum amplitude: +([0-9.]+)")))
+            << stat.err;
+        EXPECT_GT(std::stod(peak[1]), 0.999) << format;
+    }
+    ProcessResult python = Process_run(
+        {PYTHON_PATH, "-c",
+         "import sys, wave\n"
+         "w = wave.open(sys.argv[1])\n"
+         "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(), w.readframes(2).hex())",
+         dir.file("s16.wav")});
+    EXPECT_EQ(python.err, "");
+    EXPECT_EQ(python.out, "1 2 48000 1536 ff7fff7f\n") << "two samples at full scale";
 }
 
 } // namespace

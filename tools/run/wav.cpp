@@ -17,8 +17,10 @@ void put_tag(std::vector<uint8_t>* out, const char (&tag)[5]) {
     for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(tag[i]));
 }
 
-// A float sample as the nearest 16-bit value, full scale at +-1.
+// A float sample as the nearest 16-bit value, full scale at +-1; what is
+// not a number is silence.
 int16_t to_int16(float sample) {
+    if (std::isnan(sample)) return 0;
     float scaled = std::nearbyint(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
     return static_cast<int16_t>(scaled);
 }
