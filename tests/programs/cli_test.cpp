@@ -51,10 +51,12 @@ TEST(CommandLine, HelpShowsUsageOptionsAnExampleAndTheExitStatuses) {
         ProcessResult r = run(tool, {"--help"});
         EXPECT_EQ(r.exit_code, 0) << tool.name;
         EXPECT_EQ(r.err, "") << tool.name;
-        for (std::string part : {"\nUsage: " + std::string(tool.name) + " [OPTIONS]", std::string("\n  --version "),
-                                 std::string("\n  -h,--help "), "\nExample:\n  " + std::string(tool.name) + " ",
-                                 std::string("\nExit status:\n  0 "), std::string("\n  2 ")})
-            EXPECT_NE(r.out.find(part), std::string::npos) << tool.name << " lacks '" << part << "':\n" << r.out;
+        for (std::string part :
+             {"\nUsage: " + std::string(tool.name) + " [OPTIONS]", std::string("\n  --version "),
+              std::string("\n  -h,--help "), "\nExample:\n  " + std::string(tool.name) + " ",
+              std::string("\nExit status:\n  0 "), std::string("\n  2 ")})
+            EXPECT_NE(r.out.find(part), std::string::npos) << tool.name << " lacks '" << part << "':\n"
+                                                           << r.out;
     }
 }
 
@@ -86,12 +88,14 @@ TEST(CommandLine, WindowWithoutADisplaySaysSoAndEndsAtOnce) {
     TempDir dir;
     write_bytes(dir.file("game.rom"), {0xFF});
     ProcessOptions options;
-    options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}, {"SDL_AUDIODRIVER", "dummy"}};
+    options.env = {
+        {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}, {"SDL_AUDIODRIVER", "dummy"}};
     options.timeout = 30s; // unseen, the run would go on for as long as the program does
     ProcessResult r = Process_run({LUMACOR, dir.file("game.rom")}, options);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "") << "nothing is built";
-    for (const char* part : {"lumacor: there is no display", "xvfb-run", "SDL_VIDEODRIVER", "lumacor-run GAME.rom"})
+    for (const char* part :
+         {"lumacor: there is no display", "xvfb-run", "SDL_VIDEODRIVER", "lumacor-run GAME.rom"})
         EXPECT_NE(r.err.find(part), std::string::npos) << part << " missing from:\n" << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("game.rom.sav")));
 }

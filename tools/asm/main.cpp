@@ -54,13 +54,16 @@ static bool write_file(const std::string& path, const void* data, size_t size) {
     return ok;
 }
 
-// The hardware include ships in "include" beside the executable.
+// The hardware include ships in "include" beside the executable in the build
+// tree, and in share/lumacor/include beside the bin folder once installed.
 static std::string shipped_include_dir(const char* argv0) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) exe = fs::absolute(argv0, ec);
-    return (exe.parent_path() / "include").string();
+    fs::path beside = exe.parent_path() / "include";
+    if (fs::is_directory(beside, ec)) return beside.string();
+    return (exe.parent_path().parent_path() / "share" / "lumacor" / "include").string();
 }
 
 constexpr CliTool TOOL = {

@@ -6,11 +6,13 @@
 #include <sstream>
 
 // Each line of a block indented under its heading, as help2man and a reader
-// both expect of a section.
-static std::string indented(const char* text) {
+// both expect of a section; `apart` leaves a blank line between lines, so
+// that help2man keeps each example on a line of its own.
+static std::string indented(const char* text, bool apart) {
     std::string out;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) out += "  " + line + "\n";
+    for (std::string line; std::getline(lines, line);)
+        out += (apart && !out.empty() ? "\n  " : "  ") + line + "\n";
     return out;
 }
 
@@ -31,7 +33,8 @@ void Cli_init(CLI::App& app, const CliTool& tool) {
     app.set_help_flag("-h,--help", "print this help and exit");
     app.set_version_flag("--version", Cli_version_line(tool.name),
                          "print the version and the commit and exit");
-    app.footer("\nExample:\n" + indented(tool.example) + "\nExit status:\n" + indented(tool.exits));
+    app.footer("\nExample:\n" + indented(tool.example, true) + "\nExit status:\n" +
+               indented(tool.exits, false));
 }
 
 int Cli_parse(CLI::App& app, const CliTool& tool, int argc, char** argv) {
