@@ -55,14 +55,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the lumacor developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "emulator of a small 8-bit home computer, with its tools")
 set(CPACK_PACKAGE_DESCRIPTION
-    "lumacor plays cartridges of a small fictional 8-bit home computer in a window, with sound and\n"
-    "game pads. It comes with the machine's assembler, disassembler, headless runner, graphics\n"
-    "converter and a debug adapter for editors that speak the Debug Adapter Protocol.")
+    "lumacor plays cartridges of a small fictional 8-bit home computer in a\n"
+    "window, with sound and game pads. It comes with the machine's assembler,\n"
+    "disassembler, headless runner and graphics converter, and a debug adapter\n"
+    "for editors that speak the Debug Adapter Protocol.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_CONTACT "lumacor developers <lumacor@example.org>")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# Debian files emulators under otherosfs; games is for what lives in /usr/games.
+set(CPACK_DEBIAN_PACKAGE_SECTION otherosfs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -14,7 +14,7 @@ if [ "${1:-test}" != play ]; then
     git libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
     clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
-    sox python3 help2man
+    sox python3 help2man desktop-file-utils dpkg-dev fakeroot lintian xdg-utils
   )
 fi
 packages+=("${@:2}")
