@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "assembler.h"
@@ -125,33 +123,20 @@ TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
 // The sound files as sound tools and players read them: sox without a
 // warning, Python's wave module for the integer format.
 TEST_F(RunnerState, SoundFilesReadBySoxAndPython) {
-    ASSERT_STRNE(SOX_PATH, "") << "sox is needed (scripts/deps.sh installs it)";
-    ASSERT_STRNE(PYTHON_PATH, "") << "python3 is needed (scripts/deps.sh installs it)";
+    for (std::string reader : {SOX_PATH, PYTHON_PATH})
+        ASSERT_FALSE(reader.ends_with("NOTFOUND")) << reader << ": scripts/deps.sh installs it";
     put_probe();
-    const std::vector<std::tuple<const char*, const char*, const char*>> formats{
-        {"f32", "32-bit Floating Point PCM", "25-bit"},
-        {"s16", "16-bit Signed Integer PCM", "16-bit"},
-    };
-    for (const auto& [format, encoding, precision] : formats) {
-        std::string wav = dir.file(std::string(format) + ".wav");
-        ProcessResult r =
-            run({"--frames", "2", "--no-save", "--quiet", "--wav", wav, "--wav-format", format});
-        ASSERT_EQ(r.exit_code, 3) << r.err;
+    for (std::string format : {"f32", "s16"}) {
+        std::string wav = dir.file(format + ".wav");
+        ASSERT_EQ(
+            run({"--frames", "2", "--no-save", "--quiet", "--wav", wav, "--wav-format", format}).exit_code,
+            3);
         ProcessResult info = Process_run({SOX_PATH, "--i", wav});
-        EXPECT_EQ(info.exit_code, 0) << format;
-        EXPECT_EQ(info.err, "") << format << ": sox warns";
-        for (std::string line :
-             {std::string("Channels       : 1\n"), std::string("Sample Rate    : 48000\n"),
-              "Precision      : " + std::string(precision) + "\n", std::string("= 1536 samples"),
-              "Sample Encoding: " + std::string(encoding) + "\n"})
+        EXPECT_EQ(info.exit_code + info.err.size(), 0u) << format << ": sox warns: " << info.err;
+        std::string encoding = format == "f32" ? "32-bit Floating Point PCM" : "16-bit Signed Integer PCM";
+        for (std::string line : {"Channels       : 1\nSample Rate    : 48000\n", "= 1536 samples",
+                                 "Sample Encoding: " + encoding + "\n"})
             EXPECT_NE(info.out.find(line), std::string::npos) << format << " lacks " << line << info.out;
-        // sox decodes the samples too: a full-volume square wave.
-        ProcessResult stat = Process_run({SOX_PATH, wav, "-n", "stat"});
-        EXPECT_EQ(stat.exit_code, 0) << stat.err;
-        std::smatch peak;
-        ASSERT_TRUE(std::regex_search(stat.err, peak, std::regex("Maximum amplitude: +([0-9.]+)")))
-            << stat.err;
-        EXPECT_GT(std::stod(peak[1]), 0.999) << format;
     }
     ProcessResult python = Process_run(
         {PYTHON_PATH, "-c",

@@ -109,39 +109,21 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
 }
 
-// The chunk sizes agree with the file, whatever the number of samples, and a
-// float file carries the extension size and the fact chunk.
-TEST(Wav, ChunkSizesAndFormatFields) {
-    for (size_t count : {0, 1, 3}) {
-        std::vector<float> samples(count, 0.25f);
-        std::vector<uint8_t> f32, s16;
-        ASSERT_TRUE(Wav_encode(samples, 48000, WavFormat::Float32, &f32));
-        ASSERT_TRUE(Wav_encode(samples, 48000, WavFormat::Int16, &s16));
-        for (const std::vector<uint8_t>* file : {&f32, &s16}) {
-            const std::vector<uint8_t>& b = *file;
-            bool is_float = file == &f32;
+// What readers do not check for themselves: the sizes agree with the file,
+// whatever the number of samples, and the fact chunk counts the samples.
+TEST(Wav, ChunkSizesAndSampleValues) {
+    for (size_t count : {0, 3})
+        for (WavFormat format : {WavFormat::Float32, WavFormat::Int16}) {
+            std::vector<uint8_t> b;
+            ASSERT_TRUE(Wav_encode(std::vector<float>(count, 0.25f), 48000, format, &b));
+            size_t data = format == WavFormat::Float32 ? 50 : 36;
             EXPECT_EQ(le32(b, 4), b.size() - 8);
-            EXPECT_EQ(le32(b, 16), is_float ? 18u : 16u) << "fmt chunk size";
-            EXPECT_EQ(b[20], is_float ? 3 : 1) << "format tag";
-            EXPECT_EQ(le32(b, 28), 48000u * (is_float ? 4 : 2)) << "bytes a second";
-            EXPECT_EQ(b[32], is_float ? 4 : 2) << "block align";
-            size_t data = is_float ? 50 : 36;
-            if (is_float) {
-                EXPECT_EQ(b[36] | b[37] << 8, 0) << "extension size";
-                EXPECT_EQ(std::string(b.begin() + 38, b.begin() + 42), "fact");
-                EXPECT_EQ(le32(b, 46), count) << "sample frames";
-            }
-            EXPECT_EQ(std::string(b.begin() + data, b.begin() + data + 4), "data");
-            EXPECT_EQ(le32(b, data + 4), b.size() - data - 8);
+            EXPECT_EQ(le32(b, data + 4), b.size() - data - 8) << "data size";
+            if (format == WavFormat::Float32) EXPECT_EQ(le32(b, 46), count) << "sample frames";
         }
-    }
-}
-
-TEST(Wav, IntegerSamplesRoundAndClip) {
-    const std::vector<std::pair<float, int16_t>> cases{
-        {0.0f, 0},     {1.0f, 32767},   {-1.0f, -32767}, {0.5f, 16384},   {1e-6f, 0},
-        {2.0f, 32767}, {-7.0f, -32767}, {NAN, 0},        {-0.25f, -8192},
-    };
+    // 16-bit samples: rounded, clipped at full scale, silence for what is not a number.
+    const std::vector<std::pair<float, int16_t>> cases{{1.0f, 32767},   {-1.0f, -32767}, {0.5f, 16384},
+                                                       {-7.0f, -32767}, {NAN, 0},        {1e-6f, 0}};
     std::vector<float> samples;
     for (auto [sample, _] : cases) samples.push_back(sample);
     std::vector<uint8_t> file;
@@ -149,10 +131,6 @@ TEST(Wav, IntegerSamplesRoundAndClip) {
     for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(static_cast<int16_t>(file[44 + 2 * i] | file[45 + 2 * i] << 8), cases[i].second)
             << cases[i].first;
-    WavFormat format{};
-    EXPECT_TRUE(Wav_parse_format("s16", &format) && format == WavFormat::Int16);
-    EXPECT_TRUE(Wav_parse_format("f32", &format) && format == WavFormat::Float32);
-    EXPECT_FALSE(Wav_parse_format("f64", &format));
 }
 
 } // namespace

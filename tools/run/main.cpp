@@ -134,7 +134,7 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         args->options.presses.push_back(press);
     }
     args->trace = args->trace || trace_from->count() > 0;
-    Wav_parse_format(wav_format, &args->wav_format);
+    args->wav_format = wav_format == "s16" ? WavFormat::Int16 : WavFormat::Float32;
     auto given = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
     args->rom = args->rom_arg.c_str();
     args->screenshot = given(args->screenshot_arg);

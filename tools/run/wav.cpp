@@ -27,16 +27,6 @@ int16_t to_int16(float sample) {
 
 } // namespace
 
-bool Wav_parse_format(const std::string& text, WavFormat* format) {
-    if (text == "f32")
-        *format = WavFormat::Float32;
-    else if (text == "s16")
-        *format = WavFormat::Int16;
-    else
-        return false;
-    return true;
-}
-
 bool Wav_encode(std::span<const float> samples, int rate, WavFormat format, std::vector<uint8_t>* file) {
     const bool is_float = format == WavFormat::Float32;
     const uint32_t sample_bytes = is_float ? 4 : 2;

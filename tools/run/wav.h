@@ -9,13 +9,9 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 enum class WavFormat : uint8_t { Float32, Int16 };
-
-// Parses "f32" or "s16"; false for anything else.
-bool Wav_parse_format(const std::string& text, WavFormat* format);
 
 // The whole file. Returns false when the samples do not fit in a WAV file's
 // 32-bit sizes (about 4 GiB of data).
