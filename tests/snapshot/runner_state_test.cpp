@@ -134,8 +134,8 @@ TEST_F(RunnerState, SoundFilesReadBySoxAndPython) {
         ProcessResult info = Process_run({SOX_PATH, "--i", wav});
         EXPECT_EQ(info.exit_code + info.err.size(), 0u) << format << ": sox warns: " << info.err;
         std::string encoding = format == "f32" ? "32-bit Floating Point PCM" : "16-bit Signed Integer PCM";
-        for (std::string line : {"Channels       : 1\nSample Rate    : 48000\n", "= 1536 samples",
-                                 "Sample Encoding: " + encoding + "\n"})
+        for (std::string line : {std::string("Channels       : 1\nSample Rate    : 48000\n"),
+                                 std::string("= 1536 samples"), "Sample Encoding: " + encoding + "\n"})
             EXPECT_NE(info.out.find(line), std::string::npos) << format << " lacks " << line << info.out;
     }
     ProcessResult python = Process_run(

@@ -119,7 +119,8 @@ TEST(Wav, ChunkSizesAndSampleValues) {
             size_t data = format == WavFormat::Float32 ? 50 : 36;
             EXPECT_EQ(le32(b, 4), b.size() - 8);
             EXPECT_EQ(le32(b, data + 4), b.size() - data - 8) << "data size";
-            if (format == WavFormat::Float32) EXPECT_EQ(le32(b, 46), count) << "sample frames";
+            if (format == WavFormat::Int16) continue;
+            EXPECT_EQ(le32(b, 46), count) << "sample frames";
         }
     // 16-bit samples: rounded, clipped at full scale, silence for what is not a number.
     const std::vector<std::pair<float, int16_t>> cases{{1.0f, 32767},   {-1.0f, -32767}, {0.5f, 16384},
