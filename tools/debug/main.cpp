@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -29,9 +30,14 @@ constexpr CliTool TOOL = {
 };
 
 int main(int argc, char** argv) {
+    // Some clients start an adapter with an empty argument in place of a
+    // script for a runtime; it names nothing and is passed over.
+    std::vector<char*> args(argv, argv + argc);
+    std::erase_if(args, [](const char* arg) { return *arg == '\0'; });
     CLI::App app;
     Cli_init(app, TOOL);
-    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
+    if (int status = Cli_parse(app, TOOL, static_cast<int>(args.size()), args.data()); status >= 0)
+        return status;
     // A client that stops reading is noticed as a failed write, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
     // Never freed: its reader thread may still be blocked in a read at exit.
