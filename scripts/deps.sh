@@ -16,6 +16,7 @@ if [ "${1:-test}" != play ]; then
     xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri openbox
     clang clang-format libclang-rt-14-dev valgrind libx11-dev debootstrap
     libsmf-dev musescore3
+    sox python3 help2man desktop-file-utils dpkg-dev fakeroot lintian xdg-utils
   )
 fi
 packages+=("${@:2}")

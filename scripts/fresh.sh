@@ -4,8 +4,13 @@
 # copies the project's committed state into it, and runs the two commands in
 # order, as root: `bash scripts/play.sh`, whose window must show on a private
 # X server (it is then closed, as a user would), and `bash scripts/test.sh`.
-# Fails if either fails. Run as root; needs debootstrap, Xvfb and xdotool.
-#   bash scripts/fresh.sh [ROOT]     (default build-fresh/root, made anew)
+# Then the README's Install: the Debian package made there (`cpack -G DEB`,
+# checked by lintian) is installed with apt into a second new Debian 12, a
+# copy of the first as debootstrap left it, where the installed programs
+# assemble and run a program and a ROM opens in lumacor.
+# Fails if any step fails. Run as root; needs debootstrap, Xvfb and xdotool.
+#   bash scripts/fresh.sh [ROOT]     (default build-fresh/root, made anew;
+#                                     the second system is ROOT-install)
 # FRESH_KEEP_LISTS=1 keeps apt's package lists of the last run (only those);
 # FRESH_PLAY_ONLY=1 stops after the first command, to time a first play.
 set -euo pipefail
@@ -14,6 +19,7 @@ source scripts/lib/stage.sh
 need debootstrap Xvfb xdotool git chroot mount
 [ "$(id -u)" -eq 0 ] || { echo "fresh.sh: run as root (debootstrap and chroot need it)" >&2; exit 1; }
 root=$(realpath -m "${1:-build-fresh/root}")
+second=$root-install
 lists=$(realpath -m build-fresh/lists)
 play_limit=${FRESH_PLAY_LIMIT:-900} # s until the demo's window shows, downloads included
 
@@ -36,33 +42,41 @@ mapfile -t entries < <(sources | awk '$2 ~ /^bookworm(-updates|-security)?$/' | 
 mirror=$(printf '%s\n' "${entries[@]}" | awk '$2 == "bookworm" { print $1; exit }')
 [ -n "$mirror" ] || { echo "fresh.sh: no Debian 12 (bookworm) mirror in /etc/apt/sources.list*" >&2; exit 1; }
 
-# Everything mounted inside the system, innermost first.
+# Everything mounted inside the systems, innermost first.
 unmount_all() {
   local m
-  for m in $(grep -o " $root/[^ ]*" /proc/mounts | sort -r); do umount -l "$m" 2>/dev/null || true; done
+  for m in $(grep -oE " ($root|$second)/[^ ]*" /proc/mounts | sort -r); do umount -l "$m" 2>/dev/null || true; done
+}
+
+# What a system needs mounted to run programs and apt.
+mount_system() { # ROOT
+  mount -t proc proc "$1/proc"
+  mount -t sysfs sys "$1/sys"
+  mount -t tmpfs shm "$1/dev/shm"
+  cp /etc/resolv.conf "$1/etc/resolv.conf"
 }
 trap unmount_all EXIT
 
 make_system() {
   unmount_all # what a last run left, before its files go
-  if grep -q " $root/" /proc/mounts; then
-    echo "fresh.sh: something is still mounted under $root; not removing it"
+  if grep -qE " ($root|$second)/" /proc/mounts; then
+    echo "fresh.sh: something is still mounted under $root or $second; not removing it"
     return 1
   fi
-  rm -rf --one-file-system "$root"
+  rm -rf --one-file-system "$root" "$second"
   note "debootstrap --variant=minbase bookworm from $mirror (output in the log)"
   quietly debootstrap --variant=minbase bookworm "$root" "$mirror"
   printf '%s\n' "${entries[@]}" | awk '{ print "deb", $1, $2, "main" }' >"$root/etc/apt/sources.list"
   if [ "${FRESH_KEEP_LISTS:-}" = 1 ] && [ -d "$lists" ]; then
     cp -a "$lists/." "$root/var/lib/apt/lists/"
   fi
+  # The second system, for the installed package: this one as it is now,
+  # copied rather than bootstrapped again.
+  cp -a --one-file-system "$root" "$second"
   # debootstrap made the device nodes; the rest is mounted for the run.
-  mount -t proc proc "$root/proc"
-  mount -t sysfs sys "$root/sys"
-  mount -t tmpfs shm "$root/dev/shm"
+  mount_system "$root"
   mkdir -p /tmp/.X11-unix "$root/tmp/.X11-unix"
   mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
   # The committed project, as a clone would give it.
   git clone -q --no-hardlinks "$PWD" "$root/root/lumacor"
   git -C "$root/root/lumacor" checkout -q --detach "$(git rev-parse HEAD)"
@@ -70,7 +84,13 @@ make_system() {
 }
 
 in_system() {
-  chroot "$root" env -i HOME=/root TERM=dumb LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  in_root "$root" "$@"
+}
+
+in_root() { # ROOT COMMAND...
+  local at=$1
+  shift
+  chroot "$at" env -i HOME=/root TERM=dumb LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     "$@"
 }
 
@@ -117,10 +137,41 @@ test_all() {
   in_system bash -c 'cd /root/lumacor && LUMACOR_LOGS=/root/lumacor/logs bash scripts/test.sh'
 }
 
+# The README's Install, in the first system: the package from the build that
+# the tests used, checked by lintian.
+package() {
+  note "cpack -G DEB in build/, then lintian"
+  in_system bash -c 'cd /root/lumacor/build && rm -f lumacor_*.deb && cpack -G DEB >cpack.log 2>&1 || { tail -n 30 cpack.log; exit 1; }'
+  in_system bash -c 'cd /root/lumacor/build && ls lumacor_*.deb && dpkg-deb -f lumacor_*.deb Depends'
+  # Errors fail the stage; warnings are shown.
+  in_system bash -c 'cd /root/lumacor/build && lintian --fail-on error --tag-display-limit 0 lumacor_*.deb'
+}
+
+# The package on the second system, as a user installs it, and then used.
+install_package() {
+  mount_system "$second"
+  cp "$root"/root/lumacor/build/lumacor_*.deb "$second/tmp/"
+  note "apt install ./lumacor_*.deb (and xdg-utils to ask which program opens a ROM)"
+  quietly in_root "$second" bash -c 'apt-get update && cd /tmp && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ./lumacor_*.deb xdg-utils desktop-file-utils'
+  in_root "$second" bash -c 'set -e
+    lumacor --version
+    mkdir -p /tmp/game && cd /tmp/game
+    printf "%s\n" "        .include \"lumacor.inc\"" "        .start" "        LD    r0, 42" \
+      "        OUT   TEST_PORT, r0" "        HALT" >game.asm
+    lumacor-asm game.asm -o game.rom
+    lumacor-run game.rom --no-save | grep -x "out\[0x80\] <- 0x2A"
+    man -w lumacor-run 2>/dev/null || test -f /usr/share/man/man1/lumacor-run.1.gz
+    opener=$(xdg-mime query default application/x-lumacor-rom)
+    echo "a ROM opens in: $opener"
+    test "$opener" = lumacor.desktop'
+}
+
 # Each stage needs the one before it.
 stage fresh-system make_system
 [ "$stage_status" -ne 0 ] || stage fresh-play play
 [ "$stage_status" -ne 0 ] || [ "${FRESH_PLAY_ONLY:-}" = 1 ] || stage fresh-test test_all
+[ "$stage_status" -ne 0 ] || [ "${FRESH_PLAY_ONLY:-}" = 1 ] || stage fresh-package package
+[ "$stage_status" -ne 0 ] || [ "${FRESH_PLAY_ONLY:-}" = 1 ] || stage fresh-install install_package
 if [ -d "$root/var/lib/apt/lists" ]; then
   rm -rf "$lists" && mkdir -p "$lists" && cp -a "$root/var/lib/apt/lists/." "$lists/"
 fi

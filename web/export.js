@@ -3,7 +3,7 @@
 // page (which already holds the machine) with the ROM image inside it as
 // base64. The file needs nothing else: it opens from the disk or from any
 // web server.
-//   lumacor-export GAME.rom [-o GAME.html]
+//   lumacor-export GAME.rom [-o GAME.html]     (see --help)
 // The build puts the player page inside this script, so the script alone
 // works from any folder; run from the sources it takes lumacor.html from
 // beside itself. The image is checked by the machine itself (the module in
@@ -14,6 +14,32 @@ const fs = require('fs');
 const path = require('path');
 
 const BUILT_PAGE = /*@PAGE@*/null;
+// "0.1 (commit 1a2b3c4)", from the build; the sources alone have none.
+const BUILT_VERSION = /*@VERSION@*/null;
+
+// The same manners as the other lumacor programs (their --help is written by
+// one command-line module): usage, options, an example, the exit statuses.
+const USAGE = 'Usage: lumacor-export [OPTIONS] ROM';
+const HELP = `Writes one HTML file that plays a cartridge: the player page with the ROM image inside it. The file needs nothing else: it opens from the disk or from any web server.
+${USAGE}
+
+Positionals:
+  ROM TEXT REQUIRED           the ROM image to export
+
+Options:
+  -h,--help                   print this help and exit
+  --version                   print the version and the commit and exit
+  -o,--output FILE            the page to write (default: the ROM's name with .html)
+
+
+Example:
+  lumacor-export game.rom -o game.html
+
+Exit status:
+  0  the page was written
+  1  the ROM could not be read or the machine refuses it, or the page could not be written
+  2  wrong usage, or the page would replace the ROM
+`;
 
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
 
@@ -22,25 +48,33 @@ function fail(message, status = 1) {
   process.exit(status);
 }
 
+function usageError(message) {
+  console.error(`lumacor-export: ${message}\n${USAGE}\nRun 'lumacor-export --help' for more.`);
+  process.exit(2);
+}
+
 function parseArguments(args) {
   let rom = null;
   let out = null;
   for (let i = 0; i < args.length; i++) {
     if (args[i] === '-o' || args[i] === '--output') {
-      if (i + 1 >= args.length) fail('-o needs a file name', 2);
+      if (i + 1 >= args.length) usageError(`${args[i]}: 1 required FILE missing`);
       out = args[++i];
     } else if (args[i] === '-h' || args[i] === '--help') {
-      console.log('usage: lumacor-export GAME.rom [-o GAME.html]');
+      process.stdout.write(HELP);
+      process.exit(0);
+    } else if (args[i] === '--version') {
+      console.log(`lumacor-export ${BUILT_VERSION || 'unknown (commit unknown)'}`);
       process.exit(0);
     } else if (args[i].startsWith('-') && args[i] !== '-') {
-      fail(`unknown option ${args[i]} (usage: lumacor-export GAME.rom [-o GAME.html])`, 2);
+      usageError(`unknown option ${args[i]}`);
     } else if (rom === null) {
       rom = args[i];
     } else {
-      fail('only one ROM can be exported', 2);
+      usageError(`unexpected argument ${args[i]}`);
     }
   }
-  if (rom === null) fail('usage: lumacor-export GAME.rom [-o GAME.html]', 2);
+  if (rom === null) usageError('ROM is required');
   return { rom, out: out || rom.replace(/(\.[^./\\]*)?$/, '.html') };
 }
 

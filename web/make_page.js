@@ -4,20 +4,22 @@
 // works from a web server and from the disk alike.
 //   make_page.js WEB_SOURCE_DIR MODULE.wasm -o OUT.html
 // Also puts a built page inside the exporter, so it needs no file beside it:
-//   make_page.js --exporter EXPORT.js PAGE.html -o OUT
+//   make_page.js --exporter EXPORT.js PAGE.html -o OUT [VERSION]
+// VERSION ("0.1 (commit 1a2b3c4)") is what the exporter's --version prints.
 'use strict';
 const fs = require('fs');
 const path = require('path');
 
 if (process.argv[2] === '--exporter') {
-  const [, script, pagePath, , exporter] = process.argv.slice(2);
+  const [, script, pagePath, , exporter, version] = process.argv.slice(2);
   const text = fs.readFileSync(script, 'utf8');
   if (text.split('/*@PAGE@*/null').length !== 2) {
     console.error('make_page.js: the exporter must hold /*@PAGE@*/null once');
     process.exit(1);
   }
-  fs.writeFileSync(exporter, text.replace('/*@PAGE@*/null', () => JSON.stringify(fs.readFileSync(pagePath, 'utf8'))),
-    { mode: 0o755 });
+  const built = text.replace('/*@PAGE@*/null', () => JSON.stringify(fs.readFileSync(pagePath, 'utf8')))
+    .replace('/*@VERSION@*/null', () => JSON.stringify(version || null));
+  fs.writeFileSync(exporter, built, { mode: 0o755 });
   fs.chmodSync(exporter, 0o755);
   process.exit(0);
 }

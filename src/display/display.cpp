@@ -2,8 +2,22 @@
 
 #include <SDL.h>
 #include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 
 #include "gpu/gpu.h"
+
+bool Display_in_reach() {
+#if defined(_WIN32) || defined(__APPLE__) || defined(__ANDROID__) || defined(__EMSCRIPTEN__)
+    return true; // the system's own window server is always there
+#else
+    for (const char* name : {"SDL_VIDEODRIVER", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+#endif
+}
 
 int Display_create(Display* display, int window_width, int window_height, int texture_width,
                    int texture_height) {

@@ -19,6 +19,12 @@ struct Display {
     SDL_Texture* texture;
 };
 
+// Whether a window can be shown at all: on X11 and Wayland systems a display
+// must be named (DISPLAY or WAYLAND_DISPLAY), or SDL's video driver chosen on
+// purpose (SDL_VIDEODRIVER). Without either SDL would fall back to a driver
+// that shows nothing, and the program would run unseen.
+bool Display_in_reach();
+
 int Display_create(Display* display, int window_width, int window_height, int texture_width,
                    int texture_height);
 void Display_render(const GPU* gpu, Display* display);

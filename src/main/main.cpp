@@ -3,11 +3,14 @@
 // window is closed; then tears everything down, writing the save file.
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "cartridge/cartridge_file.h"
+#include "cli.h"
 #include "computer/computer.h"
+#include "display/display.h"
 #include "main/run.h"
 #include "main/window_guard.h"
 
@@ -20,10 +23,50 @@ void save_on_lost_display(void* context) {
         std::fprintf(stderr, "lumacor: save written to %s\n", Cartridge_save_path(cartridge).c_str());
 }
 
+constexpr int EXIT_NO_DISPLAY = 1;
+
+constexpr CliTool TOOL = {
+    "lumacor",
+    "Plays a lumacor cartridge in a window, with sound and game pads, until its program stops or the "
+    "window is closed. The save RAM is kept in ROM.sav beside the image. Arguments after the ROM are "
+    "ignored.",
+    "lumacor game.rom\n"
+    "SDL_VIDEODRIVER=dummy lumacor game.rom    (no window: the machine runs unseen)",
+    "0    the program stopped, or the window was closed\n"
+    "1    there is no display to show the window on\n"
+    "2    wrong usage\n"
+    "255  no ROM was given (nothing is printed)",
+};
+
+void say_no_display() {
+    std::fprintf(
+        stderr,
+        "lumacor: there is no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+        "  Start it from a desktop session, over ssh with 'ssh -X', or on a virtual X server:\n"
+        "    xvfb-run lumacor GAME.rom\n"
+        "  SDL_VIDEODRIVER chooses SDL's video driver yourself (kmsdrm on a console, dummy for none).\n"
+        "  To run a cartridge without a window, use lumacor-run GAME.rom (see lumacor-run --help).\n");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 2) return -1;
+    CLI::App app;
+    Cli_init(app, TOOL);
+    std::string rom;
+    CLI::Option* rom_given = app.add_option("ROM", rom, "the ROM image to play");
+    // The first argument that is not an option is the ROM; what follows it
+    // is not read.
+    int read = 1;
+    while (read < argc && argv[read][0] == '-' && argv[read][1] != '\0') ++read;
+    read = std::min(read + 1, argc);
+    if (int status = Cli_parse(app, TOOL, read, argv); status >= 0) return status;
+    if (!rom_given->count()) return Cli_usage_error(app, TOOL, "no ROM given");
+    if (!Display_in_reach()) {
+        say_no_display();
+        return EXIT_NO_DISPLAY;
+    }
 
     // The records live for the whole run; each starts all zero.
     static Computer computer{};
@@ -46,7 +89,7 @@ int main(int argc, char* argv[]) {
 
     GamePad_discover(&host.pads, &computer.controllers);
 
-    Cartridge_load(&cartridge, argv[1]);
+    Cartridge_load(&cartridge, rom.c_str());
     Computer_attach_cartridge(&computer, &cartridge);
     WindowGuard_install(host.display.window, save_on_lost_display, &cartridge);
     std::fflush(stdout);

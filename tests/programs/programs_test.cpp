@@ -249,10 +249,8 @@ TEST(LumacorRun, ExitStatusTellsHowTheRunEnded) {
          std::vector<std::vector<std::string>>{{},
                                                {dir.file("missing.rom")},
                                                {dir.file("folder")},
-                                               {path, "--frames"},
                                                {path, "--frames", "-1"},
                                                {path, "--press", "3:jump"},
-                                               {path, "--fast"},
                                                {path, path},
                                                {path, "--screenshot", dir.file("no/shot.png")}}) {
         args.insert(args.begin(), LUMACOR_RUN);

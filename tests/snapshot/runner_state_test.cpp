@@ -27,6 +27,9 @@ constexpr const char* PROBE = R"(
 .wait:  JMP   .wait
 )";
 
+// RIFF header, an 18-byte format chunk, a fact chunk and the data chunk's head.
+constexpr size_t WAV_FLOAT_HEADER = 12 + 26 + 12 + 8;
+
 struct RunnerState : testing::Test {
     TempDir dir;
     std::string rom = dir.file("game.rom");
@@ -98,12 +101,9 @@ TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
     EXPECT_EQ(blank.err, "");
     EXPECT_EQ(read_bytes(rom + ".sav"), old_save);
     std::vector<unsigned char> wav = read_bytes(dir.file("w.wav"));
-    ASSERT_EQ(wav.size(), 44u + 2 * 768 * 4);
-    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-    EXPECT_EQ(wav[20], 3) << "IEEE float";
-    EXPECT_EQ(wav[24] | wav[25] << 8 | wav[26] << 16, 48000);
+    ASSERT_EQ(wav.size(), WAV_FLOAT_HEADER + 2 * 768 * 4);
     float first = 0, last = 0;
-    std::memcpy(&first, wav.data() + 44, 4);
+    std::memcpy(&first, wav.data() + WAV_FLOAT_HEADER, 4);
     std::memcpy(&last, wav.data() + wav.size() - 4, 4);
     EXPECT_EQ(first, 1.0f) << "the square wave starts high at full volume";
     EXPECT_NE(last, 0.0f);
@@ -118,6 +118,34 @@ TEST_F(RunnerState, SaveFileChoiceSoundAndQuiet) {
 
     ProcessResult loud = run({"--frames", "2"});
     EXPECT_NE(loud.out.find("out[0x80] <- 0x9\n"), std::string::npos) << "ROM.sav by default";
+}
+
+// The sound files as sound tools and players read them: sox without a
+// warning, Python's wave module for the integer format.
+TEST_F(RunnerState, SoundFilesReadBySoxAndPython) {
+    for (std::string reader : {SOX_PATH, PYTHON_PATH})
+        ASSERT_FALSE(reader.ends_with("NOTFOUND")) << reader << ": scripts/deps.sh installs it";
+    put_probe();
+    for (std::string format : {"f32", "s16"}) {
+        std::string wav = dir.file(format + ".wav");
+        ASSERT_EQ(
+            run({"--frames", "2", "--no-save", "--quiet", "--wav", wav, "--wav-format", format}).exit_code,
+            3);
+        ProcessResult info = Process_run({SOX_PATH, "--i", wav});
+        EXPECT_EQ(info.exit_code + info.err.size(), 0u) << format << ": sox warns: " << info.err;
+        std::string encoding = format == "f32" ? "32-bit Floating Point PCM" : "16-bit Signed Integer PCM";
+        for (std::string line : {std::string("Channels       : 1\nSample Rate    : 48000\n"),
+                                 std::string("= 1536 samples"), "Sample Encoding: " + encoding + "\n"})
+            EXPECT_NE(info.out.find(line), std::string::npos) << format << " lacks " << line << info.out;
+    }
+    ProcessResult python = Process_run(
+        {PYTHON_PATH, "-c",
+         "import sys, wave\n"
+         "w = wave.open(sys.argv[1])\n"
+         "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(), w.readframes(2).hex())",
+         dir.file("s16.wav")});
+    EXPECT_EQ(python.err, "");
+    EXPECT_EQ(python.out, "1 2 48000 1536 ff7fff7f\n") << "two samples at full scale";
 }
 
 } // namespace

@@ -7,6 +7,9 @@
 #include "computer/computer.h"
 #include "computer/log.h"
 #include "headless.h"
+#include "wav.h"
+
+#include <cmath>
 
 namespace {
 
@@ -100,6 +103,35 @@ TEST(Runner, PressSyntax) {
         EXPECT_FALSE(Headless_parse_press(text, &press, &error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+
+// What readers do not check for themselves: the sizes agree with the file,
+// whatever the number of samples, and the fact chunk counts the samples.
+TEST(Wav, ChunkSizesAndSampleValues) {
+    for (size_t count : {0, 3})
+        for (WavFormat format : {WavFormat::Float32, WavFormat::Int16}) {
+            std::vector<uint8_t> b;
+            ASSERT_TRUE(Wav_encode(std::vector<float>(count, 0.25f), 48000, format, &b));
+            size_t data = format == WavFormat::Float32 ? 50 : 36;
+            EXPECT_EQ(le32(b, 4), b.size() - 8);
+            EXPECT_EQ(le32(b, data + 4), b.size() - data - 8) << "data size";
+            if (format == WavFormat::Int16) continue;
+            EXPECT_EQ(le32(b, 46), count) << "sample frames";
+        }
+    // 16-bit samples: rounded, clipped at full scale, silence for what is not a number.
+    const std::vector<std::pair<float, int16_t>> cases{{1.0f, 32767},   {-1.0f, -32767}, {0.5f, 16384},
+                                                       {-7.0f, -32767}, {NAN, 0},        {1e-6f, 0}};
+    std::vector<float> samples;
+    for (auto [sample, _] : cases) samples.push_back(sample);
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(Wav_encode(samples, 48000, WavFormat::Int16, &file));
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(static_cast<int16_t>(file[44 + 2 * i] | file[45 + 2 * i] << 8), cases[i].second)
+            << cases[i].first;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // lumacor-asm: assembles a source file into a ROM image.
 #include "assembler.h"
+#include "cli.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,11 +11,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-static void usage() {
-    std::fprintf(stderr, "usage: lumacor-asm SOURCE -o ROM [-l LISTING] [-s SYMBOLS] [-g DEBUGINFO] [-I "
-                         "DIR]... [-d DEPFILE]\n");
-}
 
 static bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -58,56 +54,47 @@ static bool write_file(const std::string& path, const void* data, size_t size) {
     return ok;
 }
 
-// The hardware include ships in "include" beside the executable.
+// The hardware include ships in "include" beside the executable in the build
+// tree, and in share/lumacor/include beside the bin folder once installed.
 static std::string shipped_include_dir(const char* argv0) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) exe = fs::absolute(argv0, ec);
-    return (exe.parent_path() / "include").string();
+    fs::path beside = exe.parent_path() / "include";
+    if (fs::is_directory(beside, ec)) return beside.string();
+    return (exe.parent_path().parent_path() / "share" / "lumacor" / "include").string();
 }
+
+constexpr CliTool TOOL = {
+    "lumacor-asm",
+    "Assembles a lumacor source file into a ROM image.",
+    "lumacor-asm game.asm -o game.rom -g game.dbg\n"
+    "lumacor-asm game.asm -o game.rom -l game.lst -s game.sym -I art",
+    "0  the ROM and every file asked for were written\n"
+    "1  the source has errors, or a file could not be written (the reasons are on standard error)\n"
+    "2  wrong usage",
+};
 
 int main(int argc, char** argv) {
     std::string source, output, listing, symbols, depfile, debug_info;
     AsmOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argc) return false;
-            into = argv[++i];
-            return true;
-        };
-        bool ok = true;
-        if (std::strcmp(arg, "-o") == 0)
-            ok = value(output);
-        else if (std::strcmp(arg, "-l") == 0)
-            ok = value(listing);
-        else if (std::strcmp(arg, "-s") == 0)
-            ok = value(symbols);
-        else if (std::strcmp(arg, "-d") == 0)
-            ok = value(depfile);
-        else if (std::strcmp(arg, "-g") == 0)
-            ok = value(debug_info);
-        else if (std::strcmp(arg, "-I") == 0)
-            ok = value(options.include_dirs.emplace_back());
-        else if (std::strncmp(arg, "-I", 2) == 0)
-            options.include_dirs.emplace_back(arg + 2);
-        else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            usage();
-            return 0;
-        } else if (arg[0] == '-' || !source.empty())
-            ok = false;
-        else
-            source = arg;
-        if (!ok) {
-            usage();
-            return 1;
-        }
-    }
-    if (source.empty() || output.empty()) {
-        usage();
-        return 1;
-    }
+    CLI::App app;
+    Cli_init(app, TOOL);
+    app.add_option("SOURCE", source, "the assembly source file")->required();
+    app.add_option("-o", output, "the ROM image to write")->required()->type_name("ROM");
+    app.add_option("-l", listing, "also write a listing: address, bytes and source line")
+        ->type_name("LISTING");
+    app.add_option("-s", symbols, "also write the symbols and their values")->type_name("SYMBOLS");
+    app.add_option("-g", debug_info, "also write debug information for lumacor-debug and lumacor-run")
+        ->type_name("DEBUGINFO");
+    app.add_option("-I", options.include_dirs,
+                   "look for .include and .incbin files in DIR too (before the shipped includes); may repeat")
+        ->type_name("DIR")
+        ->allow_extra_args(false);
+    app.add_option("-d", depfile, "also write a make depfile naming the files the ROM was built from")
+        ->type_name("DEPFILE");
+    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
     options.make_listing = !listing.empty();
     options.make_debug_info = !debug_info.empty();
     options.include_dirs.push_back(shipped_include_dir(argv[0]));

@@ -32,5 +32,9 @@ void Cli_init(CLI::App& app, const CliTool& tool);
 // line on standard error.
 int Cli_parse(CLI::App& app, const CliTool& tool, int argc, char** argv);
 
+// A usage error found after parsing (options that exclude each other, a
+// missing input): prints it as Cli_parse prints its own and returns 2.
+int Cli_usage_error(const CLI::App& app, const CliTool& tool, const std::string& message);
+
 // "lumacor-asm 0.1 (commit 1a2b3c4)": what --version prints.
 std::string Cli_version_line(const char* name);

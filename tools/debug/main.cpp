@@ -8,15 +8,36 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
 #include "cartridge/cartridge_file.h"
 #include "channel.h"
+#include "cli.h"
 #include "requests.h"
 #include "window.h"
 
-int main() {
+constexpr CliTool TOOL = {
+    "lumacor-debug",
+    "A debug adapter for lumacor programs: speaks the Debug Adapter Protocol on standard input and output. "
+    "An editor starts it and sends 'launch' with the ROM to debug (see docs/debugging.md).",
+    "lumacor-debug    (started by the editor, which writes the protocol's messages to it)",
+    "0  the editor ended the session, or closed the input between messages\n"
+    "1  the input broke off inside a message, or the editor stopped reading (the reason is on standard "
+    "error)\n"
+    "2  wrong usage",
+};
+
+int main(int argc, char** argv) {
+    // Some clients start an adapter with an empty argument in place of a
+    // script for a runtime; it names nothing and is passed over.
+    std::vector<char*> args(argv, argv + argc);
+    std::erase_if(args, [](const char* arg) { return *arg == '\0'; });
+    CLI::App app;
+    Cli_init(app, TOOL);
+    if (int status = Cli_parse(app, TOOL, static_cast<int>(args.size()), args.data()); status >= 0)
+        return status;
     // A client that stops reading is noticed as a failed write, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
     // Never freed: its reader thread may still be blocked in a read at exit.

@@ -1,5 +1,6 @@
 // lumacor-dis: prints a ROM image as assembly source that lumacor-asm turns
 // back into the same bytes.
+#include "cli.h"
 #include "disassembler.h"
 
 #include "cartridge/cartridge.h"
@@ -9,10 +10,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-static void usage() {
-    std::fprintf(stderr, "usage: lumacor-dis ROM [--start ADDR] [--bank N] [--debug DEBUGINFO] [-o FILE]\n");
-}
 
 static bool read_file(const char* path, std::string& contents) {
     std::FILE* f = std::fopen(path, "rb");
@@ -25,75 +22,64 @@ static bool read_file(const char* path, std::string& contents) {
     return ok;
 }
 
-static bool parse_number(const char* text, long long low, long long high, long long& value) {
-    char* end = nullptr;
-    value = std::strtoll(text, &end, 0);
-    return end != text && *end == '\0' && value >= low && value <= high;
-}
+constexpr CliTool TOOL = {
+    "lumacor-dis",
+    "Prints a ROM image as assembly source that lumacor-asm turns back into the same bytes.",
+    "lumacor-dis game.rom -o game.asm\n"
+    "lumacor-dis game.rom --debug game.dbg --bank 2",
+    "0  the source was written\n"
+    "1  a file could not be read or written, or the debug information is not valid\n"
+    "2  wrong usage",
+};
 
 int main(int argc, char** argv) {
-    const char* rom = nullptr;
-    const char* output = nullptr;
-    const char* debug_path = nullptr;
+    std::string rom, output, debug_path;
     DisOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        long long value = 0;
-        bool has_value = i + 1 < argc;
-        if (std::strcmp(arg, "--start") == 0 && has_value && parse_number(argv[i + 1], 0, ROM_LAST, value)) {
-            options.start = value;
-            ++i;
-        } else if (std::strcmp(arg, "--bank") == 0 && has_value &&
-                   parse_number(argv[i + 1], 0, (ROM_MAX_SIZE - 1) / BANK_SIZE, value)) {
-            options.bank = static_cast<int>(value);
-            ++i;
-        } else if (std::strcmp(arg, "--debug") == 0 && has_value) {
-            debug_path = argv[++i];
-        } else if (std::strcmp(arg, "-o") == 0 && has_value) {
-            output = argv[++i];
-        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            usage();
-            return 0;
-        } else if (arg[0] != '-' && !rom) {
-            rom = arg;
-        } else {
-            usage();
-            return 1;
-        }
-    }
-    if (!rom) {
-        usage();
-        return 1;
-    }
+    CLI::App app;
+    Cli_init(app, TOOL);
+    app.add_option("ROM", rom, "the ROM image")->required();
+    app.add_option("--start", options.start,
+                   "decode instructions from ADDR (in the first 32 KiB) on; the bytes before it are data "
+                   "(default 0x0020, after the interrupt vectors)")
+        ->type_name("ADDR")
+        ->check(CLI::Range(0, static_cast<int>(ROM_LAST)).description(""));
+    app.add_option("--bank", options.bank, "only bank N (0: the fixed window); default the whole image")
+        ->type_name("N")
+        ->check(CLI::Range(0, static_cast<int>((ROM_MAX_SIZE - 1) / BANK_SIZE)).description(""));
+    app.add_option("--debug", debug_path,
+                   "take labels and what is code from the assembler's debug information (lumacor-asm -g)")
+        ->type_name("DEBUGINFO");
+    app.add_option("-o", output, "write the source to FILE instead of standard output")->type_name("FILE");
+    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
 
     std::string rom_bytes;
-    if (!read_file(rom, rom_bytes)) {
-        std::fprintf(stderr, "%s: error: cannot open file\n", rom);
+    if (!read_file(rom.c_str(), rom_bytes)) {
+        std::fprintf(stderr, "%s: error: cannot open file\n", rom.c_str());
         return 1;
     }
     std::vector<uint8_t> image(rom_bytes.begin(), rom_bytes.end());
     DisDebugInfo debug;
-    if (debug_path) {
+    if (!debug_path.empty()) {
         std::string text, error;
-        if (!read_file(debug_path, text)) {
-            std::fprintf(stderr, "%s: error: cannot open file\n", debug_path);
+        if (!read_file(debug_path.c_str(), text)) {
+            std::fprintf(stderr, "%s: error: cannot open file\n", debug_path.c_str());
             return 1;
         }
         if (!DisDebugInfo_parse(text, &debug, &error)) {
-            std::fprintf(stderr, "%s: error: %s\n", debug_path, error.c_str());
+            std::fprintf(stderr, "%s: error: %s\n", debug_path.c_str(), error.c_str());
             return 1;
         }
         options.debug = &debug;
     }
 
     std::string text = Disassembler_disassemble_image(image, options);
-    std::FILE* out = output ? std::fopen(output, "wb") : stdout;
+    std::FILE* out = !output.empty() ? std::fopen(output.c_str(), "wb") : stdout;
     if (!out) {
-        std::fprintf(stderr, "%s: error: cannot write file\n", output);
+        std::fprintf(stderr, "%s: error: cannot write file\n", output.c_str());
         return 1;
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    if (output)
+    if (!output.empty())
         ok = std::fclose(out) == 0 && ok;
     else
         ok = std::fflush(out) == 0 && ok;

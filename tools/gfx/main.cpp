@@ -1,5 +1,5 @@
 // lumacor-gfx: PNG pictures to the machine's tiles, map and palette, and
-// video memory back to PNG. See USAGE below and docs/graphics.md.
+// video memory back to PNG. See --help and docs/graphics.md.
 //
 // The conversion itself is the core in gfx.h; this file reads and writes the
 // files. Nothing is written unless the whole conversion succeeds, and every
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "computer/snapshot.h"
 #include "gfx.h"
 #include "png/png_codec.h"
@@ -22,35 +23,24 @@
 namespace {
 
 constexpr int EXIT_PROBLEMS = 1;
-constexpr int EXIT_USAGE = 2;
 
-constexpr const char* USAGE =
-    "usage: lumacor-gfx PICTURE.png [what to write] [options]\n"
-    "       lumacor-gfx --from-vram FILE.vram -o OUT.png [--screen]\n"
-    "       lumacor-gfx --from-state FILE -o OUT.png [--screen]\n"
-    "what to write (to -o FILE):\n"
-    "  --vram               8192 bytes of video memory that show a 256 x 192 screen\n"
-    "  --tiles              the tile patterns as an assembler include\n"
-    "  --map                the tile map as an assembler include\n"
-    "  --palette            the palette as an assembler include\n"
-    "  With --vram or --map the picture is a screen: black and transparent pixels are\n"
-    "  left undrawn and patterns are shared. Otherwise it is a sheet of tiles, one per\n"
-    "  8 x 8 cell, and only transparent pixels are undrawn (--screen-art, --sheet force either).\n"
-    "options:\n"
-    "  -o FILE              the output file\n"
-    "  --name NAME          prefix of the include's labels (default: the picture's name)\n"
-    "  --first-tile N       place the patterns from tile N on (default 0)\n"
-    "  --palette-from FILE  keep the palette order of another picture\n"
-    "  --quantize           reduce the picture to what the machine can show first\n"
-    "  --report             list colours, patterns and sharing\n"
-    "  --preview OUT.png    write what the machine will show\n"
-    "  --from-vram FILE     video memory to a 16 x 16 sheet of its 256 patterns\n"
-    "  --from-state FILE    the same from the video memory in a saved machine state\n"
-    "  --screen             with --from-vram or --from-state: the composed screen instead\n"
-    "exit status: 0 done, 1 the picture breaks the machine's rules or a file failed,\n"
-    "             2 bad arguments\n";
+constexpr CliTool TOOL = {
+    "lumacor-gfx",
+    "Converts PNG pictures to the machine's tiles, tile map and palette, and video memory back to PNG. "
+    "With --vram or --map the picture is a screen: black and transparent pixels are left undrawn and "
+    "patterns are shared. Otherwise it is a sheet of tiles, one per 8 x 8 cell, and only transparent "
+    "pixels are undrawn (--screen-art and --sheet force either). See docs/graphics.md.",
+    "lumacor-gfx title.png --vram -o title.vram\n"
+    "lumacor-gfx sprites.png --tiles --palette -o sprites.inc --first-tile 128\n"
+    "lumacor-gfx --from-state game.state1 --screen -o screen.png",
+    "0  done\n"
+    "1  the picture breaks the machine's rules, or a file could not be read or written\n"
+    "2  wrong usage",
+};
 
 struct Arguments {
+    std::string picture_arg, output_arg, preview_arg, palette_from_arg, from_vram_arg, from_state_arg;
+    // The options given, null where absent.
     const char* picture = nullptr;
     const char* output = nullptr;
     const char* preview = nullptr;
@@ -68,95 +58,60 @@ struct Arguments {
     bool force_screen = false;
 };
 
-bool parse_arguments(int argc, char** argv, Arguments* args) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "lumacor-gfx: %s needs a value\n", arg.c_str());
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (arg == "-o") {
-            if (!(args->output = value())) return false;
-        } else if (arg == "--vram") {
-            args->vram = true;
-        } else if (arg == "--tiles") {
-            args->parts |= GFX_PART_TILES;
-        } else if (arg == "--map") {
-            args->parts |= GFX_PART_MAP;
-        } else if (arg == "--palette") {
-            args->parts |= GFX_PART_PALETTE;
-        } else if (arg == "--name") {
-            const char* name = value();
-            if (!name) return false;
-            args->name = name;
-        } else if (arg == "--first-tile") {
-            const char* text = value();
-            if (!text) return false;
-            char* end = nullptr;
-            long n = std::strtol(text, &end, 0);
-            if (*text == '\0' || *end != '\0' || n < 0 || n > 255) {
-                std::fprintf(stderr, "lumacor-gfx: --first-tile %s: not a tile number (0-255)\n", text);
-                return false;
-            }
-            args->first_tile = static_cast<int>(n);
-        } else if (arg == "--palette-from") {
-            if (!(args->palette_from = value())) return false;
-        } else if (arg == "--preview") {
-            if (!(args->preview = value())) return false;
-        } else if (arg == "--from-vram") {
-            if (!(args->from_vram = value())) return false;
-        } else if (arg == "--from-state") {
-            if (!(args->from_state = value())) return false;
-        } else if (arg == "--screen") {
-            args->screen = true;
-        } else if (arg == "--sheet") {
-            args->force_sheet = true;
-        } else if (arg == "--screen-art") {
-            args->force_screen = true;
-        } else if (arg == "--report") {
-            args->report = true;
-        } else if (arg == "--quantize") {
-            args->quantize = true;
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(USAGE, stdout);
-            std::exit(0);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "lumacor-gfx: unknown option %s\n", arg.c_str());
-            return false;
-        } else if (!args->picture) {
-            args->picture = argv[i];
-        } else {
-            std::fprintf(stderr, "lumacor-gfx: one picture at a time (%s)\n", argv[i]);
-            return false;
-        }
-    }
+// Returns the exit status when the program ends here (a usage error, --help),
+// or -1 to go on.
+int parse_arguments(int argc, char** argv, Arguments* args) {
+    CLI::App app;
+    Cli_init(app, TOOL);
+    bool tiles = false, map = false, palette = false;
+    app.add_option("PICTURE", args->picture_arg, "the PNG picture to convert")->type_name("PICTURE.png");
+    app.add_option("-o", args->output_arg, "the output file")->type_name("FILE");
+    app.add_flag("--vram", args->vram, "write 8192 bytes of video memory that show a 256 x 192 screen");
+    app.add_flag("--tiles", tiles, "write the tile patterns as an assembler include");
+    app.add_flag("--map", map, "write the tile map as an assembler include");
+    app.add_flag("--palette", palette, "write the palette as an assembler include");
+    app.add_flag("--screen-art", args->force_screen, "treat the picture as a screen");
+    app.add_flag("--sheet", args->force_sheet, "treat the picture as a sheet of tiles");
+    app.add_option("--name", args->name, "prefix of the include's labels (default: the picture's name)");
+    app.add_option("--first-tile", args->first_tile, "place the patterns from tile N on (default 0)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 255).description(""));
+    app.add_option("--palette-from", args->palette_from_arg, "keep the palette order of another picture")
+        ->type_name("FILE");
+    app.add_flag("--quantize", args->quantize, "reduce the picture to what the machine can show first");
+    app.add_flag("--report", args->report, "list colours, patterns and sharing");
+    app.add_option("--preview", args->preview_arg, "write what the machine will show")->type_name("OUT.png");
+    app.add_option("--from-vram", args->from_vram_arg, "video memory to a 16 x 16 sheet of its 256 patterns")
+        ->type_name("FILE");
+    app.add_option("--from-state", args->from_state_arg,
+                   "the same from the video memory in a saved machine state")
+        ->type_name("FILE");
+    app.add_flag("--screen", args->screen, "with --from-vram or --from-state: the composed screen instead");
+    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
+    auto given = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+    args->picture = given(args->picture_arg);
+    args->output = given(args->output_arg);
+    args->preview = given(args->preview_arg);
+    args->palette_from = given(args->palette_from_arg);
+    args->from_vram = given(args->from_vram_arg);
+    args->from_state = given(args->from_state_arg);
+    args->parts =
+        (tiles ? GFX_PART_TILES : 0u) | (map ? GFX_PART_MAP : 0u) | (palette ? GFX_PART_PALETTE : 0u);
+
     bool from = args->from_vram || args->from_state;
-    if (from == (args->picture != nullptr) || (args->from_vram && args->from_state)) {
-        std::fprintf(stderr, "lumacor-gfx: give one picture, or one of --from-vram and --from-state\n");
-        return false;
-    }
-    if (from && !args->output) {
-        std::fprintf(stderr, "lumacor-gfx: -o names the PNG file to write\n");
-        return false;
-    }
-    if (!from && (args->vram || args->parts) && !args->output) {
-        std::fprintf(stderr, "lumacor-gfx: -o names the file to write\n");
-        return false;
-    }
-    if (!from && !args->vram && !args->parts && !args->report && !args->preview) {
-        std::fprintf(stderr, "lumacor-gfx: nothing to do: give --vram, --tiles, --map, --palette, --report "
-                             "or --preview\n");
-        return false;
-    }
-    if (args->vram && args->parts) {
-        std::fprintf(stderr, "lumacor-gfx: --vram writes a whole screen; --tiles, --map and --palette "
-                             "write include files instead\n");
-        return false;
-    }
-    return true;
+    if (from == (args->picture != nullptr) || (args->from_vram && args->from_state))
+        return Cli_usage_error(app, TOOL, "give one picture, or one of --from-vram and --from-state");
+    if (from && !args->output) return Cli_usage_error(app, TOOL, "-o names the PNG file to write");
+    if (!from && (args->vram || args->parts) && !args->output)
+        return Cli_usage_error(app, TOOL, "-o names the file to write");
+    if (!from && !args->vram && !args->parts && !args->report && !args->preview)
+        return Cli_usage_error(
+            app, TOOL, "nothing to do: give --vram, --tiles, --map, --palette, --report or --preview");
+    if (args->vram && args->parts)
+        return Cli_usage_error(app, TOOL,
+                               "--vram writes a whole screen; --tiles, --map and --palette write include "
+                               "files instead");
+    return -1;
 }
 
 // Writes a regular file through a temporary file renamed into place; a
@@ -303,9 +258,6 @@ int convert(const Arguments& args) {
 
 int main(int argc, char** argv) {
     Arguments args;
-    if (!parse_arguments(argc, argv, &args)) {
-        std::fputs(USAGE, stderr);
-        return EXIT_USAGE;
-    }
+    if (int status = parse_arguments(argc, argv, &args); status >= 0) return status;
     return (args.from_vram || args.from_state) ? from_vram(args) : convert(args);
 }

@@ -205,28 +205,3 @@ HeadlessResult Headless_run(Computer* computer, const HeadlessOptions& options, 
     if (options.trace) std::fflush(options.trace);
     return result;
 }
-
-static void put_le(std::vector<uint8_t>* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-std::vector<uint8_t> Headless_wav_file(const std::vector<float>& samples) {
-    uint32_t data_bytes = static_cast<uint32_t>(samples.size() * sizeof(float));
-    std::vector<uint8_t> out;
-    for (char c : std::string_view("RIFF")) out.push_back(static_cast<uint8_t>(c));
-    put_le(&out, 36 + data_bytes, 4);
-    for (char c : std::string_view("WAVEfmt ")) out.push_back(static_cast<uint8_t>(c));
-    put_le(&out, 16, 4);
-    put_le(&out, 3, 2); // IEEE float
-    put_le(&out, 1, 2);
-    put_le(&out, SOUND_RATE, 4);
-    put_le(&out, SOUND_RATE * 4, 4);
-    put_le(&out, 4, 2);
-    put_le(&out, 32, 2);
-    for (char c : std::string_view("data")) out.push_back(static_cast<uint8_t>(c));
-    put_le(&out, data_bytes, 4);
-    size_t at = out.size();
-    out.resize(at + data_bytes);
-    if (data_bytes) std::memcpy(out.data() + at, samples.data(), data_bytes);
-    return out;
-}

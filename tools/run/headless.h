@@ -43,8 +43,6 @@ struct HeadlessOptions {
 constexpr int SOUND_RATE = 48000;
 constexpr int SOUND_SAMPLES_PER_FRAME = SOUND_RATE * 16 / 1000;
 
-// A WAV file of those samples: 32-bit float, one channel, SOUND_RATE.
-std::vector<uint8_t> Headless_wav_file(const std::vector<float>& samples);
 
 enum class HeadlessEnd : uint8_t {
     Stopped,       // HALT, or RET at the outermost level

@@ -1,4 +1,4 @@
-// lumacor-run ROM [options]: see USAGE below.
+// lumacor-run ROM [options]: see --help.
 //
 // Runs a cartridge headless and unthrottled through the same machine and
 // frame sequence as the window, prints what the machine prints (memory map,
@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "cartridge/cartridge_file.h"
+#include "cli.h"
 #include "computer/computer.h"
 #include "computer/log.h"
 #include "computer/snapshot.h"
 #include "debug_info.h"
 #include "headless.h"
 #include "screenshot/screenshot.h"
+#include "wav.h"
 
 namespace {
 
@@ -31,28 +33,23 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_FRAME_LIMIT = 3;
 constexpr int EXIT_ILLEGAL_OPCODE = 4;
 
-constexpr const char* USAGE =
-    "usage: lumacor-run ROM [options]\n"
-    "  --frames N             stop after N frames if the program has not stopped (default 600)\n"
-    "  --screenshot FILE.png  save the last frame as a 256x192 PNG\n"
-    "  --press FRAME:BUTTONS  from frame FRAME (counted from 0) pad 1 holds exactly BUTTONS:\n"
-    "                         up, down, left, right, start, back, a, x joined by '+', or none;\n"
-    "                         FRAME:2/BUTTONS sets pad 2 (0xFF0B) instead\n"
-    "  --trace                print each instruction before it runs, each frame's start\n"
-    "                         and the interrupts taken and left\n"
-    "  --trace-from FRAME     trace from frame FRAME (counted from 0) on; implies --trace\n"
-    "  --debug-info FILE      name labels in the trace from the assembler's debug\n"
-    "                         information (lumacor-asm -g; default ROM.dbg when it exists)\n"
-    "  --load-state FILE      start from a machine state saved by --save-state or the window\n"
-    "  --save-state FILE      save the machine state after the last frame\n"
-    "  --save FILE            read and write the save RAM in FILE instead of ROM.sav\n"
-    "  --no-save              start with blank save RAM and write no save file\n"
-    "  --wav FILE             write the run's sound (48 kHz, 32-bit float, mono) as a WAV file\n"
-    "  --quiet                print no diagnostic lines, only errors\n"
-    "exit status: 0 the program stopped itself, 3 frame limit reached, 4 illegal opcode,\n"
-    "             2 bad arguments or unreadable ROM\n";
+constexpr CliTool TOOL = {
+    "lumacor-run",
+    "Runs a cartridge headless and unthrottled through the same machine as the window, printing what "
+    "the machine prints; writes the save file and, if asked, the last picture, the machine state and "
+    "the sound.",
+    "lumacor-run game.rom --frames 300 --press 60:start --screenshot last.png\n"
+    "lumacor-run game.rom --frames 600 --no-save --wav game.wav --wav-format s16",
+    "0  the program stopped itself (HALT, or RET at the outermost level)\n"
+    "2  wrong usage, an unreadable ROM, state or debug information, or an output that could not be "
+    "written\n"
+    "3  the frame limit was reached\n"
+    "4  the CPU met an illegal opcode",
+};
 
 struct Arguments {
+    std::string rom_arg, screenshot_arg, load_state_arg, save_state_arg, save_arg, wav_arg, debug_info_arg;
+    // The options given, null where absent.
     const char* rom = nullptr;
     const char* screenshot = nullptr;
     const char* load_state = nullptr;
@@ -60,6 +57,7 @@ struct Arguments {
     const char* save = nullptr;
     const char* wav = nullptr;
     const char* debug_info = nullptr;
+    WavFormat wav_format = WavFormat::Float32;
     bool no_save = false;
     bool quiet = false;
     bool trace = false;
@@ -71,83 +69,88 @@ struct Arguments {
 constexpr uint64_t STATE_FILE_LIMIT = 1 << 20;
 constexpr uint64_t DEBUG_INFO_LIMIT = uint64_t{1} << 30;
 
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "lumacor-run: %s\n%s", message.c_str(), USAGE);
-    return EXIT_USAGE;
-}
-
-bool parse_count(const char* text, int64_t* value) {
-    if (!*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    long long parsed = std::strtoll(text, &end, 10);
-    if (*end || errno || parsed < 0) return false;
-    *value = parsed;
-    return true;
-}
+// Counts and frame numbers: 0 or more (CLI11 refuses what is not a number).
+const CLI::Validator WHOLE_NUMBER(
+    [](const std::string& text) {
+        return text.starts_with('-') ? std::string("needs a whole number, 0 or more") : std::string();
+    },
+    "");
 
 // Returns the exit status when the program should end here (a usage error,
 // or --help), or -1 to go on and run the ROM.
 int parse_arguments(int argc, char** argv, Arguments* args) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool has_value = i + 1 < argc;
-        if (arg == "--frames") {
-            if (!has_value || !parse_count(argv[++i], &args->options.frame_limit))
-                return usage_error("--frames needs a whole number of frames");
-        } else if (arg == "--screenshot") {
-            if (!has_value) return usage_error("--screenshot needs a file name");
-            args->screenshot = argv[++i];
-        } else if (arg == "--press") {
-            if (!has_value) return usage_error("--press needs FRAME:BUTTONS");
-            HeadlessPress press{};
-            std::string error;
-            if (!Headless_parse_press(argv[++i], &press, &error)) return usage_error(error);
-            args->options.presses.push_back(press);
-        } else if (arg == "--trace") {
-            args->trace = true;
-        } else if (arg == "--trace-from") {
-            if (!has_value || !parse_count(argv[++i], &args->options.trace_from))
-                return usage_error("--trace-from needs a frame number");
-            args->trace = true;
-        } else if (arg == "--debug-info") {
-            if (!has_value) return usage_error("--debug-info needs a file name");
-            args->debug_info = argv[++i];
-        } else if (arg == "--load-state" || arg == "--save-state" || arg == "--save" || arg == "--wav") {
-            if (!has_value) return usage_error(arg + " needs a file name");
-            const char* file = argv[++i];
-            if (arg == "--load-state")
-                args->load_state = file;
-            else if (arg == "--save-state")
-                args->save_state = file;
-            else if (arg == "--save")
-                args->save = file;
-            else
-                args->wav = file;
-        } else if (arg == "--no-save") {
-            args->no_save = true;
-        } else if (arg == "--quiet") {
-            args->quiet = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(USAGE, stdout);
-            return EXIT_STOPPED;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usage_error("unknown option " + arg);
-        } else if (!args->rom) {
-            args->rom = argv[i];
-        } else {
-            return usage_error("only one ROM can be run");
-        }
+    CLI::App app;
+    Cli_init(app, TOOL);
+    std::vector<std::string> presses;
+    std::string wav_format = "f32";
+    app.add_option("ROM", args->rom_arg, "the ROM image to run")->required();
+    app.add_option("--frames", args->options.frame_limit,
+                   "stop after N frames if the program has not stopped (default 600)")
+        ->type_name("N")
+        ->check(WHOLE_NUMBER);
+    app.add_option("--screenshot", args->screenshot_arg, "save the last frame as a 256x192 PNG")
+        ->type_name("FILE.png");
+    app.add_option("--press", presses,
+                   "from frame FRAME (counted from 0) pad 1 holds exactly BUTTONS: up, down, left, right, "
+                   "start, back, a, x joined by '+', or none; FRAME:2/BUTTONS sets pad 2 (0xFF0B) instead; "
+                   "may repeat")
+        ->type_name("FRAME:BUTTONS")
+        ->allow_extra_args(false);
+    app.add_flag(
+        "--trace", args->trace,
+        "print each instruction before it runs, each frame's start and the interrupts taken and left");
+    auto* trace_from = app.add_option("--trace-from", args->options.trace_from,
+                                      "trace from frame FRAME (counted from 0) on; implies --trace")
+                           ->type_name("FRAME")
+                           ->check(WHOLE_NUMBER);
+    app.add_option("--debug-info", args->debug_info_arg,
+                   "name labels in the trace from the assembler's debug information (lumacor-asm -g; "
+                   "default ROM.dbg when it exists)")
+        ->type_name("FILE");
+    app.add_option("--load-state", args->load_state_arg,
+                   "start from a machine state saved by --save-state or the window")
+        ->type_name("FILE");
+    app.add_option("--save-state", args->save_state_arg, "save the machine state after the last frame")
+        ->type_name("FILE");
+    auto* save =
+        app.add_option("--save", args->save_arg, "read and write the save RAM in FILE instead of ROM.sav")
+            ->type_name("FILE");
+    app.add_flag("--no-save", args->no_save, "start with blank save RAM and write no save file")
+        ->excludes(save);
+    auto* wav = app.add_option("--wav", args->wav_arg, "write the run's sound (48 kHz, mono) as a WAV file")
+                    ->type_name("FILE");
+    app.add_option("--wav-format", wav_format,
+                   "the WAV file's samples: f32 (32-bit float, the default) or s16 (16-bit integer)")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"f32", "s16"}).description(""))
+        ->needs(wav);
+    app.add_flag("--quiet", args->quiet, "print no diagnostic lines, only errors");
+    if (int status = Cli_parse(app, TOOL, argc, argv); status >= 0) return status;
+
+    for (const std::string& text : presses) {
+        HeadlessPress press{};
+        std::string error;
+        if (!Headless_parse_press(text, &press, &error)) return Cli_usage_error(app, TOOL, error);
+        args->options.presses.push_back(press);
     }
-    if (!args->rom) return usage_error("no ROM given");
-    if (args->save && args->no_save) return usage_error("--save and --no-save exclude each other");
+    args->trace = args->trace || trace_from->count() > 0;
+    args->wav_format = wav_format == "s16" ? WavFormat::Int16 : WavFormat::Float32;
+    auto given = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+    args->rom = args->rom_arg.c_str();
+    args->screenshot = given(args->screenshot_arg);
+    args->load_state = given(args->load_state_arg);
+    args->save_state = given(args->save_state_arg);
+    args->save = save->count() ? args->save_arg.c_str() : nullptr;
+    args->wav = given(args->wav_arg);
+    args->debug_info = given(args->debug_info_arg);
     // An output whose folder is missing is refused now, not after a long run.
     for (const char* output : {args->screenshot, args->save_state, args->wav, args->save}) {
         if (!output) continue;
         std::error_code error;
         std::filesystem::path folder = std::filesystem::path(output).parent_path();
         if (!folder.empty() && !std::filesystem::is_directory(folder, error))
-            return usage_error(std::string("cannot write ") + output + ": no folder " + folder.string());
+            return Cli_usage_error(app, TOOL,
+                                   std::string("cannot write ") + output + ": no folder " + folder.string());
     }
     return -1;
 }
@@ -252,7 +255,16 @@ int main(int argc, char** argv) {
         Computer_save_state(&computer, &state);
         written = write_file(args.save_state, state, "state");
     }
-    if (args.wav) written = write_file(args.wav, Headless_wav_file(sound), "sound") && written;
+    if (args.wav) {
+        std::vector<uint8_t> file;
+        if (Wav_encode(sound, SOUND_RATE, args.wav_format, &file)) {
+            written = write_file(args.wav, file, "sound") && written;
+        } else {
+            std::fprintf(stderr, "lumacor-run: could not write sound %s: too long for a WAV file\n",
+                         args.wav);
+            written = false;
+        }
+    }
 
     Computer_detach_cartridge(&computer);
     Cartridge_free(&cartridge);

@@ -16,6 +16,7 @@
 #include "cartridge/cartridge_file.h"
 #include "cli.h"
 #include "headless.h"
+#include "wav.h"
 #include "midi.h"
 #include "preview.h"
 #include "sound.h"
@@ -210,7 +211,11 @@ int main(int argc, char** argv) {
     }
     if (!args.output.empty() && !write(args.output, include)) return EXIT_PROBLEMS;
     if (!args.wav.empty()) {
-        std::vector<uint8_t> wav = Headless_wav_file(samples);
+        std::vector<uint8_t> wav;
+        if (!Wav_encode(samples, SOUND_RATE, WavFormat::Float32, &wav)) {
+            std::fprintf(stderr, "lumacor-sound: could not write %s: too long for a WAV file\n", args.wav.c_str());
+            return EXIT_PROBLEMS;
+        }
         if (!File_replace(args.wav, wav, &reason)) {
             std::fprintf(stderr, "lumacor-sound: could not write %s: %s\n", args.wav.c_str(), reason.c_str());
             return EXIT_PROBLEMS;
