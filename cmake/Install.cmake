@@ -4,7 +4,7 @@
 # file type, so a file manager opens a ROM in lumacor.
 include(GNUInstallDirs)
 
-set(lumacor_programs lumacor lumacor-asm lumacor-dis lumacor-run lumacor-gfx)
+set(lumacor_programs lumacor lumacor-asm lumacor-dis lumacor-run lumacor-gfx lumacor-sound lumacor-map)
 if(TARGET lumacor-debug)
   list(APPEND lumacor_programs lumacor-debug)
 endif()

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 out=${2:-docs/tools.md}
 programs=(src/lumacor tools/asm/lumacor-asm tools/dis/lumacor-dis tools/run/lumacor-run
-  tools/gfx/lumacor-gfx tools/debug/lumacor-debug)
+  tools/gfx/lumacor-gfx tools/sound/lumacor-sound tools/map/lumacor-map tools/debug/lumacor-debug)
 
 section() { # NAME, then the help text on standard input
   printf '\n## %s\n\n```text\n' "$1"

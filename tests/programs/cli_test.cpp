@@ -23,6 +23,8 @@ const std::vector<Tool>& tools() {
         {"lumacor-dis", LUMACOR_DIS, "--debug"},
         {"lumacor-run", LUMACOR_RUN, "--frames"},
         {"lumacor-gfx", LUMACOR_GFX, "-o"},
+        {"lumacor-sound", LUMACOR_SOUND, "-o"},
+        {"lumacor-map", LUMACOR_MAP, "--output"},
 #ifdef LUMACOR_DEBUG
         {"lumacor-debug", LUMACOR_DEBUG, nullptr},
 #endif

@@ -12,6 +12,9 @@
 
 namespace {
 
+// RIFF, the 18-byte format chunk of float data and the fact chunk, then the samples.
+constexpr size_t kFloatWavHeader = 58;
+
 const std::string SOUND = LUMACOR_SOUND_PATH;
 const std::string ASM = LUMACOR_ASM_PATH;
 const std::string RUN = LUMACOR_RUN_PATH;
@@ -48,11 +51,11 @@ TEST(SoundProgram, PreviewIsWhatTheMachinePlays) {
             {RUN, dir.file("player.rom"), "--frames", frames, "--wav", dir.file("run.wav"), "--quiet"});
         ASSERT_EQ(r.exit_code, 3) << r.err; // the frame limit
         std::vector<uint8_t> preview = read_bytes(dir.file("preview.wav"));
-        EXPECT_EQ(preview.size(), 44 + 768 * 4 * std::stoul(frames));
+        EXPECT_EQ(preview.size(), kFloatWavHeader + 768 * 4 * std::stoul(frames));
         EXPECT_TRUE(preview == read_bytes(dir.file("run.wav")));
         // Not two silences: the sound is there.
         size_t loud = 0;
-        for (size_t i = 44; i + 4 <= preview.size(); i += 4) {
+        for (size_t i = kFloatWavHeader; i + 4 <= preview.size(); i += 4) {
             float sample;
             std::memcpy(&sample, &preview[i], 4);
             loud += sample > 0.5f;
@@ -94,8 +97,8 @@ TEST(SoundProgram, ListenPlaysThePreview) {
                     {{{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", dir.file("heard.raw")}}});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<uint8_t> wav = read_bytes(dir.file("s.wav")), heard = read_bytes(dir.file("heard.raw"));
-    ASSERT_GE(heard.size(), wav.size() - 44);
-    EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), heard.begin()));
+    ASSERT_GE(heard.size(), wav.size() - kFloatWavHeader);
+    EXPECT_TRUE(std::equal(wav.begin() + kFloatWavHeader, wav.end(), heard.begin()));
 }
 
 TEST(SoundProgram, Usage) {

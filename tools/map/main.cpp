@@ -29,7 +29,9 @@ const CliTool TOOL = {
     "palette and object tables, as an assembler include.",
     "lumacor-map level.tmx -o level.inc --name level\n"
     "lumacor-map level.tmj -o level.inc --name level --first-tile 96 --pack --preview level.png",
-    "0 success, 1 the map has errors or a file failed (nothing written), 2 wrong usage",
+    "0  done\n"
+    "1  the map has errors or a file failed (nothing written)\n"
+    "2  wrong usage",
 };
 
 bool read_text(const std::string& path, std::string* text, std::string* error) {

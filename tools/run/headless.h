@@ -43,7 +43,6 @@ struct HeadlessOptions {
 constexpr int SOUND_RATE = 48000;
 constexpr int SOUND_SAMPLES_PER_FRAME = SOUND_RATE * 16 / 1000;
 
-
 enum class HeadlessEnd : uint8_t {
     Stopped,       // HALT, or RET at the outermost level
     FrameLimit,    // still running after frame_limit frames

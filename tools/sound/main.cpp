@@ -16,10 +16,10 @@
 #include "cartridge/cartridge_file.h"
 #include "cli.h"
 #include "headless.h"
-#include "wav.h"
 #include "midi.h"
 #include "preview.h"
 #include "sound.h"
+#include "wav.h"
 
 namespace {
 
@@ -33,7 +33,9 @@ const CliTool tool = {
     "lumacor-sound sounds.snd --wav jump.wav --play jump --frames 60\n"
     "lumacor-sound sounds.snd --listen --play title\n"
     "lumacor-sound tune.mid -o tune.inc --track 2 --wave saw",
-    "0 success, 1 the input has errors or a file failed (nothing written), 2 wrong usage",
+    "0  done\n"
+    "1  the input has errors or a file failed (nothing written)\n"
+    "2  wrong usage",
 };
 
 struct Arguments {
@@ -213,7 +215,8 @@ int main(int argc, char** argv) {
     if (!args.wav.empty()) {
         std::vector<uint8_t> wav;
         if (!Wav_encode(samples, SOUND_RATE, WavFormat::Float32, &wav)) {
-            std::fprintf(stderr, "lumacor-sound: could not write %s: too long for a WAV file\n", args.wav.c_str());
+            std::fprintf(stderr, "lumacor-sound: could not write %s: too long for a WAV file\n",
+                         args.wav.c_str());
             return EXIT_PROBLEMS;
         }
         if (!File_replace(args.wav, wav, &reason)) {

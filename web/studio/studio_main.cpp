@@ -30,8 +30,8 @@
 #include "cpu/cpu.h"
 #include "gfx.h"
 #include "gpu/gpu.h"
-#include "map.h"
 #include "headless.h" // the preview's rate: as lumacor-run's
+#include "map.h"
 #include "preview.h"
 #include "session.h"
 #include "sound.h"
