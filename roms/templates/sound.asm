@@ -6,6 +6,19 @@ SND_RAM = 0xDFE0                ; the driver's work RAM: the last 32 bytes
 held    = RAM_FIRST             ; the buttons held last frame
 
         .start
+        ; Colour 0 a dark green, and tile 0 solid, so the screen shows it.
+        LDW   p0, VRAM_PALETTE
+        ST    [p0], 0x10        ; blue
+        INCW  p0
+        ST    [p0], 0x40        ; green
+        INCW  p0
+        ST    [p0], 0x10        ; red
+        LDW   p0, VRAM_PLANE_B
+        LD    r2, TILE_SIZE
+.solid: ST    [p0], 0xFF
+        INCW  p0
+        DEC   r2
+        JNZ   .solid
         CALL  snd_init
         LDW   p0, sounds_tune
         CALL  snd_music

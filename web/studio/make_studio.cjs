@@ -10,6 +10,7 @@
 'use strict';
 const fs = require('fs');
 const path = require('path');
+const zlib = require('zlib');
 const { helpData } = require('./make_help.cjs');
 
 const args = {};
@@ -165,11 +166,13 @@ const help = helpData({ reference: args.reference, includes: path.dirname(args.i
 // JSON inside a script element: only "</" and "<!--" could end it early.
 const json = (value) => JSON.stringify(value).replace(/<\//g, '<\\/').replace(/<!--/g, '\\u003c!--');
 
+const packed = (bytes) => zlib.gzipSync(bytes, { level: 9 }).toString('base64');
 const parts = {
   '@SCRIPT@': script(args.script),
   '@WORKER@': script(args.worker),
-  '@WASM@': fs.readFileSync(args.wasm).toString('base64'),
-  '@PLAYER@': fs.readFileSync(args.player).toString('base64'),
+  // The two largest parts go in gzipped: the page unpacks them as it starts.
+  '@WASM@': packed(fs.readFileSync(args.wasm)),
+  '@PLAYER@': packed(fs.readFileSync(args.player)),
   '@SAMPLE@': json(sample),
   '@HELP@': json(help),
   '@TEMPLATES@': json(templates),

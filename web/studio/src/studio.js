@@ -28,7 +28,7 @@ import { mapConverter } from './map.js';
 import { soundPanel } from './panels/sound.js';
 import { debuggerPanel } from './panels/debugger.js';
 import { gamePanel } from './panels/game.js';
-import { download, fromBase64 } from './util.js';
+import { download, fromBase64, fromPackedBase64 } from './util.js';
 import { HelpPanel } from './help.js';
 import { assistance, labelsInScope } from './assist.js';
 import { askNewProject, templateFiles } from './templates.js';
@@ -390,7 +390,7 @@ function wireControls() {
 // ---- start -----------------------------------------------------------------------------
 
 async function start() {
-  const module = await WebAssembly.compile(fromBase64($('studio-wasm').textContent));
+  const module = await WebAssembly.compile(fromPackedBase64($('studio-wasm').textContent));
   const tools = await instantiateTools(module);
   store = createStore(await openProjects().catch(() => memoryProjects()));
   build = createBuild(store, tools, startChecker(module));

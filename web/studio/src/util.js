@@ -1,10 +1,16 @@
 // Small helpers the page and its panels share: base64, CRC-32, downloads.
+import { gunzipSync } from 'fflate';
 
 export function fromBase64(encoded) {
   const binary = atob(encoded);
   const data = new Uint8Array(binary.length);
   for (let i = 0; i < binary.length; i++) data[i] = binary.charCodeAt(i);
   return data;
+}
+
+// A part the page carries gzipped, as base64.
+export function fromPackedBase64(encoded) {
+  return gunzipSync(fromBase64(encoded));
 }
 
 export function toBase64(data) {
