@@ -149,7 +149,7 @@ TEST(Assembler, ConditionalsChooseTheLinesAbove) {
     };
     // clang-format on
     for (auto& [source, bytes] : cases) {
-            Assembly a = assemble(std::string(".org 0x200\n") + source);
+        Assembly a = assemble(std::string(".org 0x200\n") + source);
         Bytes placed = a.image.size() < 0x200 ? Bytes{} : Bytes(a.image.begin() + 0x200, a.image.end());
         EXPECT_EQ(placed, bytes) << source << "\n" << errors(a);
     }

@@ -375,6 +375,7 @@ void Assembler::directive(Cursor& c, std::string_view line) {
         std::string_view name;
         Handler handle;
     };
+    // clang-format off
     static constexpr std::array<Entry, directive_help.size()> table = {{
         {".byte", &Assembler::data_directive},
         {".db", &Assembler::data_directive},
@@ -399,6 +400,7 @@ void Assembler::directive(Cursor& c, std::string_view line) {
         {".else", &Assembler::else_directive},
         {".endif", &Assembler::endif_directive},
     }};
+    // clang-format on
     // The help lists the directives the assembler knows, in this order.
     static_assert([] {
         for (size_t i = 0; i < table.size(); ++i)
