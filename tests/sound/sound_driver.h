@@ -23,11 +23,12 @@ struct DriverRun {
     std::string error; // why it did not assemble
 
     // `then` is called with p0 = `second` at the start of snd_frame call
-    // number `at` + 1 (so after `at` frames of the first block).
+    // number `at` + 1 (so after `at` frames of the first block). `ram` is
+    // the program's own setting of the driver's RAM, if any.
     DriverRun(const std::string& include, const std::string& first, bool first_is_effect,
-              const std::string& second = "", int at = 0, const std::string& then = "snd_effect") {
-        std::string source = ".include \"lumacor.inc\"\n"
-                             "SND_RAM = 0xDFE0\n"
+              const std::string& second = "", int at = 0, const std::string& then = "snd_effect",
+              const std::string& ram = "SND_RAM = 0xDFE0\n") {
+        std::string source = ".include \"lumacor.inc\"\n" + ram +
                              ".vector 0, frame\n"
                              ".start\n"
                              "        CALL  snd_init\n"

@@ -201,6 +201,22 @@ TEST(SoundDriver, StopSilencesAndAnotherSongReplacesTheFirst) {
     EXPECT_EQ(stopped.registers()[2], 0);
 }
 
+// The driver's RAM goes to its default when the program sets none, and
+// where the program says otherwise; the music's pointer shows which.
+TEST(SoundDriver, RamAtTheDefaultOrWhereTheProgramSetsIt) {
+    SoundFile file = Sound_parse("song a\nspeed 1\nC4 sine 100\nD4 sine 100\nloop\n");
+    for (auto [ram, address] :
+         {std::pair<const char*, uint16_t>{"", 0xDFE0}, {"SND_RAM = 0xC100\n", 0xC100}}) {
+        DriverRun run(Sound_include_text(file, "t"), "t_a", false, "", 0, "snd_effect", ram);
+        ASSERT_TRUE(run.ok) << run.error;
+        run.frame();
+        run.frame();
+        EXPECT_EQ(run.registers(), (std::array<int, 3>{0, 62, 100})) << ram;
+        EXPECT_NE(Bus_read(&run.computer.bus, address), 0) << ram;          // the song's pointer: playing
+        EXPECT_EQ(Bus_read(&run.computer.bus, address ^ 0x1EE0), 0) << ram; // the other place is untouched
+    }
+}
+
 TEST(SoundDriver, ARestFromAnImporterIsSilentWhateverItsVolume) {
     SoundFile file = Sound_parse("song a\nspeed 1\nC4 sine 100\n---\n");
     file.blocks[0].steps[1].volume = 90;

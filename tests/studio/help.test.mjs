@@ -82,6 +82,25 @@ test('an include added beside lumacor.inc joins the help, read the same way', ()
   assert.deepEqual(parseInclude('x.inc', 'A = 1\n').sections, [{ title: 'x.inc', names: [{ name: 'A', value: '1', note: '' }] }]);
 });
 
+test('every routine a program calls in sound.inc and map.inc has its line of help; the driver\'s own labels do not', () => {
+  const words = indexHelp(help);
+  const routines = { 'sound.inc': ['snd_init', 'snd_frame', 'snd_music', 'snd_effect', 'snd_stop'], 'map.inc': ['map_unpack'] };
+  for (const [file, names] of Object.entries(routines)) {
+    for (const name of names) {
+      assert.match(lookupWord(words, name)?.line ?? '', new RegExp(`^CALL ${name}: .+ \\(${file}, routines\\)$`), name);
+    }
+  }
+  assert.equal(lookupWord(words, 'snd_channel'), null);
+  assert.match(lookupWord(words, 'SND_RAM').line, /^SND_RAM = 0xDFE0: /);
+  assert.deepEqual(parseInclude('x.inc', 'go: ; start\nown:\n.local: ; no\n').sections[0].names,
+    [{ name: 'go', value: '', note: 'start', routine: true }]);
+});
+
+test('the language reference lists the conditional directives', () => {
+  const words = indexHelp(help);
+  for (const name of ['.ifdef', '.ifndef', '.else', '.endif']) assert.equal(lookupWord(words, name)?.kind, 'directive', name);
+});
+
 test('the docs are rendered with anchors and their pictures inside', () => {
   const tutorial = help.docs.find((d) => d.name === 'tutorial.md');
   assert.equal(tutorial.title, 'Your first game, step by step');

@@ -134,6 +134,30 @@ TEST(Assembler, IncludesResolveFromTheIncludingFileThenTheIncludeDirectories) {
               "\\\n  data/blob.bin\n");
 }
 
+// Which branch is assembled: a name counts as defined only above the test,
+// a branch inside a skipped one is skipped, and an include closes its own.
+TEST(Assembler, ConditionalsChooseTheLinesAbove) {
+    // clang-format off
+    const std::pair<const char*, Bytes> cases[] = {
+        {"A = 1\n.ifdef A\n.byte 1\n.else\n.byte 2\n.endif", {1}},
+        {".ifdef A\n.byte 1\n.else\n.byte 2\n.endif\nA = 1", {2}},
+        {"JMP A\n.ifndef A\n.byte 1\n.endif\nA:", {0x30, 0x02, 0x04, 1}},
+        {"A: .ifndef A\n.byte 1\n.else\n.byte 2\n.endif\n.byte 3", {2, 3}},
+        {".ifndef A\n.ifdef B\n.byte 1\n.else\n.byte 2\n.endif\n.else\n.ifndef B\n.byte 3\n.endif\n.endif", {2}},
+        {"A = 1\n.ifndef A\n.ifndef B\n.byte 1\n.else\n.byte 2\n.endif\n.else\n.byte 3\n.endif", {3}},
+        {".ifdef A\n  a: ? not assembled\n.endif\n.byte 4", {4}},
+    };
+    // clang-format on
+    for (auto& [source, bytes] : cases) {
+        Assembly a = assemble(std::string(".org 0x200\n") + source);
+        Bytes placed = a.image.size() < 0x200 ? Bytes{} : Bytes(a.image.begin() + 0x200, a.image.end());
+        EXPECT_EQ(placed, bytes) << source << "\n" << errors(a);
+    }
+    Assembly open = assemble(".include \"open.inc\"\n.endif", memory_files({{"open.inc", "\n .ifdef X"}}));
+    EXPECT_EQ(errors(open), "open.inc:2:2: error: .ifdef without .endif\n"
+                            "test.asm:2:1: error: .endif without .ifdef or .ifndef\n");
+}
+
 TEST(Assembler, ListingAndSymbolFile) {
     AsmOptions options = memory_files({});
     options.make_listing = true;
@@ -173,6 +197,13 @@ TEST(Assembler, EveryErrorOfARunWithItsPlace) {
         {"LD r0, (1 + 2", "test.asm:1:14: error: expected ')'"},
         {"LD r0, 1 / 0", "test.asm:1:10: error: division by zero"},
         {"X = 3\n  .assert X < 2, \"X too big\"", "test.asm:2:3: error: X too big"},
+        {"NOP\n .else", "test.asm:2:2: error: .else without .ifdef or .ifndef"},
+        {".ifdef A\n.endif\n  .endif", "test.asm:3:3: error: .endif without .ifdef or .ifndef"},
+        {".ifndef A\n.else\n .else\n.endif", "test.asm:3:2: error: a second .else for the .ifdef or .ifndef at test.asm:1"},
+        {".ifdef A\n .ifndef B\n.endif", "test.asm:1:1: error: .ifdef without .endif"},
+        {".IFDEF 3\n.endif", "test.asm:1:8: error: expected a symbol name after .IFDEF"},
+        {".ifdef A B\n.endif", "test.asm:1:10: error: expected the end of the line, found 'B'"},
+        {".ifndef A\n FOO\n.else\n ? BAR\n.endif", "test.asm:2:2: error: unknown mnemonic 'FOO'"},
     };
     // clang-format on
     for (auto& [source, error] : cases) {

@@ -194,6 +194,18 @@ struct StringHash {
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
+// An open .ifdef/.ifndef: whether the lines of its current branch are
+// assembled. `outer` is whether the enclosing lines are; a branch inside a
+// skipped one is skipped whatever its condition.
+struct Conditional {
+    Site site;
+    std::string_view directive; // as written, for the error when .endif is missing
+    bool outer = true;
+    bool condition = false;
+    bool in_else = false;
+    bool taken() const { return outer && condition != in_else; }
+};
+
 // A position in the tokens of the line being read.
 struct Cursor {
     size_t pos = 0;
@@ -220,6 +232,7 @@ struct Assembler {
     std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>> symbol_index;
     std::vector<int64_t> stack;
     std::string scope; // last global label, for local labels
+    std::vector<Conditional> conditionals;
     std::string scratch;
 
     // Layout state of pass 1.
@@ -265,6 +278,8 @@ struct Assembler {
     void add_dependency(const std::string& path);
     static std::string identity(const std::string& path);
     void include(Cursor& c, uint32_t directive_col);
+    bool assembling() const { return conditionals.empty() || conditionals.back().taken(); }
+    bool conditional_line(Cursor& c, std::string_view line);
     void read_line(std::string_view line);
     void read_file(uint32_t file_index, const std::string& id);
 
@@ -304,6 +319,9 @@ struct Assembler {
     void bank_directive(Cursor& c, const Token& d, std::string_view line);
     void equ_directive(Cursor& c, const Token&, std::string_view line);
     void assert_directive(Cursor& c, const Token& d, std::string_view line);
+    void if_directive(Cursor& c, const Token& d, std::string_view line);
+    void else_directive(Cursor& c, const Token& d, std::string_view line);
+    void endif_directive(Cursor& c, const Token& d, std::string_view line);
     void directive(Cursor& c, std::string_view line);
 
     // emit.cpp: pass 2

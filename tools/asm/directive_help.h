@@ -14,7 +14,7 @@ struct DirectiveHelp {
 };
 
 // clang-format off
-constexpr std::array<DirectiveHelp, 18> directive_help = {{
+constexpr std::array<DirectiveHelp, 22> directive_help = {{
     {".byte",    ".byte e, ...",                  "Bytes; a string among the values gives its characters."},
     {".db",      ".db e, ...",                    "Bytes, as .byte."},
     {".word",    ".word e, ...",                  "Big-endian words, high byte first."},
@@ -33,5 +33,9 @@ constexpr std::array<DirectiveHelp, 18> directive_help = {{
     {".bank",    ".bank n",                       "Continue in cartridge bank n, shown in the banked window."},
     {".equ",     ".equ NAME, e",                  "A constant, like NAME = e."},
     {".assert",  ".assert e[, \"message\"]",      "An error if e is 0."},
+    {".ifdef",   ".ifdef NAME",                   "Assemble the lines up to .else or .endif if NAME is defined above this line."},
+    {".ifndef",  ".ifndef NAME",                  "Assemble the lines up to .else or .endif if NAME is not defined above this line."},
+    {".else",    ".else",                         "Assemble the lines up to .endif if the .ifdef or .ifndef before skipped its own."},
+    {".endif",   ".endif",                        "End the lines that .ifdef or .ifndef (and .else) choose between."},
 }};
 // clang-format on

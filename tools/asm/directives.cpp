@@ -320,12 +320,62 @@ void Assembler::assert_directive(Cursor& c, const Token& d, std::string_view lin
     place(st, 0, d.col);
 }
 
+// Pass 1 reads each line once, so a name counts as defined only when its
+// definition comes above the test; one defined further down is not seen.
+void Assembler::if_directive(Cursor& c, const Token& d, std::string_view line) {
+    Conditional cond;
+    cond.site = line_site;
+    cond.site.col = d.col;
+    cond.directive = d.text;
+    cond.outer = assembling();
+    conditionals.push_back(cond); // pushed before any error so .endif still pairs with it
+    list_line(line, d.col);
+    if (!cond.outer) return;
+    const Token& name = toks[c.pos];
+    if (name.kind != Tok::Ident || name.text[0] == '.') {
+        error_at(name.col, "expected a symbol name after " + std::string(d.text));
+        return;
+    }
+    ++c.pos;
+    if (!expect_end(c)) return;
+    auto it = symbol_index.find(name.text);
+    bool defined = it != symbol_index.end() && symbols[it->second].kind != SymKind::Undefined;
+    conditionals.back().condition = defined == iequals(d.text, ".ifdef");
+}
+
+void Assembler::else_directive(Cursor& c, const Token& d, std::string_view line) {
+    if (conditionals.empty()) {
+        error_at(d.col, ".else without .ifdef or .ifndef");
+        return;
+    }
+    Conditional& cond = conditionals.back();
+    if (cond.in_else) {
+        error_at(d.col, "a second .else for the .ifdef or .ifndef at " + where(cond.site));
+        return;
+    }
+    cond.in_else = true;
+    list_line(line, d.col);
+    if (cond.outer) expect_end(c);
+}
+
+void Assembler::endif_directive(Cursor& c, const Token& d, std::string_view line) {
+    if (conditionals.empty()) {
+        error_at(d.col, ".endif without .ifdef or .ifndef");
+        return;
+    }
+    bool outer = conditionals.back().outer;
+    conditionals.pop_back();
+    list_line(line, d.col);
+    if (outer) expect_end(c);
+}
+
 void Assembler::directive(Cursor& c, std::string_view line) {
     using Handler = void (Assembler::*)(Cursor&, const Token&, std::string_view);
     struct Entry {
         std::string_view name;
         Handler handle;
     };
+    // clang-format off
     static constexpr std::array<Entry, directive_help.size()> table = {{
         {".byte", &Assembler::data_directive},
         {".db", &Assembler::data_directive},
@@ -345,7 +395,12 @@ void Assembler::directive(Cursor& c, std::string_view line) {
         {".bank", &Assembler::bank_directive},
         {".equ", &Assembler::equ_directive},
         {".assert", &Assembler::assert_directive},
+        {".ifdef", &Assembler::if_directive},
+        {".ifndef", &Assembler::if_directive},
+        {".else", &Assembler::else_directive},
+        {".endif", &Assembler::endif_directive},
     }};
+    // clang-format on
     // The help lists the directives the assembler knows, in this order.
     static_assert([] {
         for (size_t i = 0; i < table.size(); ++i)

@@ -194,13 +194,32 @@ void Assembler::include(Cursor& c, uint32_t directive_col) {
     line_site = saved;
 }
 
+// In a skipped branch only the conditionals count: the other lines need not
+// even be valid, since they may be written for another assembly.
+bool Assembler::conditional_line(Cursor& c, std::string_view line) {
+    if (toks[0].kind == Tok::Ident && toks[1].kind == Tok::Colon) c.pos = 2;
+    const Token& t = toks[c.pos];
+    for (std::string_view name : {".ifdef", ".ifndef", ".else", ".endif"}) {
+        if (t.kind == Tok::Ident && iequals(t.text, name)) {
+            directive(c, line);
+            return true;
+        }
+    }
+    return false;
+}
+
 void Assembler::read_line(std::string_view line) {
     LexError err;
-    if (!lex_line(line, toks, err)) {
+    bool lexed = lex_line(line, toks, err);
+    Cursor c;
+    if (!assembling()) {
+        if (!lexed || !conditional_line(c, line)) list_line(line, 0);
+        return;
+    }
+    if (!lexed) {
         error_at(err.col, err.message);
         return;
     }
-    Cursor c;
     if (toks[0].kind == Tok::Ident && toks[1].kind == Tok::Assign) {
         c.pos = 2;
         constant(toks[0], c, line);
@@ -234,6 +253,7 @@ void Assembler::read_line(std::string_view line) {
 
 void Assembler::read_file(uint32_t file_index, const std::string& id) {
     include_stack.push_back(id);
+    size_t open_conditionals = conditionals.size();
     std::string_view text = files[file_index].text;
     uint32_t line_number = 0;
     size_t pos =
@@ -246,6 +266,13 @@ void Assembler::read_file(uint32_t file_index, const std::string& id) {
         line_site = Site{file_index, ++line_number, 0, ++seq};
         read_line(line);
         pos = end + 1;
+    }
+    // A file closes the conditionals it opens, so an include cannot leave
+    // its includer's lines skipped.
+    while (conditionals.size() > open_conditionals) {
+        const Conditional& cond = conditionals.back();
+        error(cond.site, cond.site.col, std::string(cond.directive) + " without .endif");
+        conditionals.pop_back();
     }
     include_stack.pop_back();
 }

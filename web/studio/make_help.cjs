@@ -7,9 +7,11 @@ const fs = require('fs');
 const path = require('path');
 const { Marked } = require('marked');
 
-// An include's documented names: "NAME = value ; note" lines under
-// "; --- section" headings, the file's opening comment its title. Every
-// include is read this way, so one added beside lumacor.inc joins the help.
+// An include's documented names: "NAME = value ; note" lines, and routines
+// as "name: ; note" (a label alone with its comment), under "; --- section"
+// headings, the file's opening comment its title. Every include is read this
+// way, so one added beside lumacor.inc joins the help. Labels without a
+// comment are the include's own and stay out.
 function parseInclude(file, text) {
   const include = { file, title: '', sections: [] };
   const opening = [];
@@ -20,9 +22,12 @@ function parseInclude(file, text) {
       continue;
     }
     const name = /^\s*([A-Za-z_]\w*)\s*=\s*([^;]*?)\s*(?:;\s*(.*))?$/.exec(line);
-    if (name) {
+    const routine = /^([A-Za-z_]\w*):\s*;\s*(.*)$/.exec(line);
+    const entry = name ? { name: name[1], value: name[2], note: (name[3] || '').trim() }
+      : routine ? { name: routine[1], value: '', note: routine[2].trim(), routine: true } : null;
+    if (entry) {
       if (!include.sections.length) include.sections.push({ title: file, names: [] });
-      include.sections.at(-1).names.push({ name: name[1], value: name[2], note: (name[3] || '').trim() });
+      include.sections.at(-1).names.push(entry);
     } else if (!include.sections.length && line.startsWith(';')) {
       opening.push(line.replace(/^;\s*/, ''));
     }

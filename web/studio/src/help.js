@@ -27,8 +27,9 @@ export function indexHelp(data) {
   for (const include of data.hardware) {
     for (const section of include.sections) {
       for (const entry of section.names) {
+        const form = entry.routine ? `CALL ${entry.name}` : `${entry.name} = ${entry.value}`;
         words.set(entry.name, { kind: 'hardware', file: include.file, anchor: `name-${entry.name}`,
-          line: `${entry.name} = ${entry.value}${entry.note ? `: ${entry.note}` : ''} (${include.file}, ${section.title})` });
+          line: `${form}${entry.note ? `: ${entry.note}` : ''} (${include.file}, ${section.title})` });
       }
     }
   }
@@ -67,7 +68,7 @@ function languageHtml(data) {
 
 function includeHtml(include) {
   const sections = include.sections.map((s) => `<h3>${escapeHtml(s.title)}</h3><table>${s.names.map((n) =>
-    `<tr id="name-${n.name}" class="help-entry"><td><code>${n.name}</code></td><td><code>${escapeHtml(n.value)}</code></td>
+    `<tr id="name-${n.name}" class="help-entry"><td><code>${n.name}</code></td><td><code>${escapeHtml(n.routine ? 'CALL' : n.value)}</code></td>
 <td>${escapeHtml(n.note)}</td></tr>`).join('')}</table>`).join('');
   return `<h2>${escapeHtml(include.file)}</h2><p>${escapeHtml(include.title)}</p>${sections}`;
 }
