@@ -21,7 +21,7 @@
 # lumacor-map options that convert it (--name, --first-tile, --pack,
 # --palette-from), converted the same way into "<map's path>.inc"; editing
 # the map, one of its tilesets or their images rebuilds the ROM.
-function(lumacor_add_rom target source output)
+#
 # SOUND lists the ROM's sound files, each followed by its lumacor-sound
 # options (--name). Each is converted at build time to its path beside the
 # source with the extension .inc, in the build folder, which the source
@@ -93,6 +93,7 @@ function(lumacor_add_rom target source output)
     _lumacor_add_maps("${ROM_MAP}" map_outputs)
     list(APPEND art_outputs ${map_outputs})
     list(APPEND extra_args -I ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
   set(sound_outputs)
   if(ROM_SOUND)
     list(APPEND extra_args -I ${CMAKE_CURRENT_BINARY_DIR})
@@ -187,6 +188,8 @@ function(_lumacor_add_maps items output_var)
     endif()
   endforeach()
   set(${output_var} ${outputs} PARENT_SCOPE)
+endfunction()
+
 # The sound files of a ROM's SOUND list, each followed by its options (the
 # value of --name follows it): their conversions, outputs in <outputs_var>.
 function(_lumacor_add_sounds items outputs_var)
