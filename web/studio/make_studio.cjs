@@ -169,7 +169,8 @@ const parts = {
   '@SCRIPT@': script(args.script),
   '@WORKER@': script(args.worker),
   '@WASM@': fs.readFileSync(args.wasm).toString('base64'),
-  '@PLAYER@': fs.readFileSync(args.player).toString('base64'),
+  // As text: the player already holds its module as base64, and base64 again would add a third.
+  '@PLAYER@': json(fs.readFileSync(args.player, 'utf8')),
   '@SAMPLE@': json(sample),
   '@HELP@': json(help),
   '@TEMPLATES@': json(templates),

@@ -1,7 +1,7 @@
 // The game panel: the build running in the player page (the one that
 // lumacor-export fills in) beside the editor, its save RAM kept with the
 // project, and the build exported as that page or as a ROM.
-import { crc32, download, fromBase64, toBase64 } from '../util.js';
+import { crc32, download, toBase64 } from '../util.js';
 
 const EMBEDDED_STYLE = 'header, footer { display: none; } #stage { padding: 0; } #screen { width: 512px; height: 384px; }';
 const ROM_SLOT = '<script type="application/octet-stream" id="lumacor-rom" data-name=""></script>';
@@ -15,7 +15,7 @@ const STORAGE = 'lumacor-studio';
 // frame so the studio's keys work while the game has the focus.
 export function gamePanel({ store, build, say, keys }) {
   const $ = (id) => document.getElementById(id);
-  const playerPage = new TextDecoder().decode(fromBase64($('studio-player').textContent));
+  const playerPage = JSON.parse($('studio-player').textContent);
   let player = null; // { frame, api, saveTimer } while the game runs
 
   const romName = () => `${store.project.name.replace(/[^\w.-]+/g, '_')}.rom`;
