@@ -30,8 +30,8 @@
 #include "cpu/cpu.h"
 #include "gfx.h"
 #include "gpu/gpu.h"
-#include "map.h"
 #include "headless.h" // the preview's rate: as lumacor-run's
+#include "map.h"
 #include "preview.h"
 #include "session.h"
 #include "sound.h"
@@ -72,7 +72,7 @@ std::vector<uint8_t> memory_copy;
 std::map<int, std::vector<CodeBreak>> line_breaks; // by file index
 
 std::array<uint8_t, 2> held_buttons{};
-std::string gfx_output; // an include, video memory, or the picture's problems
+std::string gfx_output;      // an include, video memory, or the picture's problems
 std::string gfx_report_text; // what lumacor-gfx --report prints, or the problems as it prints them
 GfxPicture gfx_shown;        // the converted data as the machine shows it
 
@@ -420,7 +420,8 @@ EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height,
     std::snprintf(line, sizeof line, ": %s %d x %d\n", screen ? "screen" : "sheet", width, height);
     gfx_report_text = where + line;
     if (quantize) {
-        std::snprintf(line, sizeof line, "quantized: mean error %.2f a colour channel (0-255)\n", quantize_error);
+        std::snprintf(line, sizeof line, "quantized: mean error %.2f a colour channel (0-255)\n",
+                      quantize_error);
         gfx_report_text += line;
     }
     gfx_report_text += Gfx_report(art);
