@@ -86,9 +86,9 @@ const words = (options) => options.split(' ').filter(Boolean);
 function desktop(dir, name, options) {
   const output = name.replace(/\.png$/, options.includes('--vram') ? '.vram' : '.inc');
   fs.rmSync(path.join(dir, output), { force: true });
-  const run = spawnSync(converter, [name, '-o', output, ...words(options)], { cwd: dir, encoding: 'utf8' });
+  const run = spawnSync(converter, [name, '-o', output, '--report', ...words(options)], { cwd: dir, encoding: 'utf8' });
   return { ok: run.status === 0, output, messages: run.stderr.split('\n').filter((l) => l && !/^(usage| |what|options|exit|  )/.test(l)),
-    bytes: run.status === 0 ? fs.readFileSync(path.join(dir, output)) : null };
+    bytes: run.status === 0 ? fs.readFileSync(path.join(dir, output)) : null, report: run.stdout, stderr: run.stderr };
 }
 
 async function studio(name, options) {
@@ -106,8 +106,9 @@ test('every option a gfx.txt line can carry gives lumacor-gfx\'s include or vide
   for (const [name, options] of agreeing) {
     const expected = desktop(dir, name, options);
     assert.ok(expected.ok, `${name} ${options}: ${expected.messages.join('\n')}`);
-    const { outputs, problems } = await studio(name, options);
+    const { outputs, problems, details } = await studio(name, options);
     assert.deepEqual(problems, [], `${name} ${options}`);
+    assert.equal(details.get(name).report, expected.report, `${name} ${options}`);
     const made = outputs.get(expected.output);
     if (typeof made === 'string') assert.equal(made, expected.bytes.toString('utf8'), `${name} ${options}`);
     else assert.deepEqual(Buffer.from(made ?? []), expected.bytes, `${name} ${options}`);
@@ -116,11 +117,32 @@ test('every option a gfx.txt line can carry gives lumacor-gfx\'s include or vide
   for (const [name, options] of refused) {
     const expected = desktop(dir, name, options);
     assert.equal(expected.ok, false, `${name} ${options}`);
-    const { outputs, problems } = await studio(name, options);
+    const { outputs, problems, details } = await studio(name, options);
     assert.equal(outputs.size, 0, `${name} ${options}`);
+    // A picture's own problems read as the converter prints them.
+    if (expected.stderr.startsWith(`${name}:`)) assert.equal(details.get(name).report, expected.stderr, `${name} ${options}`);
+    assert.equal(details.get(name).shown, null, `${name} ${options}`);
     // The converter's first words, without its program name or the picture's path.
     const first = expected.messages[0].replace(/^lumacor-gfx: /, '').replace(`${name}:`, '').trim();
     assert.ok(problems.some((p) => p.message.includes(first)), `${name} ${options}: ${first} / ${JSON.stringify(problems)}`);
   }
   fs.rmSync(dir, { recursive: true, force: true });
+});
+
+// What the machine shows of a converted picture: [picture, options, the
+// picture's 8 x 8 cell (x, y), where it shows in the preview (x, y)]. A
+// screen shows as drawn; a sheet's pattern shows at its tile, 16 tiles a row.
+const shownAt = [
+  ['art/screen.png', '--vram', 0, 0, 0, 0], ['art/screen.png', '--vram', 200, 184, 200, 184],
+  ['art/sheet.png', '--tiles', 0, 0, 0, 0], ['art/sheet.png', '--tiles --first-tile 0x11', 0, 0, 8, 8],
+  ['art/sheet.png', '--tiles --first-tile 1', 8, 0, 16, 0],
+];
+test('the preview is the converted data as the machine shows it: a screen composed, a sheet\'s patterns at their tiles', async () => {
+  const block = ({ width, rgba }, x, y) => Array.from({ length: 8 }, (_, r) =>
+    Array.from(rgba.subarray(4 * ((y + r) * width + x), 4 * ((y + r) * width + x + 8))));
+  for (const [name, options, x, y, atX, atY] of shownAt) {
+    const { shown } = (await studio(name, options)).details.get(name);
+    assert.deepEqual([shown.width, shown.height], name.includes('screen') ? [256, 192] : [128, 128]);
+    assert.deepEqual(block(shown, atX, atY), block(pictures[name], x, y), `${name} ${options}`);
+  }
 });

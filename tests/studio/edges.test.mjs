@@ -5,6 +5,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { launchBrowser, webBuild } from '../web/support.mjs';
 import { openStudio } from './support.mjs';
+import { newProject } from './studio-support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -70,9 +71,8 @@ test('a breakpoint outlives a reload; the stop line is shown well inside the edi
 });
 
 test('a label and an instruction on one line are both highlighted, and the line after a label is indented for an instruction', async () => {
-  const page = await openStudio(browser, { answers: ['typed'] });
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'typed');
+  const page = await openStudio(browser);
+  await newProject(page, 'typed');
   await page.click('.cm-content');
   await ctrl(page, 'KeyA');
   await page.keyboard.press('Backspace');
@@ -92,10 +92,9 @@ test('a label and an instruction on one line are both highlighted, and the line 
 });
 
 test('a new picture asks what it is for: a new sheet builds at once with its patterns from tile 1, a new screen as video memory', async () => {
-  const page = await openStudio(browser, { answers: ['pictures', 'art/hero.png', 'sheet 16x16', 'art/title.png', 'screen',
+  const page = await openStudio(browser, { answers: ['art/hero.png', 'sheet 16x16', 'art/title.png', 'screen',
     'art/huge.png', 'sheet 256x128'] });
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'pictures');
+  await newProject(page, 'pictures');
   for (const name of ['art/hero.png', 'art/title.png']) {
     await page.click('#file-new');
     await page.waitForFunction((n) => document.querySelector('#file-list li.open')?.dataset.name === n, {}, name);
@@ -123,9 +122,8 @@ test('one faulty picture gives its own error only, not the assembler\'s about wh
 });
 
 test('the art editor undoes and redoes, and its 16 numbered swatches keep their numbers when the picture is opened again', async () => {
-  const page = await openStudio(browser, { answers: ['art', 'art/hero.png', 'sheet 16x16'] });
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'art');
+  const page = await openStudio(browser, { answers: ['art/hero.png', 'sheet 16x16'] });
+  await newProject(page, 'art');
   await page.click('#file-new');
   await page.waitForFunction(() => document.querySelector('#file-list li.open')?.dataset.name === 'art/hero.png');
   const swatches = () => page.$$eval('#art-palette .swatch', (all) => all.map((s) => [s.textContent, getComputedStyle(s).backgroundColor]));
@@ -167,10 +165,10 @@ test('the art editor undoes and redoes, and its 16 numbered swatches keep their 
 
 test('the includes made from pictures are listed and open read-only, and go to definition reaches into them', async () => {
   const page = await openStudio(browser);
-  // The pictures' includes, the sound driver and the demo's converted sounds.
-  await page.waitForFunction(() => document.querySelectorAll('#made-list li').length === 4);
+  // The pictures' and the map's includes, the sound driver and the demo's converted sounds.
+  await page.waitForFunction(() => document.querySelectorAll('#made-list li').length === 6);
   assert.deepEqual(await page.$$eval('#made-list li', (all) => all.map((l) => l.dataset.name)),
-    ['art/palette.inc', 'art/tiles.inc', 'sound.inc', 'sounds.inc']);
+    ['art/fields.inc', 'art/palette.inc', 'art/tiles.inc', 'fields.inc', 'sound.inc', 'sounds.inc']);
   // The cursor inside "sheet_tile_count" on "        .assert sheet_tile_count == TILE_COUNT, ...".
   await page.evaluate(() => window.lumacorStudio.openFile('tiles.asm', 15));
   for (let i = 0; i < 20; i++) await page.keyboard.press('ArrowRight');
@@ -183,6 +181,39 @@ test('the includes made from pictures are listed and open read-only, and go to d
   assert.equal(await page.$eval('.cm-content', (c) => c.textContent), before);
   assert.equal(await page.evaluate(() => window.lumacorStudio.files().includes('art/tiles.inc')), false);
   assert.equal((await page.evaluate(() => window.lumacorStudio.build())).ok, true);
+  assert.deepEqual(page.pageErrors, []);
+  await page.browserContext().close();
+});
+
+test('beside a picture, the converter\'s report and what the machine shows follow each edit: a broken rule shows, and clears with the fix', async () => {
+  const page = await openStudio(browser, { answers: ['art/hero.png', 'sheet 16x16'] });
+  await newProject(page, 'report');
+  await page.click('#file-new');
+  const machine = () => page.evaluate(() => {
+    const shown = document.getElementById('art-shown');
+    const report = document.getElementById('art-report');
+    return { report: report.textContent, error: report.classList.contains('error'), size: [shown.width, shown.height],
+      // The pattern of the sheet's first cell, as tile 1: its texel (1, 1).
+      texel: shown.width ? Array.from(shown.getContext('2d').getImageData(9, 1, 1, 1).data) : null };
+  });
+  const settled = (pattern) => page.waitForFunction((source) =>
+    new RegExp(source).test(document.getElementById('art-report').textContent), {}, pattern.source);
+  await settled(/^art\/hero\.png: sheet 16 x 16\ncolours: 0 of 16/);
+  assert.deepEqual((await machine()).size, [128, 128]);
+  // Three colours in one cell: the report says where; the preview goes.
+  const box = await (await page.$('#art-canvas')).boundingBox();
+  const texel = box.width / 16;
+  for (const [colour, x] of [[2, 1], [3, 2], [4, 3]]) {
+    await page.click(`#art-palette .swatch[data-index="${colour}"]`);
+    await page.mouse.click(box.x + (x + 0.5) * texel, box.y + 1.5 * texel);
+  }
+  await settled(/^art\/hero\.png:cell 0,0 .*3 colours/);
+  assert.deepEqual(await machine().then(({ error, size }) => [error, size]), [true, [0, 0]]);
+  // Undone, the cell converts again: tile 1 holds the red texel drawn first.
+  await page.click('#art-undo');
+  await settled(/^art\/hero\.png: sheet 16 x 16\ncolours: 2 of 16: #ff4040 #40c040\npatterns: 4, tiles 1-4/);
+  const fixed = await machine();
+  assert.deepEqual([fixed.error, fixed.size, fixed.texel], [false, [128, 128], [255, 64, 64, 255]]);
   assert.deepEqual(page.pageErrors, []);
   await page.browserContext().close();
 });

@@ -217,7 +217,7 @@ test('save RAM is kept per project: building again restarts the game with it, it
 });
 
 test('a tile drawn with the mouse in the art editor, copied, flipped and rotated, is on the screen once built; a third colour in a cell is marked and fails the build', async () => {
-  const page = await openStudio(['art/screen.png']);
+  const page = await openStudio(['art/screen.png', 'screen']);
   await newProject(page, 'drawn');
   // Copies the converted screen's video memory in, then idles.
   await page.evaluate(() => Promise.all([

@@ -5,6 +5,7 @@ import { after, before, test } from 'node:test';
 import { unzipSync, strFromU8 } from '../../web/studio/node_modules/fflate/esm/index.mjs';
 import { launchBrowser } from '../web/support.mjs';
 import { openStudio, statusOf } from './support.mjs';
+import { newProject } from './studio-support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -96,9 +97,8 @@ test('a tab that dies while it stores leaves one whole version: all of a change 
 });
 
 test('Export all writes every project in one zip, a folder each', async () => {
-  const page = await openStudio(browser, { answers: ['second'] });
-  await page.click('#project-new');
-  await page.waitForFunction(() => window.lumacorStudio.project === 'second');
+  const page = await openStudio(browser);
+  await newProject(page, 'second');
   await page.evaluate(() => window.lumacorStudio.setFile('main.asm', '; second\n'));
   const zip = unzipSync(await page.downloads.take('lumacor-projects.zip', () => page.click('#project-export-all')));
   assert.equal(strFromU8(zip['second/main.asm']), '; second\n');

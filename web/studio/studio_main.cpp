@@ -72,7 +72,9 @@ std::vector<uint8_t> memory_copy;
 std::map<int, std::vector<CodeBreak>> line_breaks; // by file index
 
 std::array<uint8_t, 2> held_buttons{};
-std::string gfx_output; // an include, video memory, or the picture's problems
+std::string gfx_output;      // an include, video memory, or the picture's problems
+std::string gfx_report_text; // what lumacor-gfx --report prints, or the problems as it prints them
+GfxPicture gfx_shown;        // the converted data as the machine shows it
 
 std::string sound_output;
 // The sound preview's own machine, apart from the debugger's.
@@ -135,6 +137,39 @@ std::string quoted(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+// Converted art put into video memory, then read back as the machine shows
+// it: a screen composed by the video unit, a sheet as the patterns it holds.
+// Art smaller than the screen takes the top left of the map.
+GfxPicture shown_by_machine(const GfxArt& art, bool screen) {
+    std::array<uint8_t, VRAM_SIZE> vram{};
+    if (!Gfx_build_vram(art, vram)) {
+        for (size_t i = 0; i < art.patterns.size() && size_t(art.first_tile) + i < 256; ++i) {
+            size_t tile = static_cast<size_t>(art.first_tile) + i;
+            std::copy(art.patterns[i].a.begin(), art.patterns[i].a.end(), &vram[VRAM_PLANE_A + 8 * tile]);
+            std::copy(art.patterns[i].b.begin(), art.patterns[i].b.end(), &vram[VRAM_PLANE_B + 8 * tile]);
+        }
+        for (int row = 0; row < art.rows && row < MAP_ROWS; ++row)
+            for (int column = 0; column < art.columns && column < MAP_COLUMNS; ++column) {
+                const GfxCell& from = art.cells[size_t(row) * art.columns + column];
+                uint8_t* cell = &vram[VRAM_TILE_MAP + CELL_SIZE * (row * MAP_COLUMNS + column)];
+                cell[0] = static_cast<uint8_t>(from.tile);
+                cell[1] = from.colors;
+                cell[2] = from.attr;
+            }
+        for (size_t p = 0; p < art.palette.size() && p < GFX_MAX_COLORS; ++p) {
+            uint8_t* entry = &vram[VRAM_PALETTE + COLOR_SIZE * p];
+            entry[0] = art.palette[p].b;
+            entry[1] = art.palette[p].g;
+            entry[2] = art.palette[p].r;
+        }
+    }
+    GfxPicture shown = screen ? Gfx_vram_screen(vram) : Gfx_vram_sheet(vram);
+    // A screen shows black where nothing is drawn; a sheet keeps it clear.
+    if (screen)
+        for (size_t i = 3; i < shown.rgba.size(); i += 4) shown.rgba[i] = 255;
+    return shown;
 }
 
 void note_stop(const Stop& stop) {
@@ -356,7 +391,8 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* dbg_picture() {
 EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height, const uint8_t* order,
                                      int order_width, int order_height, int screen, int first_tile,
                                      unsigned parts, int vram, int quantize, const char* name,
-                                     uint32_t name_size, const char* source, uint32_t source_size) {
+                                     uint32_t name_size, const char* source, uint32_t source_size,
+                                     const char* path, uint32_t path_size) {
     gfx_output.clear();
     GfxPicture picture{width, height, std::vector<uint8_t>(rgba, rgba + size_t(width) * height * 4)};
     GfxOptions options;
@@ -368,12 +404,28 @@ EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height,
         options.palette = Gfx_palette_order(from);
     }
     options.whole_screen = vram != 0;
-    if (quantize) Gfx_quantize(&picture, options);
+    double quantize_error = quantize ? Gfx_quantize(&picture, options) : 0;
     GfxArt art;
+    std::string where = text_of(path, path_size);
+    gfx_report_text.clear();
+    gfx_shown = GfxPicture{};
     if (!Gfx_convert(picture, options, &art)) {
-        for (const std::string& problem : art.errors) gfx_output += problem + "\n";
+        for (const std::string& problem : art.errors) {
+            gfx_output += problem + "\n";
+            gfx_report_text += where + (problem.starts_with("cell ") ? ":" : ": ") + problem + "\n";
+        }
         return 0;
     }
+    char line[96];
+    std::snprintf(line, sizeof line, ": %s %d x %d\n", screen ? "screen" : "sheet", width, height);
+    gfx_report_text = where + line;
+    if (quantize) {
+        std::snprintf(line, sizeof line, "quantized: mean error %.2f a colour channel (0-255)\n",
+                      quantize_error);
+        gfx_report_text += line;
+    }
+    gfx_report_text += Gfx_report(art);
+    gfx_shown = shown_by_machine(art, screen != 0);
     if (vram) {
         std::array<uint8_t, VRAM_SIZE> memory{};
         Gfx_build_vram(art, memory);
@@ -386,6 +438,11 @@ EMSCRIPTEN_KEEPALIVE int gfx_convert(const uint8_t* rgba, int width, int height,
 
 EMSCRIPTEN_KEEPALIVE const char* gfx_result() { return gfx_output.data(); }
 EMSCRIPTEN_KEEPALIVE uint32_t gfx_result_size() { return static_cast<uint32_t>(gfx_output.size()); }
+EMSCRIPTEN_KEEPALIVE const char* gfx_report() { return gfx_report_text.c_str(); }
+// The last converted picture as the machine shows it (0 x 0 after problems).
+EMSCRIPTEN_KEEPALIVE const uint8_t* gfx_shown_rgba() { return gfx_shown.rgba.data(); }
+EMSCRIPTEN_KEEPALIVE int gfx_shown_width() { return gfx_shown.width; }
+EMSCRIPTEN_KEEPALIVE int gfx_shown_height() { return gfx_shown.height; }
 
 // ---- the map converter -----------------------------------------------------
 

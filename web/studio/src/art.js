@@ -96,35 +96,43 @@ export async function encodePng(picture) {
 }
 
 // Every picture of the project converted: the files the sources include
-// (by the path they are included as), and the problems found. `decode`
-// turns PNG bytes into { width, height, rgba }.
+// (by the path they are included as), the problems found, and for each
+// picture the converter's report and what the machine shows of it
+// (`details`: name -> { report, shown }). `decode` turns PNG bytes into
+// { width, height, rgba }.
 export async function convertArt(tools, files, decode = decodePng) {
   const rules = parseRules(typeof files[RULES_FILE] === 'string' ? files[RULES_FILE] : '');
   const outputs = new Map();
   const problems = [];
+  const details = new Map();
   for (const [name, contents] of Object.entries(files)) {
     if (!/\.png$/i.test(name) || typeof contents === 'string') continue;
     const options = optionsOf(name, rules.get(name) || []);
-    for (const problem of options.problems) problems.push({ file: RULES_FILE, message: `${name}: ${problem}` });
+    const problem = (file, message) => {
+      problems.push({ file, message });
+      details.set(name, { report: `${details.get(name)?.report ?? ''}${file}: ${message}\n`, shown: null });
+    };
+    for (const message of options.problems) problem(RULES_FILE, `${name}: ${message}`);
     if (options.problems.length) continue;
     let order = null;
     try {
       const picture = await decode(contents);
       if (options.paletteFrom) {
         if (!(files[options.paletteFrom] instanceof Uint8Array)) {
-          problems.push({ file: name, message: `--palette-from ${options.paletteFrom}: no such picture in the project` });
+          problem(name, `--palette-from ${options.paletteFrom}: no such picture in the project`);
           continue;
         }
         order = await decode(files[options.paletteFrom]);
       }
-      const result = tools.convertPicture(picture, order, options, name.slice(name.lastIndexOf('/') + 1));
+      const result = tools.convertPicture(picture, order, options, name.slice(name.lastIndexOf('/') + 1), name);
       if (result.ok) outputs.set(options.output, options.vram ? result.bytes : new TextDecoder().decode(result.bytes));
       else for (const message of result.problems) problems.push({ file: name, message });
+      details.set(name, { report: result.report, shown: result.shown });
     } catch (error) {
-      problems.push({ file: name, message: `cannot be read as a PNG picture (${error.message})` });
+      problem(name, `cannot be read as a PNG picture (${error.message})`);
     }
   }
-  return { outputs, problems };
+  return { outputs, problems, details };
 }
 
 // The pictures as the build service converts them: every PNG, as gfx.txt says.

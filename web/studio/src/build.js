@@ -10,14 +10,16 @@
 //       a kind of asset: `reads` tells which project files it reads (its
 //       assets and its rules file); `convert` is given every project file and
 //       returns (or promises) { outputs: Map(include path -> string | bytes),
-//       problems: [{ file, message, line?, column? }] }. Its outputs are kept until a file it
-//       reads changes.
+//       problems: [{ file, message, line?, column? }], details?: Map(asset -> { report, shown }) }.
+//       Its outputs are kept until a file it reads changes.
 //   build.check()            assembles soon in the worker; 'problems' follows
 //   build.build()            a promise of { ok, rom, debugInfo, diagnostics, main }
 //   build.converted()        a promise of every converter's { outputs, problems }
 //   build.made(name)         a file the converters made (the include of a picture), as
 //                            the latest conversion left it, or undefined; build.madeNames()
 //                            lists them. 'converted' (names) tells when they change.
+//   build.details(name)      an asset's report and preview from the latest conversion;
+//                            'details' tells after every conversion
 //   build.problems(name)     the latest diagnostics of one project file
 //   build.root(), build.relative(path)
 //                            the tools name files by absolute paths under the project's root
@@ -29,6 +31,7 @@ export function createBuild(store, tools, checker) {
   const cached = new Map(); // converter -> promise of its results
   let byFile = new Map();
   let made = new Map(); // the latest conversion's outputs
+  let details = new Map();
 
   const emit = (event, ...args) => {
     for (const listener of listeners.get(event) || []) listener(...args);
@@ -50,10 +53,13 @@ export function createBuild(store, tools, checker) {
     const results = await Promise.all(converters.map(convertOne));
     const outputs = new Map();
     const problems = [];
+    details = new Map();
     for (const result of results) {
       for (const [name, contents] of result.outputs) outputs.set(name, contents);
       problems.push(...result.problems);
+      for (const [name, detail] of result.details || []) details.set(name, detail);
     }
+    emit('details');
     const changed = outputs.size !== made.size || [...outputs].some(([name, contents]) => made.get(name) !== contents);
     made = outputs;
     if (changed) emit('converted', [...outputs.keys()]);
@@ -99,6 +105,7 @@ export function createBuild(store, tools, checker) {
     converted,
     problems: (name) => byFile.get(name) || [],
     made: (name) => made.get(name),
+    details: (name) => details.get(name),
     madeNames: () => [...made.keys()].sort(),
 
     async check() {
@@ -144,6 +151,7 @@ export function createBuild(store, tools, checker) {
   store.on('project', () => {
     cached.clear();
     made = new Map();
+    details = new Map();
     build.last = null;
     report([]);
   });

@@ -78,18 +78,23 @@ export class Tools {
   }
 
   // One picture through the graphics converter: { ok, bytes } with the
-  // include's text or the video memory, or { ok: false, problems }.
-  convertPicture(picture, order, options, source) {
+  // include's text or the video memory, or { ok: false, problems }; either
+  // way `report`, lumacor-gfx's report on the picture at `path`, and `shown`
+  // ({ width, height, rgba }, or null after problems), what the machine
+  // shows of the converted data.
+  convertPicture(picture, order, options, source, path = source) {
     const wasm = this.wasm;
-    const name = encoder.encode(options.name);
-    const sourceBytes = encoder.encode(source);
+    const [name, sourceBytes, pathBytes] = [options.name, source, path].map((s) => encoder.encode(s));
     const none = new Uint8Array(0);
-    const ok = this.withBuffers([picture.rgba, order ? order.rgba : none, name, sourceBytes], (p, o, n, s) =>
+    const ok = this.withBuffers([picture.rgba, order ? order.rgba : none, name, sourceBytes, pathBytes], (p, o, n, s, w) =>
       wasm.gfx_convert(p, picture.width, picture.height, order ? o : 0, order ? order.width : 0, order ? order.height : 0,
         options.screen ? 1 : 0, options.firstTile, options.parts, options.vram ? 1 : 0, options.quantize ? 1 : 0,
-        n, name.length, s, sourceBytes.length)) === 1;
+        n, name.length, s, sourceBytes.length, w, pathBytes.length)) === 1;
     const bytes = this.bytes(wasm.gfx_result(), wasm.gfx_result_size()).slice();
-    return ok ? { ok, bytes } : { ok, problems: decoder.decode(bytes).split('\n').filter(Boolean) };
+    const [width, height] = [wasm.gfx_shown_width(), wasm.gfx_shown_height()];
+    const shown = width ? { width, height, rgba: this.bytes(wasm.gfx_shown_rgba(), width * height * 4).slice() } : null;
+    const report = this.text(wasm.gfx_report());
+    return ok ? { ok, bytes, report, shown } : { ok, problems: decoder.decode(bytes).split('\n').filter(Boolean), report, shown };
   }
 
   // One Tiled map through the map converter: `texts` and `images` (path ->

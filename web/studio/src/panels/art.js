@@ -272,9 +272,23 @@ class ArtEditor {
 // The panel: pictures open here; each stroke is written back as PNG. A
 // picture's palette is that of the picture its --palette-from names, else
 // its own.
-export function artPanel({ store, say }) {
+export function artPanel({ store, build, say }) {
   const element = document.getElementById('art');
   let openName = null;
+  // Beside the picture: the converter's report on it and what the machine
+  // shows of the converted data, as the latest conversion left them.
+  const shownCanvas = element.querySelector('#art-shown');
+  const report = element.querySelector('#art-report');
+  function showDetails() {
+    const detail = openName && build.details(openName);
+    report.textContent = detail?.report ?? (openName ? 'Converting…' : '');
+    report.classList.toggle('error', Boolean(detail && !detail.shown));
+    const shown = detail?.shown;
+    shownCanvas.width = shown?.width ?? 0;
+    shownCanvas.height = shown?.height ?? 0;
+    if (shown) shownCanvas.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(shown.rgba), shown.width, shown.height), 0, 0);
+  }
+  build.on('details', showDetails);
   const editor = new ArtEditor(element, {
     say,
     onChange: (name, picture, palette) => {
@@ -320,6 +334,8 @@ export function artPanel({ store, say }) {
     if (loaded?.name !== name) return;
     openName = name;
     editor.open(name, loaded.picture, loaded.palette, loaded.screen);
+    showDetails();
+    build.converted();
   }
 
   store.on('file', (name, by) => {
@@ -329,6 +345,7 @@ export function artPanel({ store, say }) {
     if (openName !== from) return;
     openName = to;
     editor.name = to;
+    showDetails();
   });
   store.on('project', () => { openName = null; });
 
