@@ -6,40 +6,15 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
-import zlib from 'node:zlib';
 import { desktopBuild, temporaryFolder, webBuild } from '../web/support.mjs';
+import { encodePng, picture } from './support.mjs';
 import { instantiateTools } from '../../web/studio/src/tools.js';
 import { convertArt } from '../../web/studio/src/art.js';
-import { crc32 } from '../../web/studio/src/util.js';
 
 const converter = path.join(desktopBuild, 'tools/gfx/lumacor-gfx');
 const tools = await instantiateTools(await WebAssembly.compile(fs.readFileSync(path.join(webBuild, 'studio/studio.wasm'))));
 
-// An RGBA picture as PNG, for lumacor-gfx to read.
-function encodePng({ width, height, rgba }) {
-  const chunk = (type, data) => {
-    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
-    const sizes = Buffer.alloc(8);
-    sizes.writeUInt32BE(data.length, 0);
-    sizes.writeUInt32BE(crc32(body), 4);
-    return Buffer.concat([sizes.subarray(0, 4), body, sizes.subarray(4)]);
-  };
-  const rows = Buffer.alloc((width * 4 + 1) * height);
-  for (let y = 0; y < height; y++) Buffer.from(rgba.subarray(y * width * 4, (y + 1) * width * 4)).copy(rows, y * (width * 4 + 1) + 1);
-  const header = Buffer.alloc(13);
-  header.writeUInt32BE(width, 0);
-  header.writeUInt32BE(height, 4);
-  header.set([8, 6, 0, 0, 0], 8);
-  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A]), chunk('IHDR', header),
-    chunk('IDAT', zlib.deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]);
-}
 
-// A picture of `width` x `height` painted by colourAt(x, y) -> [r, g, b, a].
-function picture(width, height, colourAt) {
-  const rgba = new Uint8Array(width * height * 4);
-  for (let y = 0; y < height; y++) for (let x = 0; x < width; x++) rgba.set(colourAt(x, y), 4 * (y * width + x));
-  return { width, height, rgba };
-}
 const RED = [255, 40, 40, 255];
 const YELLOW = [255, 224, 64, 255];
 const BLUE = [64, 96, 255, 255];

@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { decodePng, firstDifference, launchBrowser, runDesktop, temporaryFolder, webBuild } from '../web/support.mjs';
-import { newProject, openStudio } from './studio-support.mjs';
+import { newProject, openStudio } from './support.mjs';
 
 const templatesDir = path.resolve(import.meta.dirname, '../../roms/templates');
 let browser;

@@ -6,10 +6,9 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
-import zlib from 'node:zlib';
 import { desktopBuild, temporaryFolder, webBuild } from '../web/support.mjs';
+import { encodePng, picture } from './support.mjs';
 import { instantiateTools } from '../../web/studio/src/tools.js';
-import { crc32 } from '../../web/studio/src/util.js';
 import {
   FLIP_H, FLIP_V, beginEdit, brokenCells, convertMaps, copy, fill, flipRegion, mapText, moveSelection, newMap, paint,
   paste, placeObject, readMap, redo, tileColours, undo, writeMap,
@@ -30,26 +29,8 @@ const colourAt = (x, y) => {
   if (tile === 2) return x === 18 && y === 3 ? black : white;
   return [red, green, blue][y % 3];
 };
-const tiles = { width: 32, height: 8, rgba: new Uint8Array(32 * 8 * 4) };
-for (let y = 0; y < 8; y++) for (let x = 0; x < 32; x++) tiles.rgba.set(colourAt(x, y), 4 * (y * 32 + x));
+const tiles = picture(32, 8, colourAt);
 
-function encodePng({ width, height, rgba }) {
-  const chunk = (type, data) => {
-    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
-    const sizes = Buffer.alloc(8);
-    sizes.writeUInt32BE(data.length, 0);
-    sizes.writeUInt32BE(crc32(body), 4);
-    return Buffer.concat([sizes.subarray(0, 4), body, sizes.subarray(4)]);
-  };
-  const rows = Buffer.alloc((width * 4 + 1) * height);
-  for (let y = 0; y < height; y++) Buffer.from(rgba.subarray(y * width * 4, (y + 1) * width * 4)).copy(rows, y * (width * 4 + 1) + 1);
-  const header = Buffer.alloc(13);
-  header.writeUInt32BE(width, 0);
-  header.writeUInt32BE(height, 4);
-  header.set([8, 6, 0, 0, 0], 8);
-  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A]), chunk('IHDR', header),
-    chunk('IDAT', zlib.deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]);
-}
 
 test('painting, filling, copying, flipping and placing, each undone and redone', () => {
   const map = fresh();

@@ -9,8 +9,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { desktopBuild, launchBrowser, temporaryFolder } from '../web/support.mjs';
-import { openStudio } from './support.mjs';
-import { newProject } from './studio-support.mjs';
+import { newProject, openStudio } from './support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });

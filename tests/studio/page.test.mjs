@@ -8,8 +8,7 @@ import { after, before, test } from 'node:test';
 import {
   decodePng, fileUrl, firstDifference, launchBrowser, romPath, runDesktop, temporaryFolder, webBuild,
 } from '../web/support.mjs';
-import { openStudio as openStudioIn, studio } from './support.mjs';
-import { newProject } from './studio-support.mjs';
+import { newProject, openStudio as openStudioIn, studio } from './support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });

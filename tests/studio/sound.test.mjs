@@ -10,7 +10,8 @@ import { after, before, test } from 'node:test';
 import {
   commentStart, pianoNote, prefixOf, replaceStep, soundPrefixes, stepAt, stepText, transposed,
 } from '../../web/studio/src/sound.js';
-import { desktopBuild, fileUrl, launchBrowser, temporaryFolder, webBuild } from '../web/support.mjs';
+import { desktopBuild, launchBrowser, temporaryFolder } from '../web/support.mjs';
+import { ctrl, openStudio } from './support.mjs';
 
 const templates = path.join(path.dirname(new URL(import.meta.url).pathname), '../../roms/templates');
 const step = (note, fields = {}) => ({ note, wave: 2, volume: 200, length: 1, fade: 0, slide: 0, arp1: 0, arp2: 0, ...fields });
@@ -69,29 +70,12 @@ test('piano keys and file names', () => {
 
 // ---- the page ----------------------------------------------------------------------
 
-const studio = fileUrl(path.join(webBuild, 'studio.html'));
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(() => browser?.shut());
 
-async function openStudio() {
-  const context = await browser.createBrowserContext();
-  const page = await context.newPage();
-  await page.setViewport({ width: 1400, height: 900 });
-  page.pageErrors = [];
-  page.on('pageerror', (error) => page.pageErrors.push(error.message));
-  await page.goto(studio);
-  await page.evaluate(() => window.lumacorStudio.ready);
-  return page;
-}
-
 const fileText = (page, name) => page.evaluate((n) => window.lumacorStudio.file(n), name);
 const gridNotes = (page) => page.$$eval('#sound-grid tr.step td.note', (cells) => cells.map((c) => c.textContent));
-const ctrl = async (page, key) => {
-  await page.keyboard.down('Control');
-  await page.keyboard.press(key);
-  await page.keyboard.up('Control');
-};
 
 const tune = [
   '; A tune for the tests.',
@@ -108,7 +92,7 @@ const tune = [
 ].join('\n');
 
 test('the sound editor: piano and keys enter notes, transpose and undo, and the text view loses nothing', async () => {
-  const page = await openStudio();
+  const page = await openStudio(browser);
   await page.evaluate((text) => window.lumacorStudio.setFile('tune.snd', text), tune);
   await page.locator('#file-list li[data-name="tune.snd"]').click();
   await page.waitForSelector('#sound:not([hidden]) #sound-grid tr.step');
@@ -178,7 +162,7 @@ test('the sound editor: piano and keys enter notes, transpose and undo, and the 
 });
 
 test('play lights the step being played, in turn, and stop ends it', async () => {
-  const page = await openStudio();
+  const page = await openStudio(browser);
   await page.evaluate((text) => window.lumacorStudio.setFile('tune.snd', text), tune.replace('speed 3', 'speed 20'));
   await page.locator('#file-list li[data-name="tune.snd"]').click();
   await page.waitForSelector('#sound-grid tr.step');
@@ -200,7 +184,7 @@ test('play lights the step being played, in turn, and stop ends it', async () =>
 });
 
 test('a faulty sound fails the build with its error at its line, in the problems and in the text view', async () => {
-  const page = await openStudio();
+  const page = await openStudio(browser);
   await page.evaluate(async () => {
     await window.lumacorStudio.setFile('main.asm', '        .include "lumacor.inc"\n        .start\nidle:   JMP idle\n'
       + '        .include "sounds.inc"\n');
@@ -242,7 +226,7 @@ test('the Sound template builds to lumacor-asm\'s ROM, and the page\'s preview i
   tool('lumacor-sound', 'sounds.snd', '-o', 'sounds.inc');
   tool('lumacor-asm', 'main.asm', '-o', 'main.rom');
 
-  const page = await openStudio();
+  const page = await openStudio(browser);
   await page.evaluate(async (files) => {
     for (const [name, text] of Object.entries(files)) await window.lumacorStudio.setFile(name, text);
   }, { 'main.asm': source, 'sounds.snd': sounds, 'sound.txt': '' }); // the demo's sound.txt names its sounds otherwise

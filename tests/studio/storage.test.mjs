@@ -4,8 +4,7 @@ import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 import { unzipSync, strFromU8 } from '../../web/studio/node_modules/fflate/esm/index.mjs';
 import { launchBrowser } from '../web/support.mjs';
-import { openStudio, statusOf } from './support.mjs';
-import { newProject } from './studio-support.mjs';
+import { newProject, openStudio, statusOf } from './support.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });

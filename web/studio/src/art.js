@@ -49,7 +49,7 @@ export function optionsOf(picture, args) {
       const text = value(arg, ++i);
       if (text === null) continue;
       options.firstTile = tileNumber(text);
-      if (!(options.firstTile >= 0 && options.firstTile <= 255)) options.problems.push(`--first-tile ${text}: not a tile number (0-255)`);
+      if (!(options.firstTile >= 0 && options.firstTile <= 255)) options.problems.push(`--first-tile: Value ${text} not in range 0 to 255`);
     } else options.problems.push(`unknown option ${arg}`);
   }
   if (!options.vram && !options.parts) options.parts = 1;

@@ -305,7 +305,7 @@ export function mapOptionsOf(path, args) {
     else if (arg === '--palette-from' && i + 1 < args.length) options.paletteFrom = args[++i];
     else if (arg === '--first-tile' && i + 1 < args.length) {
       options.firstTile = tileNumber(args[++i]);
-      if (!(options.firstTile >= 0 && options.firstTile <= 255)) options.problems.push(`--first-tile ${args[i]}: not a tile number (0-255)`);
+      if (!(options.firstTile >= 0 && options.firstTile <= 255)) options.problems.push(`--first-tile: Value ${args[i]} not in range 0 to 255`);
     } else options.problems.push(`${arg}: not an option of a map (--name, --first-tile, --pack, --palette-from)`);
   }
   if (!options.name) {
