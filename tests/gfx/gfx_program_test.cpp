@@ -6,10 +6,7 @@
 
 #include <fstream>
 
-#include "assembler.h"
-#include "cartridge/cartridge.h"
-#include "computer/computer.h"
-#include "computer/log.h"
+#include "assembled_machine.h"
 #include "computer/snapshot.h"
 #include "gfx.h"
 #include "gfx_util.h"
@@ -48,34 +45,17 @@ main:   LDW   p0, art_tiles_a
 
 // Runs a program that includes "art.inc" for two frames; the picture then
 // shown as RGBA, undrawn texels transparent black.
-struct ArtProgram {
-    Computer computer{};
-    Cartridge cartridge{};
+struct ArtProgram : AssembledMachine {
     GfxPicture frame;
 
-    ArtProgram(const std::string& source, const std::string& include) {
-        TempDir dir;
-        write_bytes(dir.file("art.inc"), std::vector<uint8_t>(include.begin(), include.end()));
-        AsmOptions options;
-        options.include_dirs = {LUMACOR_INCLUDE_DIR, dir.path};
-        Assembly assembly = Assembler_assemble_text("test.asm", source, options);
-        EXPECT_TRUE(Assembly_ok(assembly)) << AsmDiagnostic_format(assembly.diagnostics.at(0));
-        Log_set_sink([](void*, bool, const char*) {}, nullptr);
-        EXPECT_TRUE(Computer_init(&computer));
-        EXPECT_TRUE(Cartridge_init_image(&cartridge, assembly.image));
-        Computer_attach_cartridge(&computer, &cartridge);
+    ArtProgram(const std::string& source, const std::string& include)
+        : AssembledMachine(source, "art.inc", include) {
         HeadlessOptions run;
         run.frame_limit = 2;
         std::vector<uint8_t> bgra(FRAME_BYTES);
         Headless_run(&computer, run, bgra.data());
         // What the video unit composed from the video memory the program left.
         frame = Gfx_vram_screen(std::span<const uint8_t, VRAM_SIZE>(computer.gpu.vram, VRAM_SIZE));
-    }
-    ~ArtProgram() {
-        Computer_detach_cartridge(&computer);
-        Cartridge_free_image(&cartridge);
-        Computer_free(&computer);
-        Log_set_sink(nullptr, nullptr);
     }
 };
 

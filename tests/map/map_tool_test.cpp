@@ -18,15 +18,12 @@ struct MapFolder {
 
     MapFolder() {
         std::filesystem::create_directory(dir.file("sets"));
-        write_text("level.tmx", tmx_text(map, "zlib", "sets/tiles.tsx"));
-        write_text("sets/tiles.tsx", tsx_text(map));
+        write_text(dir.file("level.tmx"), tmx_text(map, "zlib", "sets/tiles.tsx"));
+        write_text(dir.file("sets/tiles.tsx"), tsx_text(map));
         std::vector<uint8_t> png;
         std::string error;
         EXPECT_TRUE(Png_encode(map.tiles.rgba.data(), map.tiles.width, map.tiles.height, true, &png, &error));
         write_bytes(dir.file("sets/tiles.png"), png);
-    }
-    void write_text(const std::string& name, const std::string& text) {
-        write_bytes(dir.file(name), std::vector<uint8_t>(text.begin(), text.end()));
     }
     ProcessResult run(std::vector<std::string> args) const {
         args.insert(args.begin(), LUMACOR_MAP_PATH);
@@ -75,7 +72,7 @@ TEST(MapTool, ErrorsWriteNothingAndUsageErrorsSayHow) {
     MapFolder f;
     f.map.layers[0].gids[3] = 0x20000001;
     f.map.layers[1].gids[3] = 0;
-    f.write_text("level.tmx", tmx_text(f.map, "csv", "sets/tiles.tsx"));
+    write_text(f.dir.file("level.tmx"), tmx_text(f.map, "csv", "sets/tiles.tsx"));
     std::filesystem::remove(f.dir.file("sets/tiles.png"));
     ProcessResult bad =
         f.run({f.dir.file("level.tmx"), "-o", f.dir.file("out.inc"), "--preview", f.dir.file("out.png")});
@@ -128,10 +125,6 @@ TEST(MapTool, MapsExportedByTiledConvertAlike) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // The example of docs/maps.md, built by the MAP step of lumacor_add_rom:
 // walking right shows the second room as the preview shows it, and walking
 // back the first.
@@ -161,30 +154,23 @@ TEST(MapTool, TheWalkExampleGoesFromRoomToRoom) {
     EXPECT_LE(differ, 64) << "and nothing else differs from the second room";
 }
 
-} // namespace
-
-namespace {
-
 // The demo's fields come from fields.tmx; a scripted game (start, serve,
 // move, a brick broken and a ball lost) looks as it did when they were
 // built by code, in frames taken from that build.
 TEST(MapTool, TheDemoPlaysAsBeforeItsFieldsCameFromAMap) {
     TempDir dir;
-    for (const char* frames : {"1500"}) {
-        std::string shot = dir.file(std::string("game") + frames + ".png");
-        ProcessResult run = Process_run(
-            {LUMACOR_RUN_PATH, DEMO_ROM,   "--no-save", "--quiet",      "--frames", frames,     "--press",
-             "60:start",       "--press",  "62:none",   "--press",      "150:a",    "--press",  "152:none",
-             "--press",        "200:left", "--press",   "260:right",    "--press",  "330:none", "--press",
-             "500:left",       "--press",  "540:none",  "--screenshot", shot});
-        ASSERT_EQ(run.exit_code, 3) << run.err;
-        PngPicture now, before;
-        std::string error;
-        ASSERT_TRUE(Png_decode(read_bytes(shot), &now, &error)) << error;
-        ASSERT_TRUE(
-            Png_decode(read_bytes(std::string(DEMO_SHOTS "/game") + frames + ".png"), &before, &error));
-        EXPECT_EQ(now.rgba, before.rgba) << "frame " << frames;
-    }
+    std::vector<std::string> args{LUMACOR_RUN_PATH, DEMO_ROM, "--no-save",    "--quiet",
+                                  "--frames",       "1500",   "--screenshot", dir.file("game.png")};
+    for (const char* press : {"60:start", "62:none", "150:a", "152:none", "200:left", "260:right", "330:none",
+                              "500:left", "540:none"})
+        args.insert(args.end(), {"--press", press});
+    ProcessResult run = Process_run(args);
+    ASSERT_EQ(run.exit_code, 3) << run.err;
+    PngPicture now, before;
+    std::string error;
+    ASSERT_TRUE(Png_decode(read_bytes(dir.file("game.png")), &now, &error)) << error;
+    ASSERT_TRUE(Png_decode(read_bytes(DEMO_SHOTS "/game1500.png"), &before, &error));
+    EXPECT_EQ(now.rgba, before.rgba);
 }
 
 } // namespace

@@ -115,6 +115,14 @@ inline std::string csv(const std::vector<uint32_t>& gids) {
     return out;
 }
 
+// The tileset element of a map or a .tsx file; `head` leads its attributes.
+inline std::string tileset_xml(const TestMap& map, const std::string& head) {
+    return " <tileset " + head + "name=\"tiles\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"" +
+           std::to_string(map.tiles.width / 8 * (map.tiles.height / 8)) +
+           "\" columns=\"4\">\n  <image source=\"tiles.png\" width=\"32\" height=\"" +
+           std::to_string(map.tiles.height) + "\"/>\n </tileset>\n";
+}
+
 // Tile layer formats: "csv", "base64", "zlib", "gzip", and in TMX also
 // "xml" (a <tile> element a cell). With `tileset_file` the tileset is
 // external (its text is then tsx_text or tsj).
@@ -125,14 +133,8 @@ inline std::string tmx_text(const TestMap& map, const std::string& format,
         "renderorder=\"right-down\" width=\"" +
         std::to_string(map.width) + "\" height=\"" + std::to_string(map.height) +
         "\" tilewidth=\"8\" tileheight=\"8\" infinite=\"0\">\n";
-    int count = map.tiles.width / 8 * (map.tiles.height / 8);
-    if (!tileset_file.empty())
-        out += " <tileset firstgid=\"1\" source=\"" + tileset_file + "\"/>\n";
-    else
-        out += " <tileset firstgid=\"1\" name=\"tiles\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"" +
-               std::to_string(count) +
-               "\" columns=\"4\">\n  <image source=\"tiles.png\" width=\"32\" height=\"" +
-               std::to_string(map.tiles.height) + "\"/>\n </tileset>\n";
+    out += tileset_file.empty() ? tileset_xml(map, "firstgid=\"1\" ")
+                                : " <tileset firstgid=\"1\" source=\"" + tileset_file + "\"/>\n";
     for (const TestLayer& layer : map.layers) {
         out += " <layer name=\"" + layer.name + "\" width=\"" + std::to_string(map.width) + "\" height=\"" +
                std::to_string(map.height) + "\">\n";
@@ -166,12 +168,7 @@ inline std::string tmx_text(const TestMap& map, const std::string& format,
 }
 
 inline std::string tsx_text(const TestMap& map) {
-    int count = map.tiles.width / 8 * (map.tiles.height / 8);
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset version=\"1.8\" name=\"tiles\" "
-           "tilewidth=\"8\" "
-           "tileheight=\"8\" tilecount=\"" +
-           std::to_string(count) + "\" columns=\"4\">\n <image source=\"tiles.png\" width=\"32\" height=\"" +
-           std::to_string(map.tiles.height) + "\"/>\n</tileset>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + tileset_xml(map, "version=\"1.8\" ");
 }
 
 inline nlohmann::json tsj(const TestMap& map) {

@@ -38,49 +38,43 @@ TEST(MidiMelody, FramesFollowTheFilesTime) {
     const struct {
         const char* what;
         std::vector<Note> notes;
-        MidiOptions options;
         std::vector<MidiNote> expected; // start, end, key, velocity
+        MidiOptions options{};
         MidiTrackWriter conductor{};
     } cases[] = {
         {"31.25 -> 31, 46.875 -> 47",
          {{2, 0, Q, 60, 0, 90}, {2, Q, Q / 2, 62, 0, 40}},
-         {},
          {{0, 31, 60, 90}, {31, 47, 62, 40}}},
         {"rests stay silent",
          {{2, Q, Q / 2, 60}, {2, 3 * Q, Q / 4, 64}},
-         {},
          {{31, 47, 60, 100}, {94, 102, 64, 100}}},
         {"a chord gives its highest note",
          {{2, 0, Q, 64}, {2, 0, Q, 72}, {2, 0, Q, 60}, {2, Q, Q, 50}},
-         {},
          {{0, 31, 72, 100}, {31, 63, 50, 100}}},
         {"a later note takes over; one held under it sounds again",
          {{2, 0, 4 * Q, 48}, {2, Q, Q, 40}},
-         {},
          {{0, 31, 48, 100}, {31, 63, 40, 100}, {63, 125, 48, 100}}},
         {"a key struck again gets a frame's rest",
          {{2, 0, Q - 1, 60}, {2, Q, Q, 60}},
-         {},
          {{0, 30, 60, 100}, {31, 63, 60, 100}}},
         {"struck again while it sounds",
          {{2, 0, 2 * Q, 60}, {2, Q, 2 * Q, 60}},
-         {},
          {{0, 30, 60, 100}, {31, 63, 60, 100}}},
-        {"a very short note lasts a frame", {{2, 0, 1, 60}}, {}, {{0, 1, 60, 100}}},
-        {"by default the first track with notes", {{2, 0, Q, 60}, {3, 0, Q, 70}}, {}, {{0, 31, 60, 100}}},
-        {"--track", {{2, 0, Q, 60}, {3, 0, Q, 70}}, {.track = 3}, {{0, 31, 70, 100}}},
+        {"a very short note lasts a frame", {{2, 0, 1, 60}}, {{0, 1, 60, 100}}},
+        {"by default the first track with notes", {{2, 0, Q, 60}, {3, 0, Q, 70}}, {{0, 31, 60, 100}}},
+        {"--track", {{2, 0, Q, 60}, {3, 0, Q, 70}}, {{0, 31, 70, 100}}, {.track = 3}},
         {"--channel, from every track",
          {{2, 0, Q, 80}, {2, 0, Q, 60, 3}, {3, Q, Q, 61, 3}},
-         {.channel = 4},
-         {{0, 31, 60, 100}, {31, 63, 61, 100}}},
+         {{0, 31, 60, 100}, {31, 63, 61, 100}},
+         {.channel = 4}},
         {"--track and --channel",
          {{2, 0, Q, 60, 1}, {3, 0, Q, 80}, {3, Q, Q, 62, 1}},
-         {.track = 3, .channel = 2},
-         {{31, 63, 62, 100}}},
+         {{31, 63, 62, 100}},
+         {.track = 3, .channel = 2}},
         {"tempo changes",
          {{2, 3 * Q, Q, 60}, {2, 5 * Q, Q, 62}, {2, 6 * Q, 2 * Q, 64}},
-         {},
          {{94, 125, 60, 100}, {188, 250, 62, 100}, {250, 281, 64, 100}},
+         {},
          tempos},
     };
     for (const auto& c : cases) {
@@ -103,34 +97,29 @@ TEST(MidiMelody, ProblemsAreNamed) {
     const std::string damage = "the MIDI file is damaged: ";
     const struct {
         std::vector<uint8_t> bytes;
-        MidiOptions options;
         std::vector<std::string> errors;
+        MidiOptions options{};
     } cases[] = {
         {file_of({{2, 6 * Q, Q, 108},
                   {2, 9 * Q + Q / 2, Q, 120},
                   {2, 11 * Q + Q / 2, Q, 110},
                   {2, 14 * Q, Q, 107}},
                  signatures),
-         {},
          {"bar 2, beat 3: note 108 (C8)" + TOO_HIGH, "bar 3, beat 2.5: note 120 (C9)" + TOO_HIGH,
           "bar 4, beat 2: note 110 (D8)" + TOO_HIGH}},
-        {file_of({{2, 5 * Q, Q, 110}}, midbar), {}, {"bar 3, beat 1: note 110 (D8)" + TOO_HIGH}},
-        {file_of({{2, 0, Q, 60}}), {.track = 4}, {"there is no track 4: the file has 2"}},
-        {file_of({{2, 0, Q, 60}}), {.track = 1}, {"track 1 has no notes"}},
-        {file_of({{2, 0, Q, 60}}), {.channel = 2}, {"no track has notes on channel 2"}},
-        {{'R', 'I', 'F', 'F', 0, 0}, {}, {"not a Standard MIDI File (it does not start with \"MThd\")"}},
-        {damaged([](auto& b) { b.resize(20); }), {}, {damage + "a chunk is cut short"}},
-        {damaged([](auto& b) { b.pop_back(); }), {}, {damage + "chunk 1 is cut short"}},
-        {damaged([](auto& b) { b[11] = 2; }), {}, {damage + "its header announces 2 tracks but it holds 1"}},
+        {file_of({{2, 5 * Q, Q, 110}}, midbar), {"bar 3, beat 1: note 110 (D8)" + TOO_HIGH}},
+        {file_of({{2, 0, Q, 60}}), {"there is no track 4: the file has 2"}, {.track = 4}},
+        {file_of({{2, 0, Q, 60}}), {"track 1 has no notes"}, {.track = 1}},
+        {file_of({{2, 0, Q, 60}}), {"no track has notes on channel 2"}, {.channel = 2}},
+        {{'R', 'I', 'F', 'F', 0, 0}, {"not a Standard MIDI File (it does not start with \"MThd\")"}},
+        {damaged([](auto& b) { b.resize(20); }), {damage + "a chunk is cut short"}},
+        {damaged([](auto& b) { b.pop_back(); }), {damage + "chunk 1 is cut short"}},
+        {damaged([](auto& b) { b[11] = 2; }), {damage + "its header announces 2 tracks but it holds 1"}},
         {damaged([](auto& b) { b[12] = 0xE7; }),
-         {},
          {damage + "it counts time in SMPTE frames; only files in beats are read"}},
         {damaged([](auto& b) { b[23] = 0x00; }),
-         {},
          {damage + "track 1: a data byte comes without a status byte"}},
-        {damaged([](auto& b) { b.insert(b.end() - 4, 0x80); }),
-         {},
-         {damage + "track 1: an event is cut short"}},
+        {damaged([](auto& b) { b.insert(b.end() - 4, 0x80); }), {damage + "track 1: an event is cut short"}},
     };
     for (const auto& c : cases) {
         MidiMelody melody = read(c.bytes, c.options);

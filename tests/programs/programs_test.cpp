@@ -42,14 +42,6 @@ ProcessOptions drivers(const std::string& video = "dummy", const std::string& au
     return options;
 }
 
-std::vector<int> test_port_values(const std::string& out) {
-    std::vector<int> values;
-    static const std::regex line(R"(out\[0x80\] <- 0x([0-9A-F]+))");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it)
-        values.push_back(std::stoi((*it)[1].str(), nullptr, 16));
-    return values;
-}
-
 const std::string MAP = "0000-7FFF 1 rom (32768)\n8000-9FFF 1 gpu (8192)\nA000-DFFF 1 ram (16384)\n"
                         "E000-EFFF 1 storage (4096)\nFF00-FF06 1 i/o dma (7)\nFF07-FF09 1 i/o apu (3)\n"
                         "FF0A-FF0B 1 i/o controller (2)\nFF80-FFFF 1 stack (128)\n0080-0080 2 test (1)\n";
@@ -266,7 +258,7 @@ TEST(LumacorAsm, WritesItsFilesOrOnlyItsErrors) {
     TempDir dir;
     write_bytes(dir.file("inc.asm"), {'V', '=', '7', '\n'});
     std::string main = ".include \"inc.asm\"\n.start\nmain: LD r0, V\nFROB\n";
-    write_bytes(dir.file("main.asm"), std::vector<uint8_t>(main.begin(), main.end()));
+    write_text(dir.file("main.asm"), main);
     std::vector<std::string> args = {LUMACOR_ASM, dir.file("main.asm"), "-o", dir.file("out.rom"),
                                      "-l",        dir.file("out.lst"),  "-d", dir.file("out.d")};
     ProcessResult r = Process_run(args);
@@ -275,7 +267,7 @@ TEST(LumacorAsm, WritesItsFilesOrOnlyItsErrors) {
         << r.err;
     EXPECT_FALSE(fs::exists(dir.file("out.rom")));
     main.resize(main.size() - 5);
-    write_bytes(dir.file("main.asm"), std::vector<uint8_t>(main.begin(), main.end()));
+    write_text(dir.file("main.asm"), main);
     r = Process_run(args);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(read_bytes(dir.file("out.rom")).size(), 0x103u);

@@ -9,13 +9,7 @@
 #include "gpu/gpu.h"
 #include "process.h"
 
-#include <fstream>
-
 namespace {
-
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 TEST(AsmToolbox, HardwareIncludeIsFoundBesideTheAssemblerAndMatchesTheMachine) {
     TempDir dir;

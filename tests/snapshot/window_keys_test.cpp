@@ -54,15 +54,6 @@ std::vector<unsigned char> assemble(const char* source) {
     return {a.image.begin(), a.image.end()};
 }
 
-// The values the program has sent to the test port so far.
-std::vector<int> counts(const std::string& out) {
-    std::vector<int> values;
-    for (size_t at = out.find("out[0x80] <- 0x"); at != std::string::npos;
-         at = out.find("out[0x80] <- 0x", at + 1))
-        values.push_back(static_cast<int>(std::strtol(out.c_str() + at + 15, nullptr, 16)));
-    return values;
-}
-
 struct WindowKeys : testing::Test {
     VirtualScreen screen;
     ChildProcess wm;
@@ -92,7 +83,7 @@ struct WindowKeys : testing::Test {
         on_screen.env.insert({{"SDL_AUDIODRIVER", "dummy"},
                               {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}});
         ASSERT_TRUE(Process_start(&lumacor, {LUMACOR_PATH, rom}, on_screen));
-        ASSERT_TRUE(wait_for([&] { return counts(lumacor.out).size() >= 5; }, READY_LIMIT))
+        ASSERT_TRUE(wait_for([&] { return test_port_values(lumacor.out).size() >= 5; }, READY_LIMIT))
             << "lumacor's window did not show: no frames within 60 s\n"
             << lumacor.out << lumacor.err;
         ASSERT_TRUE(wait_for(
@@ -140,8 +131,8 @@ struct WindowKeys : testing::Test {
     // The last count printed before `text`, and the first one after it.
     std::pair<int, int> counts_around(const std::string& text) {
         size_t at = lumacor.out.find(text);
-        std::vector<int> before = counts(lumacor.out.substr(0, at));
-        std::vector<int> after = counts(lumacor.out.substr(at));
+        std::vector<int> before = test_port_values(lumacor.out.substr(0, at));
+        std::vector<int> after = test_port_values(lumacor.out.substr(at));
         return {before.empty() ? -1 : before.back(), after.empty() ? -1 : after.front()};
     }
     bool printed(const std::string& text) {
@@ -149,20 +140,20 @@ struct WindowKeys : testing::Test {
     }
     size_t frames_during(std::chrono::milliseconds span) {
         Process_poll_output(&lumacor);
-        size_t before = counts(lumacor.out).size();
+        size_t before = test_port_values(lumacor.out).size();
         std::this_thread::sleep_for(span);
         Process_poll_output(&lumacor);
-        return counts(lumacor.out).size() - before;
+        return test_port_values(lumacor.out).size() - before;
     }
     // Frames a second at the normal pace on this host as it is now, by the
     // test's clock: what rewinding and fast-forwarding are compared with, so
     // a slow or busy host moves both sides alike.
     double normal_pace() {
         Process_poll_output(&lumacor);
-        size_t before = counts(lumacor.out).size();
+        size_t before = test_port_values(lumacor.out).size();
         auto from = Clock::now();
         wait_for([] { return false; }, 1s);
-        return static_cast<double>(counts(lumacor.out).size() - before) /
+        return static_cast<double>(test_port_values(lumacor.out).size() - before) /
                Seconds(Clock::now() - from).count();
     }
 };
@@ -178,11 +169,11 @@ TEST_F(WindowKeys, StatesPauseAdvanceRewindAndFastForward) {
     EXPECT_TRUE(wait_for([&] { return xdotool({"getwindowname", window}) == "lumacor (paused)"; }));
     EXPECT_TRUE(wait_for([&] { return frames_during(200ms) == 0; }));
     EXPECT_EQ(frames_during(300ms), 0u) << "paused";
-    size_t paused_at = counts(lumacor.out).size();
+    size_t paused_at = test_port_values(lumacor.out).size();
     xdotool({"key", "n"});
-    EXPECT_TRUE(wait_for([&] { return counts(lumacor.out).size() > paused_at; }));
+    EXPECT_TRUE(wait_for([&] { return test_port_values(lumacor.out).size() > paused_at; }));
     EXPECT_EQ(frames_during(300ms), 0u);
-    EXPECT_EQ(counts(lumacor.out).size(), paused_at + 1) << "N runs one frame";
+    EXPECT_EQ(test_port_values(lumacor.out).size(), paused_at + 1) << "N runs one frame";
     xdotool({"key", "p"});
     EXPECT_TRUE(wait_for([&] { return xdotool({"getwindowname", window}) == "lumacor"; }));
     EXPECT_TRUE(wait_for([&] { return frames_during(200ms) > 3; }));
@@ -206,13 +197,13 @@ TEST_F(WindowKeys, StatesPauseAdvanceRewindAndFastForward) {
     EXPECT_TRUE(wait_for([&] { return frames_during(quiet) == 0; }, READY_LIMIT))
         << "rewinding stops the frames";
     EXPECT_EQ(frames_during(quiet), 0u) << "nothing runs while rewinding";
-    int last_played = counts(lumacor.out).back();
+    int last_played = test_port_values(lumacor.out).back();
     size_t release_from = lumacor.out.size();
     xdotool({"keyup", "grave"});
     double held = Seconds(Clock::now() - pressed).count();
-    ASSERT_TRUE(wait_for([&] { return !counts(lumacor.out.substr(release_from)).empty(); }));
+    ASSERT_TRUE(wait_for([&] { return !test_port_values(lumacor.out.substr(release_from)).empty(); }));
     // The first frame after the release follows the one rewound to.
-    int stepped_back = last_played - (counts(lumacor.out.substr(release_from)).front() - 1);
+    int stepped_back = last_played - (test_port_values(lumacor.out.substr(release_from)).front() - 1);
     EXPECT_GT(stepped_back, 0) << "played backwards";
     // One frame back per display refresh: no more than the full normal pace
     // (62.5 a second; a slow host only steps back fewer) runs while the key
@@ -230,11 +221,11 @@ TEST_F(WindowKeys, StatesPauseAdvanceRewindAndFastForward) {
     wait_for([] { return false; }, 3s);
     xdotool({"keyup", "Tab"});
     Process_poll_output(&lumacor);
-    size_t released_at = counts(lumacor.out).size();
+    size_t released_at = test_port_values(lumacor.out).size();
     auto released = Clock::now();
     wait_for([] { return false; }, 1500ms);
     double stretch = Seconds(Clock::now() - released).count();
-    size_t since = counts(lumacor.out).size() - released_at;
+    size_t since = test_port_values(lumacor.out).size() - released_at;
     EXPECT_GT(since, 0u) << "runs on after the release";
     // The rest of the last hurried refresh may still come (at most its 16 ms
     // of frames), then the normal pace again.
@@ -278,7 +269,7 @@ TEST_F(WindowKeys, SaveIsWrittenWhenTheWindowOrTheDisplayGoesAway) {
     on_screen.env = {
         {"DISPLAY", screen.display}, {"SDL_AUDIODRIVER", "dummy"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
     ASSERT_TRUE(Process_start(&lumacor, {LUMACOR_PATH, rom}, on_screen));
-    ASSERT_TRUE(wait_for([&] { return counts(lumacor.out).size() >= 5; }));
+    ASSERT_TRUE(wait_for([&] { return test_port_values(lumacor.out).size() >= 5; }));
     VirtualScreen_stop(&screen);
     ProcessResult lost = Process_wait(&lumacor, 20s);
     EXPECT_EQ(lost.exit_code, 1);

@@ -7,10 +7,6 @@
 #include <tuple>
 #include <utility>
 
-#include "assembler.h"
-#include "cartridge/cartridge.h"
-#include "computer/computer.h"
-#include "computer/log.h"
 #include "sound.h"
 #include "sound_driver.h"
 

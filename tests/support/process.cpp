@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -163,4 +164,16 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    write_bytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<int> test_port_values(const std::string& out) {
+    std::vector<int> values;
+    for (size_t at = out.find("out[0x80] <- 0x"); at != std::string::npos;
+         at = out.find("out[0x80] <- 0x", at + 1))
+        values.push_back(static_cast<int>(std::strtol(out.c_str() + at + 15, nullptr, 16)));
+    return values;
 }

@@ -71,3 +71,6 @@ struct TempDir {
 std::string read_file(const std::string& path);
 std::vector<uint8_t> read_bytes(const std::string& path);
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void write_text(const std::string& path, const std::string& text);
+// The values a program sent to the test port, from the machine's log lines.
+std::vector<int> test_port_values(const std::string& out);

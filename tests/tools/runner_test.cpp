@@ -2,10 +2,7 @@
 // ends, the trace line and the press syntax of the command line.
 #include <gtest/gtest.h>
 
-#include "assembler.h"
-#include "cartridge/cartridge.h"
-#include "computer/computer.h"
-#include "computer/log.h"
+#include "assembled_machine.h"
 #include "headless.h"
 #include "wav.h"
 
@@ -13,25 +10,10 @@
 
 namespace {
 
-struct Headless {
-    Computer computer{};
-    Cartridge cartridge{};
+struct Headless : AssembledMachine {
     std::vector<uint8_t> picture = std::vector<uint8_t>(FRAME_BYTES);
 
-    explicit Headless(const std::string& source) {
-        Assembly assembly = Assembler_assemble_text("test.asm", source);
-        EXPECT_TRUE(Assembly_ok(assembly));
-        Log_set_sink([](void*, bool, const char*) {}, nullptr);
-        EXPECT_TRUE(Computer_init(&computer));
-        EXPECT_TRUE(Cartridge_init_image(&cartridge, assembly.image));
-        Computer_attach_cartridge(&computer, &cartridge);
-    }
-    ~Headless() {
-        Computer_detach_cartridge(&computer);
-        Cartridge_free_image(&cartridge);
-        Computer_free(&computer);
-        Log_set_sink(nullptr, nullptr);
-    }
+    explicit Headless(const std::string& source) : AssembledMachine(source) {}
     HeadlessResult run(int64_t frames, std::vector<HeadlessPress> presses = {}) {
         HeadlessOptions options;
         options.frame_limit = frames;
