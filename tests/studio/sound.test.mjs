@@ -241,7 +241,7 @@ test('the Sound template builds to lumacor-asm\'s ROM, and the page\'s preview i
   for (const [name, frames] of [['tune', 300], ['jump', 40]]) {
     tool('lumacor-sound', 'sounds.snd', '--wav', `${name}.wav`, '--play', name, '--frames', String(frames));
     const wav = fs.readFileSync(path.join(dir, `${name}.wav`));
-    const expected = wav.subarray(44);
+    const expected = wav.subarray(wav.indexOf('data') + 8); // the samples, after the data chunk's header
     // As bytes, so every sample is compared bit for bit (-0 included).
     const shown = Buffer.from(await page.evaluate((n, f) =>
       Array.from(new Uint8Array(window.lumacorStudio.soundPreview(n, f).buffer)), name, frames));

@@ -29,9 +29,11 @@ export function tileNumber(text) {
 export function optionsOf(picture, args) {
   const options = { parts: 0, vram: false, name: '', firstTile: 0, paletteFrom: null, quantize: false,
     forceSheet: false, forceScreen: false, problems: [] };
+  // A missing value is said in lumacor-gfx's words, with its kind of value.
+  const kinds = { '--name': 'TEXT', '--first-tile': 'N', '--palette-from': 'FILE' };
   const value = (option, i) => {
     if (i < args.length) return args[i];
-    options.problems.push(`${option} needs a value`);
+    options.problems.push(`${option}: 1 required ${kinds[option]} missing`);
     return null;
   };
   for (let i = 0; i < args.length; i++) {
