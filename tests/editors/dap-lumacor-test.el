@@ -50,7 +50,7 @@
 (defun lumacor-test--run (demo-dir)
   (lumacor-test--missing-adapter)
   (let ((dir (make-temp-file "lumacor-dap" t)))
-    (dolist (f (directory-files demo-dir t "\\.asm\\'"))
+    (dolist (f (directory-files demo-dir t "\\.\\(asm\\|inc\\)\\'"))
       (copy-file f (file-name-as-directory dir)))
     (copy-directory (expand-file-name "art" demo-dir) (expand-file-name "art" dir))
     (find-file (expand-file-name "demo.asm" dir))

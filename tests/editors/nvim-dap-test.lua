@@ -45,8 +45,10 @@ local ok, err = pcall(function()
 
   local demo = dir .. '/demo'
   vim.fn.mkdir(demo .. '/art', 'p')
-  for _, f in ipairs(vim.fn.glob(os.getenv('LUMACOR_DEMO') .. '/*.asm', false, true)) do
-    vim.fn.writefile(vim.fn.readfile(f, 'b'), demo .. '/' .. vim.fn.fnamemodify(f, ':t'), 'b')
+  for _, pattern in ipairs({ '/*.asm', '/*.inc' }) do
+    for _, f in ipairs(vim.fn.glob(os.getenv('LUMACOR_DEMO') .. pattern, false, true)) do
+      vim.fn.writefile(vim.fn.readfile(f, 'b'), demo .. '/' .. vim.fn.fnamemodify(f, ':t'), 'b')
+    end
   end
   for _, f in ipairs(vim.fn.glob(os.getenv('LUMACOR_DEMO') .. '/art/*.inc', false, true)) do
     vim.fn.writefile(vim.fn.readfile(f, 'b'), demo .. '/art/' .. vim.fn.fnamemodify(f, ':t'), 'b')
