@@ -158,6 +158,11 @@ const DriverCase driver_cases[] = {
      "effect e\nspeed 2\n96 noise 200 fade -50\n",
      2,
      {1, 2, 60, 100, 2, 2, 62, 100, 3, 3, 96, 200, 4, 3, 96, 150, 5, 2, 67, 100, 6, 2, 60, 100}},
+    {"a name of any length is the whole label, and a loop back to it finds it",
+     "song a_name_long_enough_that_its_label_and_its_loop_line_overflowed_the_writer_s_line_buffer_once\n"
+     "speed 1\nC4 square 100\nD4 square 90\nloop\n",
+     0,
+     {1, 2, 60, 100, 2, 2, 62, 90, 3, 2, 60, 100}},
     {"an effect alone ends in silence",
      "effect e\nspeed 1\nC6 sine 50\nD6 sine 60\n",
      0,

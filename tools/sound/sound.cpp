@@ -389,10 +389,10 @@ std::string Sound_include_text(const SoundFile& file, std::string_view prefix) {
     std::string text = "; Sound data for sound.inc, written by lumacor-sound.\n";
     char line[160];
     for (const SoundBlock& b : file.blocks) {
-        std::snprintf(line, sizeof line, "\n; %s %s, %d frames a step\n%.*s_%s:\n",
-                      b.kind == SoundKind::effect ? "effect" : "song", b.name.c_str(), b.speed,
-                      static_cast<int>(prefix.size()), prefix.data(), b.name.c_str());
-        text += line;
+        // Built as a string: a name has no length limit, and a cut label would go undefined.
+        std::string label = std::string(prefix) + "_" + b.name;
+        text += std::string("\n; ") + (b.kind == SoundKind::effect ? "effect " : "song ") + b.name + ", " +
+                std::to_string(b.speed) + " frames a step\n" + label + ":\n";
         // A rest keeps the note and waveform registers and sets the volume to 0.
         int note = 0, wave = 0;
         for (size_t i = 0; i < b.steps.size(); ++i) {
@@ -417,14 +417,13 @@ std::string Sound_include_text(const SoundFile& file, std::string_view prefix) {
             }
         }
         if (b.loop) {
-            const char* target = b.mark > 0 ? ".mark" : "";
-            std::string label = b.mark > 0 ? std::string(target) : std::string(prefix) + "_" + b.name;
-            std::snprintf(line, sizeof line, "        .byte 0x%02X, hi(%s), lo(%s) ; loop\n", CODE_LOOP,
-                          label.c_str(), label.c_str());
+            std::string target = b.mark > 0 ? ".mark" : label;
+            std::snprintf(line, sizeof line, "        .byte 0x%02X, ", CODE_LOOP);
+            text += line + ("hi(" + target + "), lo(" + target + ") ; loop\n");
         } else {
             std::snprintf(line, sizeof line, "        .byte 0x%02X ; end\n", CODE_END);
+            text += line;
         }
-        text += line;
     }
     return text;
 }
